@@ -1,0 +1,60 @@
+# The two commands people use: `make run` and `make test`. Everything else is for developers.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+BUILD ?= build
+CMAKE_FLAGS ?=
+WERROR ?= OFF
+ifeq ($(CI),true)
+WERROR := ON
+endif
+
+.PHONY: all deps configure build run test asan bench fuzz interop format clean install
+
+all: build
+
+deps:
+	@bash scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLIMER_WERROR=$(WERROR) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@bash scripts/run-meter $(BUILD)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+asan: deps
+	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTALLIMER_SANITIZE=ON -DTALLIMER_BENCH=OFF \
+	    -DTALLIMER_WERROR=$(WERROR) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+	@cd build-asan && ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    TALLIMER_SANITIZED=1 ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@for b in $(BUILD)/bench/bench_core $(BUILD)/bench/bench_qt; do \
+	    [ -x $$b ] && QT_QPA_PLATFORM=offscreen $$b --benchmark_min_time=0.2; done; true
+
+FUZZ_SECONDS ?= 30
+fuzz: deps
+	@CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DTALLIMER_FUZZ=ON \
+	    -DTALLIMER_BENCH=OFF >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
+	@bash tests/fuzz/run-all build-fuzz/tests/fuzz $(FUZZ_SECONDS)
+
+interop: deps
+	@TALLIMER_INTEROP=1 bash scripts/install-deps
+	@$(MAKE) build
+	@cd $(BUILD) && TALLIMER_INTEROP=1 ctest --output-on-failure -R Interop
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+install: build
+	@bash scripts/install-user $(BUILD)
+
+clean:
+	@rm -rf build build-asan build-fuzz

@@ -1,0 +1,35 @@
+#pragma once
+// The running invoice as core sees it. The rich-text layer implements it over the invoice
+// manager's document; tests use an in-memory fake.
+#include <cstddef>
+#include <string>
+
+namespace tallimer {
+
+struct CharAttributes {
+    bool bold = false;
+    bool italic = false;
+    bool underline = false;
+    bool strikeOut = false;
+    bool operator==(const CharAttributes&) const = default;
+};
+
+class InvoiceDocument {
+public:
+    virtual ~InvoiceDocument() = default;
+    // Attributes of the text appended next.
+    virtual CharAttributes appendAttributes() const = 0;
+    virtual void setAppendAttributes(const CharAttributes& attributes) = 0;
+    // Appends a paragraph at the end; a "\n" inside the text starts a further paragraph.
+    virtual void appendParagraph(const std::string& utf8) = 0;
+    // Paragraphs in the document, and taking the last ones back out (to undo appends).
+    virtual std::size_t paragraphCount() const = 0;
+    virtual void truncateParagraphs(std::size_t count) = 0;
+    // Writes the whole document as RTF, atomically; raises FileError::create on failure.
+    virtual void saveRtf(const std::string& path) = 0;
+    // Replaces the whole content from a file (RTF, or plain text when it is not RTF);
+    // raises FileError::open and leaves the document as it was on failure.
+    virtual void loadRtf(const std::string& path) = 0;
+};
+
+}  // namespace tallimer

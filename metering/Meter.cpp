@@ -1,0 +1,171 @@
+#include "metering/Meter.h"
+
+#include <exception>
+
+#include "support/NumberText.h"
+
+namespace tallimer {
+
+namespace {
+
+constexpr std::int32_t kDayMs = 86400000;
+
+float Stored(long double v) { return static_cast<float>(v); }
+
+}  // namespace
+
+Meter::Meter(const Clock& clock, AccountCollection& accounts, ConnectionNameSource& names,
+             LinkCounterSource& counters, const Locale& locale)
+    : clock_(clock), accounts_(accounts), names_(names), counters_(counters), locale_(locale) {}
+
+void Meter::addCost(float cost) {
+    connectionCost = Stored(static_cast<long double>(connectionCost) + cost);
+    currentAccount->periodCost = Stored(static_cast<long double>(currentAccount->periodCost) + cost);
+    overallCost = Stored(static_cast<long double>(overallCost) + cost);
+}
+
+void Meter::TimerTick() {
+    try {
+        if (!currentAccount) return;
+        Account& account = *currentAccount;
+        tickTime.FromClock(clock_);
+        if (lastTick == 0) lastTick = tickTime;
+        msTIME elapsed = tickTime - lastTick;
+        // UTC midnight between two ticks: the time-of-day difference is a day short.
+        if (elapsed.totalMs < 0) elapsed = elapsed + kDayMs;
+
+        connectionDuration = connectionDuration + elapsed;
+        account.periodDuration = account.periodDuration + elapsed;
+        overallDuration = overallDuration + elapsed;
+
+        if (account.packageEnabled) {
+            if (!account.packageCharged) {
+                addCost(account.packagePrice);
+                account.packageCharged = true;
+                host_->addInvoiceLine(LocalNow(clock_), msTIME(0), account.packagePrice);
+            }
+            if (account.packageRemaining > 0) {
+                CalendarReading reading;
+                ReadCalendar(clock_, reading, false);
+                if (InPackageHours(account, reading)) {
+                    account.packageRemaining = account.packageRemaining - elapsed;
+                    rateIcon = 3;
+                } else {
+                    ChargeElapsed(elapsed);
+                }
+            } else {
+                ChargeElapsed(elapsed);
+            }
+        } else {
+            ChargeElapsed(elapsed);
+        }
+
+        host_->refreshDisplay();
+        UpdateThroughput(elapsed);
+        lastTick.FromClock(clock_);
+    } catch (...) {
+        // The tick never reports; the next one runs normally.
+    }
+}
+
+void Meter::ChargeElapsed(msTIME elapsed) {
+    Account& account = *currentAccount;
+    rateIcon = 1;
+    float cost = 0;
+    if (creditRemaining > 0) {
+        if (!creditCharged) {
+            cost = account.creditPrice;
+            creditCharged = true;
+        }
+        creditRemaining = creditRemaining - elapsed;
+    } else {
+        CalendarReading reading;
+        ReadCalendar(clock_, reading, false);
+        float price = account.pricePerSecond;
+        if (InOffPeakHours(account, reading)) {
+            price = account.offPeakPrice;
+            rateIcon = 2;
+        }
+        cost = Stored(static_cast<long double>(elapsed.totalMs) * price * 0.001L);
+        if (account.primaliste) {
+            if (tickTime.Hours() >= 22) cost = Stored(cost * 0.5L);  // UTC hour, not local
+        } else if (account.primalisteInternet) {
+            cost = Stored(cost * 0.8L);
+        }
+    }
+    addCost(cost);
+}
+
+void Meter::UpdateThroughput(msTIME elapsed) {
+    float seconds = Stored(elapsed.totalMs * 0.001L);
+    if (seconds == 0 || !statsOpen_) return;
+    std::optional<LinkCounters> counters = counters_.read();
+    if (!counters) return;
+    auto rate = [&](const std::optional<std::uint32_t>& counter, std::int32_t& baseline,
+                    bool& fresh) -> std::optional<std::string> {
+        if (!counter) return std::nullopt;  // missing: field and baseline stay
+        auto delta = static_cast<std::int32_t>(*counter - static_cast<std::uint32_t>(baseline));
+        baseline = static_cast<std::int32_t>(*counter);
+        if (fresh) {
+            // Against the previous connection's counters the figure would mean nothing.
+            fresh = false;
+            return std::nullopt;
+        }
+        return RateText(Stored(delta * 8.0L / seconds * 0.0009765625L), locale_);
+    };
+    auto received = rate(counters->received, lastBytesRecvd, receivedFresh_);
+    auto sent = rate(counters->sent, lastBytesXmit, sentFresh_);
+    if (received || sent) host_->showRates(received, sent);
+}
+
+void Meter::takeBaselines() {
+    receivedFresh_ = sentFresh_ = true;
+    std::optional<LinkCounters> counters = counters_.read();
+    if (!counters) return;
+    if (counters->received) {
+        lastBytesRecvd = static_cast<std::int32_t>(*counters->received);
+        receivedFresh_ = false;
+    }
+    if (counters->sent) {
+        lastBytesXmit = static_cast<std::int32_t>(*counters->sent);
+        sentFresh_ = false;
+    }
+}
+
+void Meter::Connect() {
+    if (metering_) return;
+    creditCharged = false;
+    providerName_ = names_.defaultConnectionName();
+    currentAccount = &accounts_.findOrCreate(providerName_);
+    host_->showProviderName(providerName_);
+    std::exception_ptr closingError;
+    if (LocalToday(clock_) > currentAccount->nextInvoice) {
+        try {
+            host_->closePeriod(*currentAccount, providerName_);
+        } catch (...) {
+            closingError = std::current_exception();
+        }
+    }
+    connectionDuration = 0;
+    connectionCost = 0;
+    lastTick = 0;
+    creditRemaining = currentAccount->creditDuration;
+    statsOpen_ = true;
+    takeBaselines();
+    metering_ = true;
+    host_->refreshDisplay();
+    host_->setTickEnabled(true);
+    if (closingError) std::rethrow_exception(closingError);
+}
+
+void Meter::Disconnect() {
+    if (!metering_) return;
+    metering_ = false;
+    host_->setTickEnabled(false);
+    rateIcon = 0;
+    statsOpen_ = false;
+    host_->refreshDisplay();
+    host_->addInvoiceLine(LocalNow(clock_), connectionDuration, connectionCost);
+}
+
+}  // namespace tallimer

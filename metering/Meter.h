@@ -1,0 +1,85 @@
+#pragma once
+// The meter: the metering state of the main window with the one-second tick, the start and
+// end of a metered connection and the throughput readout. The window owns one and calls it;
+// what the window, the invoices and the display attach at fixed points comes through MeterHost.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "accounts/Comptes.h"
+#include "metering/Sources.h"
+#include "support/Clock.h"
+#include "support/Date.h"
+#include "support/Locale.h"
+#include "timevalues/Time.h"
+
+namespace tallimer {
+
+class MeterHost {
+public:
+    virtual ~MeterHost() = default;
+    virtual void showProviderName(const std::string& /*name*/) {}
+    // Files the running invoice and opens a new period (ArchiveInvoice, StartNewPeriod).
+    virtual void closePeriod(Account& /*account*/, const std::string& /*providerName*/) {}
+    virtual void refreshDisplay() {}
+    // New rate texts; an empty optional leaves that field as it is.
+    virtual void showRates(const std::optional<std::string>& /*received*/,
+                           const std::optional<std::string>& /*sent*/) {}
+    virtual void addInvoiceLine(DateTime /*when*/, msTIME /*duration*/, float /*amount*/) {}
+    virtual void setTickEnabled(bool /*enabled*/) {}
+};
+
+class Meter {
+public:
+    Meter(const Clock& clock, AccountCollection& accounts, ConnectionNameSource& names,
+          LinkCounterSource& counters, const Locale& locale);
+    void setHost(MeterHost* host) { host_ = host ? host : &noHost_; }
+
+    // One metering step; every error inside is swallowed, what was added stays added.
+    void TimerTick();
+    // The priced part of one tick: time credit, or the price of the hour with discounts.
+    void ChargeElapsed(msTIME elapsed);
+    void UpdateThroughput(msTIME elapsed);
+
+    // Starts metering. While already metering it does nothing. An error while closing the
+    // account's period is raised again once the connection is metered all the same.
+    void Connect();
+    // Stops metering and logs the connection; does nothing when not metering.
+    void Disconnect();
+    bool metering() const { return metering_; }
+    const std::string& providerName() const { return providerName_; }
+
+    // Metering state, read by the display and the dialogs.
+    msTIME connectionDuration;
+    float connectionCost = 0;
+    msTIME overallDuration;
+    float overallCost = 0;
+    Account* currentAccount = nullptr;
+    msTIME tickTime;
+    msTIME lastTick;
+    msTIME creditRemaining;
+    bool creditCharged = false;
+    std::uint8_t rateIcon = 0;  // 0 off line, 1 normal, 2 reduced, 3 package
+    std::int32_t lastBytesRecvd = 0;
+    std::int32_t lastBytesXmit = 0;
+
+private:
+    void addCost(float cost);
+    void takeBaselines();
+
+    const Clock& clock_;
+    AccountCollection& accounts_;
+    ConnectionNameSource& names_;
+    LinkCounterSource& counters_;
+    const Locale& locale_;
+    MeterHost noHost_;
+    MeterHost* host_ = &noHost_;
+    std::string providerName_;
+    bool metering_ = false;
+    bool statsOpen_ = false;       // the counters are read only during a connection
+    // A counter not yet read in this connection: its first reading only sets the baseline.
+    bool receivedFresh_ = false;
+    bool sentFresh_ = false;
+};
+
+}  // namespace tallimer

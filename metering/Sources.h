@@ -1,0 +1,30 @@
+#pragma once
+// What metering needs from the outside world besides the clock. Linux sources live in
+// platform/; tests use fakes.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tallimer {
+
+// The name of the default connection, empty when the system has none.
+class ConnectionNameSource {
+public:
+    virtual ~ConnectionNameSource() = default;
+    virtual std::string defaultConnectionName() = 0;
+};
+
+// Cumulative byte counters of the link, low 32 bits.
+struct LinkCounters {
+    std::optional<std::uint32_t> received;  // empty: this counter is missing
+    std::optional<std::uint32_t> sent;
+};
+
+class LinkCounterSource {
+public:
+    virtual ~LinkCounterSource() = default;
+    // Empty when the statistics cannot be had at all (no link, nothing published).
+    virtual std::optional<LinkCounters> read() = 0;
+};
+
+}  // namespace tallimer

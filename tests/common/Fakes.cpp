@@ -1,0 +1,92 @@
+#include "tests/common/Fakes.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "support/Errors.h"
+
+namespace tallimer::test {
+
+void FakeClock::advance(std::int32_t ms) {
+    utc = (utc + ms) % 86400000;
+    long total = ((local.hour * 60L + local.minute) * 60L + local.second) * 1000L + local.millisecond + ms;
+    long days = total / 86400000;
+    total %= 86400000;
+    local.hour = static_cast<int>(total / 3600000);
+    local.minute = static_cast<int>(total / 60000 % 60);
+    local.second = static_cast<int>(total / 1000 % 60);
+    local.millisecond = static_cast<int>(total % 1000);
+    if (days) {
+        local.day += static_cast<int>(days);  // tests stay within a month
+        local.dayOfWeek = static_cast<int>((local.dayOfWeek - 1 + days) % 7 + 1);
+    }
+}
+
+void FakeInvoice::appendParagraph(const std::string& utf8) {
+    std::size_t start = 0;
+    while (true) {
+        auto nl = utf8.find('\n', start);
+        paragraphs.push_back({utf8.substr(start, nl - start), current});
+        if (nl == std::string::npos) break;
+        start = nl + 1;
+    }
+}
+
+void FakeInvoice::truncateParagraphs(std::size_t count) {
+    if (count < paragraphs.size()) paragraphs.resize(count);
+}
+
+void FakeInvoice::saveRtf(const std::string& path) {
+    if (failSave) throw FileError::create(path);
+    saves.push_back(path);
+    std::ofstream(path, std::ios::binary) << text();
+}
+
+void FakeInvoice::loadRtf(const std::string& path) {
+    if (failLoad) throw FileError::open(path);
+    loads.push_back(path);
+    paragraphs = template_;
+}
+
+std::string FakeInvoice::text() const {
+    std::string out;
+    for (std::size_t i = 0; i < paragraphs.size(); ++i) out += (i ? "\n" : "") + paragraphs[i].text;
+    return out;
+}
+
+TempDir::TempDir() {
+    std::random_device rd;
+    auto base = std::filesystem::temp_directory_path();
+    do {
+        path_ = base / ("tallimer-test-" + std::to_string(getpid()) + "-" + std::to_string(rd()));
+    } while (!std::filesystem::create_directory(path_));
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Make read-only leftovers removable again.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+    }
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string ReadFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+}  // namespace tallimer::test

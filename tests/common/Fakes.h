@@ -1,0 +1,83 @@
+#pragma once
+// Fakes of core's seams, shared by the tests.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "invoices/InvoiceDocument.h"
+#include "metering/Sources.h"
+#include "support/Clock.h"
+
+namespace tallimer::test {
+
+// A clock that says what the test sets. utc is the UTC time of day in ms.
+class FakeClock : public Clock {
+public:
+    std::int32_t utc = 0;
+    LocalDateTime local;  // a Wednesday 10:00 by default
+    FakeClock() { local = {2001, 3, 7, 10, 0, 0, 0, 4}; }
+    std::int32_t utcMsOfDay() const override { return utc; }
+    LocalDateTime localNow() const override { return local; }
+    void advance(std::int32_t ms);  // moves both clocks on, local minutes and hours included
+};
+
+class FakeConnectionName : public ConnectionNameSource {
+public:
+    std::string name;
+    std::string defaultConnectionName() override { return name; }
+};
+
+class FakeCounters : public LinkCounterSource {
+public:
+    std::optional<LinkCounters> value;
+    int reads = 0;
+    std::optional<LinkCounters> read() override {
+        ++reads;
+        return value;
+    }
+};
+
+// An in-memory running invoice: one string per paragraph, bold remembered per paragraph.
+class FakeInvoice : public InvoiceDocument {
+public:
+    struct Paragraph {
+        std::string text;
+        CharAttributes attributes;
+    };
+    std::vector<Paragraph> paragraphs;
+    CharAttributes current;
+    std::vector<std::string> saves;  // paths saved to, in order
+    std::vector<std::string> loads;  // paths loaded from, in order
+    bool failSave = false;
+    bool failLoad = false;
+    std::vector<Paragraph> template_;  // what loadRtf puts in
+
+    CharAttributes appendAttributes() const override { return current; }
+    void setAppendAttributes(const CharAttributes& a) override { current = a; }
+    void appendParagraph(const std::string& utf8) override;
+    std::size_t paragraphCount() const override { return paragraphs.size(); }
+    void truncateParagraphs(std::size_t count) override;
+    void saveRtf(const std::string& path) override;
+    void loadRtf(const std::string& path) override;
+    std::string text() const;  // paragraphs joined with "\n"
+};
+
+// A fresh folder under the system's temporary folder, removed at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string str() const { return path_.string() + "/"; }  // with the trailing separator
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string ReadFile(const std::filesystem::path& p);
+void WriteFile(const std::filesystem::path& p, const std::string& bytes);
+
+}  // namespace tallimer::test
