@@ -1,5 +1,6 @@
 #include "support/NumberText.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -93,6 +94,41 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || (c > 0 && c < ' '); }
 
+// Power of ten of the first significant digit of a number in C form ("-0.00123e-400" gives
+// -403), saturating; only asked of texts that have a non-zero digit.
+long DecimalExponent(const std::string& c) {
+    std::size_t i = 0;
+    if (i < c.size() && (c[i] == '+' || c[i] == '-')) ++i;
+    long intDigits = 0, fracDigits = 0;
+    long power = 0;  // of the first non-zero digit, relative to the units
+    bool found = false, afterPoint = false;
+    for (; i < c.size() && c[i] != 'e'; ++i) {
+        if (c[i] == '.') {
+            afterPoint = true;
+            continue;
+        }
+        if (afterPoint)
+            ++fracDigits;
+        else
+            ++intDigits;
+        if (!found && c[i] != '0') {
+            found = true;
+            power = afterPoint ? -fracDigits : intDigits;  // integer digits fixed up below
+        }
+    }
+    // The k-th of n integer digits has the power n - k.
+    if (found && power > 0) power = intDigits - power;
+    long exponent = 0;
+    if (i < c.size()) {
+        ++i;
+        bool negative = i < c.size() && c[i] == '-';
+        if (i < c.size() && (c[i] == '+' || c[i] == '-')) ++i;
+        for (; i < c.size(); ++i) exponent = std::min(exponent * 10 + (c[i] - '0'), 100000000L);
+        if (negative) exponent = -exponent;
+    }
+    return power + exponent;
+}
+
 }  // namespace
 
 float TextToFloat(const std::string& text, const Locale& locale) {
@@ -127,8 +163,9 @@ float TextToFloat(const std::string& text, const Locale& locale) {
     double v = 0;
     auto res = std::from_chars(first, c.c_str() + c.size(), v);
     if (res.ec != std::errc() || res.ptr != c.c_str() + c.size()) {
-        // Underflow reads as zero; overflow is refused.
-        if (res.ec == std::errc::result_out_of_range && std::fabs(v) < 1) return 0.0f;
+        // Underflow reads as zero; overflow is refused. from_chars leaves v untouched then,
+        // so the decimal exponent tells which it was.
+        if (res.ec == std::errc::result_out_of_range && DecimalExponent(c) < 0) return 0.0f;
         throw fail();
     }
     if (std::fabs(v) > FLT_MAX) throw fail();

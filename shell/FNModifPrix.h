@@ -1,0 +1,39 @@
+#pragma once
+// The price correction dialog: the caller sets Prix, runs the dialog, and after OK reads
+// Prix and the text the user left in Edit1.
+#include <QDialog>
+#include <functional>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace tallimer {
+
+class TfModifPrix : public QDialog {
+    Q_OBJECT
+  public:
+    explicit TfModifPrix(QWidget* parent = nullptr);
+
+    // Shows Prix in Edit1 as an invoice amount.
+    void FormActivate();
+    // Reads Edit1 in the user's conventions: on success Prix takes the value and the dialog
+    // closes with OK; otherwise the user is told and the dialog stays open.
+    void BitBtn1Click();
+
+    // How the "not a number" message is shown; a modal box by default, a recorder in tests.
+    std::function<void(const QString&)> showMessage;
+
+    float Prix = 0;
+
+    QLabel* Label1;
+    QLineEdit* Edit1;
+    QPushButton* BitBtn1;
+    QPushButton* BitBtn2;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+};
+
+}  // namespace tallimer

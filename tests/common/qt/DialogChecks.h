@@ -1,0 +1,43 @@
+#pragma once
+// Helpers for window tests: clipped captions and screenshots kept as build artefacts.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QLabel>
+#include <QLayout>
+#include <QWidget>
+#include <cstdlib>
+#include <string>
+
+namespace tallimer::test {
+
+// Every caption of the window (labels, buttons, check boxes, radio buttons) gets at least
+// the room its text asks for, once the window is laid out.
+inline void ExpectNoClippedCaption(QWidget& window) {
+    window.show();
+    if (window.layout()) window.layout()->activate();
+    for (QLabel* l : window.findChildren<QLabel*>()) {
+        if (!l->isVisibleTo(&window) || l->text().isEmpty()) continue;
+        EXPECT_GE(l->width(), l->sizeHint().width()) << l->text().toStdString();
+        EXPECT_GE(l->height(), l->sizeHint().height()) << l->text().toStdString();
+    }
+    for (QAbstractButton* b : window.findChildren<QAbstractButton*>()) {
+        if (!b->isVisibleTo(&window) || b->text().isEmpty()) continue;
+        EXPECT_GE(b->width(), b->sizeHint().width()) << b->text().toStdString();
+    }
+}
+
+// Saves a picture of the window as TALLIMER_BUILD_DIR/artefacts/<name>.png.
+inline void SaveScreenshot(QWidget& window, const QString& name) {
+    const char* build = std::getenv("TALLIMER_BUILD_DIR");
+    if (!build) return;
+    QDir dir(QString::fromLocal8Bit(build));
+    ASSERT_TRUE(dir.mkpath("artefacts"));
+    window.adjustSize();
+    QPixmap shot = window.grab();
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_TRUE(shot.save(dir.filePath("artefacts/" + name + ".png")));
+}
+
+}  // namespace tallimer::test
