@@ -1,6 +1,5 @@
 #include "support/NumberText.h"
 
-#include <algorithm>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -92,42 +91,29 @@ std::string FormatFixed(float value, int precision, int digits, const Locale& lo
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || (c > 0 && c < ' '); }
-
-// Power of ten of the first significant digit of a number in C form ("-0.00123e-400" gives
-// -403), saturating; only asked of texts that have a non-zero digit.
-long DecimalExponent(const std::string& c) {
-    std::size_t i = 0;
-    if (i < c.size() && (c[i] == '+' || c[i] == '-')) ++i;
-    long intDigits = 0, fracDigits = 0;
-    long power = 0;  // of the first non-zero digit, relative to the units
-    bool found = false, afterPoint = false;
-    for (; i < c.size() && c[i] != 'e'; ++i) {
-        if (c[i] == '.') {
-            afterPoint = true;
-            continue;
-        }
-        if (afterPoint)
-            ++fracDigits;
-        else
-            ++intDigits;
-        if (!found && c[i] != '0') {
-            found = true;
-            power = afterPoint ? -fracDigits : intDigits;  // integer digits fixed up below
-        }
-    }
-    // The k-th of n integer digits has the power n - k.
-    if (found && power > 0) power = intDigits - power;
+// Power of ten of the leading significant digit of a C-form number ("0.05e3" gives 1).
+long DecimalMagnitude(const std::string& c) {
     long exponent = 0;
-    if (i < c.size()) {
-        ++i;
-        bool negative = i < c.size() && c[i] == '-';
-        if (i < c.size() && (c[i] == '+' || c[i] == '-')) ++i;
-        for (; i < c.size(); ++i) exponent = std::min(exponent * 10 + (c[i] - '0'), 100000000L);
-        if (negative) exponent = -exponent;
+    auto e = c.find('e');
+    if (e != std::string::npos) {
+        const char* p = c.c_str() + e + 1;
+        if (*p == '+') ++p;
+        auto r = std::from_chars(p, c.c_str() + c.size(), exponent);
+        if (r.ec != std::errc()) exponent = (*p == '-') ? -1000000 : 1000000;
     }
-    return power + exponent;
+    std::string mantissa = c.substr(0, e);
+    if (!mantissa.empty() && (mantissa[0] == '-' || mantissa[0] == '+')) mantissa.erase(0, 1);
+    auto point = mantissa.find('.');
+    long integerDigits = static_cast<long>(point == std::string::npos ? mantissa.size() : point);
+    for (char ch : mantissa) {
+        if (ch >= '1' && ch <= '9') break;
+        if (ch == '0') --integerDigits;
+        if (ch == '.') integerDigits = 0;
+    }
+    return integerDigits - 1 + exponent;
 }
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || (c > 0 && c < ' '); }
 
 }  // namespace
 
@@ -163,9 +149,8 @@ float TextToFloat(const std::string& text, const Locale& locale) {
     double v = 0;
     auto res = std::from_chars(first, c.c_str() + c.size(), v);
     if (res.ec != std::errc() || res.ptr != c.c_str() + c.size()) {
-        // Underflow reads as zero; overflow is refused. from_chars leaves v untouched then,
-        // so the decimal exponent tells which it was.
-        if (res.ec == std::errc::result_out_of_range && DecimalExponent(c) < 0) return 0.0f;
+        // Out of range: too small reads as zero, too large is refused.
+        if (res.ec == std::errc::result_out_of_range && DecimalMagnitude(c) < 0) return 0.0f;
         throw fail();
     }
     if (std::fabs(v) > FLT_MAX) throw fail();
