@@ -310,7 +310,28 @@ bool AccountNameFromFileName(const std::string& fileName, std::string& name) {
     return true;
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
+namespace {
+
+// Whether the regular file at `path` holds exactly these bytes.
+bool Holds(const std::string& path, std::string_view bytes) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st;
+    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                static_cast<std::size_t>(st.st_size) == bytes.size();
+    char buffer[4096];
+    while (same && !bytes.empty()) {
+        ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, bytes.size()));
+        if (n < 0 && errno == EINTR) continue;
+        same = n > 0 && bytes.substr(0, static_cast<std::size_t>(n)) ==
+                            std::string_view(buffer, static_cast<std::size_t>(n));
+        if (same) bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return same;
+}
+
+bool ReplaceFile(const std::string& path, std::string_view bytes, bool syncFolder) {
     std::string target = path;
     struct stat st;
     // Through a link to the file it names, so the link stays a link.
@@ -349,8 +370,19 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
         ::unlink(temp.c_str());
         return false;
     }
-    SyncFolder(folder);
+    if (syncFolder) SyncFolder(folder);
     return true;
+}
+
+// Saves run every minute while metering: files that would not change are not rewritten.
+bool SaveFile(const std::string& path, std::string_view bytes, bool syncFolder) {
+    return !Holds(path, bytes) && ReplaceFile(path, bytes, syncFolder);
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
+    return ReplaceFile(path, bytes, true);
 }
 
 void LoadAll(const std::string& appFolder, AccountCollection& accounts, OverallState& state) {
@@ -378,12 +410,14 @@ void LoadAll(const std::string& appFolder, AccountCollection& accounts, OverallS
 
 void SaveAll(const std::string& appFolder, const AccountCollection& accounts,
              const OverallState& state) {
-    WriteFileAtomically(appFolder + "tallimer.inf", WriteState(state));
+    SaveFile(appFolder + "tallimer.inf", WriteState(state), true);
     std::error_code ec;
     std::filesystem::create_directories(appFolder + "Comptes", ec);
     const std::string folder = appFolder + "Comptes/";
+    bool written = false;
     for (const auto& [name, account] : accounts)
-        WriteFileAtomically(folder + AccountFileName(name), WriteAccount(account));
+        if (SaveFile(folder + AccountFileName(name), WriteAccount(account), false)) written = true;
+    if (written) SyncFolder(folder);  // once for all the renames
 }
 
 }  // namespace tallimer

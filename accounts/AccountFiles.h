@@ -18,8 +18,9 @@ struct OverallState {
 };
 
 // appFolder ends with the separator. Loading never fails and reports nothing: whatever
-// cannot be read keeps the value it had. Saving writes every file it can, each one
-// atomically, and reports nothing either.
+// cannot be read keeps the value it had. Saving creates "Comptes" when missing and writes
+// every file whose content changes and that can be written, each one atomically; it
+// reports nothing either.
 void LoadAll(const std::string& appFolder, AccountCollection& accounts, OverallState& state);
 void SaveAll(const std::string& appFolder, const AccountCollection& accounts,
              const OverallState& state);

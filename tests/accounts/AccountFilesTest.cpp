@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -287,6 +288,19 @@ TEST_F(AccountFolder, SaveThenLoadRestoresEverything) {
     }
     EXPECT_EQ(back.find("Wanadoo")->periodCost, 1234.57f);
     EXPECT_EQ(back.find("Wanadoo")->nextInvoice, EncodeDate(2001, 3, 15));
+
+    // Saving again replaces only what changed.
+    auto inode = [&](const fs::path& p) {
+        struct stat st {};
+        ::stat(p.c_str(), &st);
+        return st.st_ino;
+    };
+    auto before = inode(comptes / ".fai"), stateBefore = inode(dir.path() / "tallimer.inf");
+    c.findOrCreate("ABC").periodCost = 3;
+    SaveAll(app, c, {3725000, 1234567, false});
+    EXPECT_EQ(inode(comptes / ".fai"), before);
+    EXPECT_EQ(inode(dir.path() / "tallimer.inf"), stateBefore);
+    EXPECT_EQ(Tokens(ReadFile(comptes / "ABC.fai"))[1], "3");
 }
 
 TEST_F(AccountFolder, OddEntriesLoadWithoutLoss) {
