@@ -9,7 +9,9 @@
 #include <QTimer>
 #include <functional>
 
+#include "accounts/AccountFiles.h"
 #include "shell/DialogFlows.h"
+#include "tests/common/Fakes.h"
 #include "tests/common/qt/DialogChecks.h"
 
 using tallimer::ConfirmClose;
@@ -137,6 +139,31 @@ TEST(ExitConfirmation, NotAskedWhenTheUserSaidSo) {
     EXPECT_EQ(d.shown, 0);
     EXPECT_FALSE(ask);
     EXPECT_TRUE(main.isVisible());
+}
+
+TEST(ExitConfirmation, NeverAskAgainSurvivesARestart) {
+    tallimer::test::TempDir folder;
+    {
+        QWidget main;
+        Confirm d;
+        d.answer = TickAndReduce;
+        tallimer::OverallState state;
+        tallimer::AccountCollection accounts;
+        tallimer::LoadAll(folder.str(), accounts, state);
+        ASSERT_TRUE(state.askOnExit);
+        EXPECT_FALSE(ConfirmClose(state.askOnExit, d, main));
+        tallimer::SaveAll(folder.str(), accounts, state);
+    }
+    // The next run reads the choice back and closes without a question.
+    QWidget main;
+    Confirm d;
+    d.answer = Reduce;
+    tallimer::OverallState state;
+    tallimer::AccountCollection accounts;
+    tallimer::LoadAll(folder.str(), accounts, state);
+    EXPECT_FALSE(state.askOnExit);
+    EXPECT_TRUE(ConfirmClose(state.askOnExit, d, main));
+    EXPECT_EQ(d.shown, 0);
 }
 
 TEST(ExitConfirmation, LaidOutWithoutClippingAndPictured) {
