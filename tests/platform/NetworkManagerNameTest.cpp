@@ -1,0 +1,158 @@
+// The connection name source against a private bus with a stand-in NetworkManager.
+#include <gtest/gtest.h>
+
+#include <QDBusConnection>
+#include <QDBusObjectPath>
+#include <QProcess>
+#include <QSemaphore>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <memory>
+
+#include "platform/NetworkManagerName.h"
+
+namespace tallimer {
+namespace {
+
+class ManagerStandIn : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.NetworkManager")
+    Q_PROPERTY(QDBusObjectPath PrimaryConnection READ PrimaryConnection)
+  public:
+    explicit ManagerStandIn(QString path) : primary_(std::move(path)) {}
+    QDBusObjectPath PrimaryConnection() const { return primary_; }
+
+  private:
+    QDBusObjectPath primary_;
+};
+
+class ActiveStandIn : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.NetworkManager.Connection.Active")
+    Q_PROPERTY(QString Id READ Id)
+  public:
+    explicit ActiveStandIn(QString id, QSemaphore* gate = nullptr)
+        : id_(std::move(id)), gate_(gate) {}
+    QString Id() const {
+        if (gate_) gate_->acquire();  // a bus peer that hangs until the test lets it go
+        return id_;
+    }
+
+  private:
+    QString id_;
+    QSemaphore* gate_;
+};
+
+const QString kPrimaryPath = QStringLiteral("/org/freedesktop/NetworkManager/ActiveConnection/3");
+
+// A private bus daemon with no activatable services, and the stand-in objects served from a
+// thread of their own, so blocking calls from this thread are answered.
+class NetworkManagerNameTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+        if (daemon.isEmpty()) GTEST_SKIP() << "dbus-daemon is not installed";
+        ASSERT_TRUE(dir_.isValid());
+        const QString config = dir_.filePath(QStringLiteral("bus.conf"));
+        QFile f(config);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
+                               "<auth>EXTERNAL</auth><policy context=\"default\">"
+                               "<allow send_destination=\"*\"/><allow eavesdrop=\"true\"/>"
+                               "<allow own=\"*\"/></policy>"
+                               "</busconfig>")
+                    .arg(dir_.path())
+                    .toUtf8());
+        f.close();
+        daemon_.start(daemon, {QStringLiteral("--config-file=") + config,
+                               QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+        ASSERT_TRUE(daemon_.waitForStarted(10000));
+        while (!daemon_.canReadLine() && daemon_.waitForReadyRead(10000)) {
+        }
+        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+        ASSERT_FALSE(address_.isEmpty()) << daemon_.readAllStandardError().toStdString();
+
+        server_ = QDBusConnection::connectToBus(address_, QStringLiteral("nm-stand-in"));
+        ASSERT_TRUE(server_.isConnected());
+        serverThread_.start();
+    }
+
+    void TearDown() override {
+        if (gate_.available() == 0) gate_.release(100);
+        serverThread_.quit();
+        serverThread_.wait();
+        QDBusConnection::disconnectFromBus(QStringLiteral("nm-stand-in"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("nm-client"));
+        objects_.clear();
+        if (daemon_.state() != QProcess::NotRunning) {
+            daemon_.terminate();
+            if (!daemon_.waitForFinished(5000)) daemon_.kill();
+            daemon_.waitForFinished(5000);
+        }
+    }
+
+    void serve(const QString& path, QObject* object) {
+        objects_.emplace_back(object);
+        object->moveToThread(&serverThread_);
+        ASSERT_TRUE(server_.registerObject(path, object, QDBusConnection::ExportAllProperties));
+    }
+    void serveManager(const QString& primary) {
+        ASSERT_TRUE(server_.registerService(QStringLiteral("org.freedesktop.NetworkManager")));
+        serve(QStringLiteral("/org/freedesktop/NetworkManager"), new ManagerStandIn(primary));
+    }
+    std::string name(int timeoutMs = 2000) {
+        NetworkManagerName source(
+            QDBusConnection::connectToBus(address_, QStringLiteral("nm-client")), timeoutMs);
+        return source.defaultConnectionName();
+    }
+
+    QSemaphore gate_;
+
+  private:
+    QTemporaryDir dir_;
+    QProcess daemon_;
+    QString address_;
+    QDBusConnection server_{QString()};
+    QThread serverThread_;
+    std::vector<std::unique_ptr<QObject>> objects_;
+};
+
+TEST_F(NetworkManagerNameTest, ReadsThePrimaryConnectionsId) {
+    serveManager(kPrimaryPath);
+    serve(kPrimaryPath, new ActiveStandIn(QStringLiteral("Numéris à domicile")));
+    EXPECT_EQ(name(), "Numéris à domicile");
+}
+
+TEST_F(NetworkManagerNameTest, EmptyWithoutNetworkManager) {
+    EXPECT_EQ(name(), "");
+}
+
+TEST_F(NetworkManagerNameTest, EmptyWithoutPrimaryConnection) {
+    serveManager(QStringLiteral("/"));
+    // Even an object at "/" is not asked.
+    serve(QStringLiteral("/"), new ActiveStandIn(QStringLiteral("racine")));
+    EXPECT_EQ(name(), "");
+}
+
+TEST_F(NetworkManagerNameTest, EmptyWhenThePrimaryConnectionIsGone) {
+    serveManager(kPrimaryPath);
+    EXPECT_EQ(name(), "");
+}
+
+TEST_F(NetworkManagerNameTest, EmptyWhenTheBusDoesNotAnswerInTime) {
+    serveManager(kPrimaryPath);
+    serve(kPrimaryPath, new ActiveStandIn(QStringLiteral("Lente"), &gate_));
+    EXPECT_EQ(name(100), "");
+    gate_.release();
+}
+
+TEST(NetworkManagerName, EmptyOnABusThatIsNotConnected) {
+    NetworkManagerName source(QDBusConnection(QStringLiteral("no-such-connection")));
+    EXPECT_EQ(source.defaultConnectionName(), "");
+}
+
+}  // namespace
+}  // namespace tallimer
+
+#include "NetworkManagerNameTest.moc"
