@@ -15,6 +15,8 @@ TOnlineIP::TOnlineIP(QObject* owner, AddressList addresses)
     : QObject(owner),
       timer_(new QTimer(this)),
       addresses_(addresses ? std::move(addresses) : AddressList(&HostAddresses)) {
+    // Precise: the next poll comes one full period after a restart, not up to 5% sooner.
+    timer_->setTimerType(Qt::PreciseTimer);
     connect(timer_, &QTimer::timeout, this, &TOnlineIP::Poll);
     UpdateTimer();
 }
