@@ -51,22 +51,28 @@ const QString kPrimaryPath = QStringLiteral("/org/freedesktop/NetworkManager/Act
 class NetworkManagerNameTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty()) GTEST_SKIP() << "dbus-daemon is not installed";
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+            GTEST_SKIP() << "dbus-daemon is not installed";
         ASSERT_TRUE(dir_.isValid());
+        startBus(QStringLiteral("unix:dir=") + dir_.path());
+    }
+
+    // Starts the bus daemon listening at the given address and connects the stand-in's side.
+    void startBus(const QString& listen) {
         const QString config = dir_.filePath(QStringLiteral("bus.conf"));
         QFile f(config);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
+        f.write(QStringLiteral("<busconfig><type>session</type><listen>%1</listen>"
                                "<auth>EXTERNAL</auth><policy context=\"default\">"
                                "<allow send_destination=\"*\"/><allow eavesdrop=\"true\"/>"
                                "<allow own=\"*\"/></policy>"
                                "</busconfig>")
-                    .arg(dir_.path())
+                    .arg(listen)
                     .toUtf8());
         f.close();
-        daemon_.start(daemon, {QStringLiteral("--config-file=") + config,
-                               QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+        daemon_.start(QStringLiteral("dbus-daemon"),
+                      {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                       QStringLiteral("--print-address")});
         ASSERT_TRUE(daemon_.waitForStarted(10000));
         while (!daemon_.canReadLine() && daemon_.waitForReadyRead(10000)) {
         }
@@ -108,9 +114,9 @@ class NetworkManagerNameTest : public ::testing::Test {
     }
 
     QSemaphore gate_;
+    QTemporaryDir dir_;
 
   private:
-    QTemporaryDir dir_;
     QProcess daemon_;
     QString address_;
     QDBusConnection server_{QString()};
@@ -145,6 +151,46 @@ TEST_F(NetworkManagerNameTest, EmptyWhenTheBusDoesNotAnswerInTime) {
     serve(kPrimaryPath, new ActiveStandIn(QStringLiteral("Lente"), &gate_));
     EXPECT_EQ(name(100), "");
     gate_.release();
+}
+
+// The source of the program itself, on the system bus. libdbus reads the system bus address
+// once per process, so this holds only where nothing before it used the system bus (ctest
+// runs every test in a process of its own).
+class SystemBusNameTest : public NetworkManagerNameTest {
+  protected:
+    void SetUp() override {
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+            GTEST_SKIP() << "dbus-daemon is not installed";
+        ASSERT_TRUE(dir_.isValid());
+        saved_ = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        hadAddress_ = qEnvironmentVariableIsSet("DBUS_SYSTEM_BUS_ADDRESS");
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS",
+                QStringLiteral("unix:path=%1/system").arg(dir_.path()).toUtf8());
+    }
+    void TearDown() override {
+        QDBusConnection::disconnectFromBus(QStringLiteral("tallimer-system-bus"));
+        NetworkManagerNameTest::TearDown();
+        if (hadAddress_) {
+            qputenv("DBUS_SYSTEM_BUS_ADDRESS", saved_);
+        } else {
+            qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        }
+    }
+
+  private:
+    QByteArray saved_;
+    bool hadAddress_ = false;
+};
+
+TEST_F(SystemBusNameTest, ABusThatComesUpLaterIsFound) {
+    NetworkManagerName source;
+    EXPECT_EQ(source.defaultConnectionName(), "");  // no bus yet
+
+    startBus(QStringLiteral("unix:path=%1/system").arg(dir_.path()));
+    serveManager(kPrimaryPath);
+    serve(kPrimaryPath, new ActiveStandIn(QStringLiteral("Club-Internet")));
+    EXPECT_EQ(source.defaultConnectionName(), "Club-Internet");
+    EXPECT_EQ(MakeConnectionNameSource()->defaultConnectionName(), "Club-Internet");
 }
 
 TEST(NetworkManagerName, EmptyOnABusThatIsNotConnected) {
