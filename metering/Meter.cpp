@@ -29,7 +29,7 @@ void Meter::TimerTick() {
         if (!currentAccount) return;
         Account& account = *currentAccount;
         tickTime.FromClock(clock_);
-        if (lastTick == 0) lastTick = tickTime;
+        if (lastTick == 0 && !haveLastTick_) lastTick = tickTime;
         msTIME elapsed = tickTime - lastTick;
         // UTC midnight between two ticks: the time-of-day difference is a day short.
         if (elapsed.totalMs < 0) elapsed = elapsed + kDayMs;
@@ -63,6 +63,7 @@ void Meter::TimerTick() {
         host_->refreshDisplay();
         UpdateThroughput(elapsed);
         lastTick.FromClock(clock_);
+        haveLastTick_ = true;
     } catch (...) {
         // The tick never reports; the next one runs normally.
     }
@@ -149,6 +150,7 @@ void Meter::Connect() {
     connectionDuration = 0;
     connectionCost = 0;
     lastTick = 0;
+    haveLastTick_ = false;
     creditRemaining = currentAccount->creditDuration;
     statsOpen_ = true;
     takeBaselines();

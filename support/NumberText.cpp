@@ -91,6 +91,28 @@ std::string FormatFixed(float value, int precision, int digits, const Locale& lo
 
 namespace {
 
+// Power of ten of the leading significant digit of a C-form number ("0.05e3" gives 1).
+long DecimalMagnitude(const std::string& c) {
+    long exponent = 0;
+    auto e = c.find('e');
+    if (e != std::string::npos) {
+        const char* p = c.c_str() + e + 1;
+        if (*p == '+') ++p;
+        auto r = std::from_chars(p, c.c_str() + c.size(), exponent);
+        if (r.ec != std::errc()) exponent = (*p == '-') ? -1000000 : 1000000;
+    }
+    std::string mantissa = c.substr(0, e);
+    if (!mantissa.empty() && (mantissa[0] == '-' || mantissa[0] == '+')) mantissa.erase(0, 1);
+    auto point = mantissa.find('.');
+    long integerDigits = static_cast<long>(point == std::string::npos ? mantissa.size() : point);
+    for (char ch : mantissa) {
+        if (ch >= '1' && ch <= '9') break;
+        if (ch == '0') --integerDigits;
+        if (ch == '.') integerDigits = 0;
+    }
+    return integerDigits - 1 + exponent;
+}
+
 bool IsBlank(char c) { return c == ' ' || c == '\t' || (c > 0 && c < ' '); }
 
 }  // namespace
@@ -127,8 +149,8 @@ float TextToFloat(const std::string& text, const Locale& locale) {
     double v = 0;
     auto res = std::from_chars(first, c.c_str() + c.size(), v);
     if (res.ec != std::errc() || res.ptr != c.c_str() + c.size()) {
-        // Underflow reads as zero; overflow is refused.
-        if (res.ec == std::errc::result_out_of_range && std::fabs(v) < 1) return 0.0f;
+        // Out of range: too small reads as zero, too large is refused.
+        if (res.ec == std::errc::result_out_of_range && DecimalMagnitude(c) < 0) return 0.0f;
         throw fail();
     }
     if (std::fabs(v) > FLT_MAX) throw fail();

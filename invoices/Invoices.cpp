@@ -1,0 +1,74 @@
+#include "invoices/Invoices.h"
+
+#include <filesystem>
+
+#include "accounts/AccountFiles.h"
+#include "support/Errors.h"
+#include "support/NumberText.h"
+
+namespace tallimer {
+
+std::string InvoiceLineText(DateTime when, msTIME duration, float amount, const Locale& locale) {
+    return "\t" + FormatStamp(when, locale) + "\t" + duration.ToText() + "\t" +
+           InvoiceAmountText(amount, locale);
+}
+
+void AddInvoiceLine(InvoiceDocument& invoice, DateTime when, msTIME duration, float amount,
+                    const Locale& locale) {
+    invoice.appendParagraph(InvoiceLineText(when, duration, amount, locale));
+}
+
+std::string ArchivePath(const std::string& appFolder, const std::string& providerName,
+                        DateTime billingDate, const Locale& locale) {
+    // A name Linux cannot hold in a file name is escaped as the account files do it, so
+    // such an account can still close its periods.
+    std::string name = AccountFileName(providerName);
+    name.resize(name.size() - 4);  // less ".fai"
+    return appFolder + "Factures/" + name + " " + FormatShortDate(billingDate, locale) + ".rtf";
+}
+
+void ArchiveInvoice(const Account& account, const std::string& providerName,
+                    const std::string& appFolder, InvoiceDocument& invoice, const Locale& locale) {
+    CharAttributes bold;
+    bold.bold = true;
+    invoice.setAppendAttributes(bold);
+    invoice.appendParagraph("\n\nCoût total = " + InvoiceAmountText(account.periodCost, locale));
+    invoice.appendParagraph("Durée totale = " + account.periodDuration.ToText());
+    if (account.packageEnabled)
+        invoice.appendParagraph("Forfait restant = " + account.packageRemaining.ToText());
+    std::string path = ArchivePath(appFolder, providerName, account.nextInvoice, locale);
+    std::error_code ec;
+    std::filesystem::create_directories(appFolder + "Factures", ec);
+    invoice.saveRtf(path);
+}
+
+void StartNewPeriod(Account& account, const std::string& appFolder, InvoiceDocument& invoice) {
+    account.periodDuration = 0;
+    account.periodCost = 0;
+    account.packageRemaining = account.packageDuration;
+    account.packageCharged = false;
+    account.nextInvoice = AddMonths(account.nextInvoice, account.periodMonths);
+    try {
+        invoice.loadRtf(appFolder + "base.rtf");
+    } catch (...) {
+        // The closed period is filed already; its lines must not reach the next invoice.
+        invoice.truncateParagraphs(0);
+        throw;
+    }
+}
+
+void ClosePeriod(Account& account, const std::string& providerName, const std::string& appFolder,
+                 InvoiceDocument& invoice, const Locale& locale) {
+    std::size_t paragraphs = invoice.paragraphCount();
+    CharAttributes attributes = invoice.appendAttributes();
+    try {
+        ArchiveInvoice(account, providerName, appFolder, invoice, locale);
+    } catch (...) {
+        invoice.truncateParagraphs(paragraphs);
+        invoice.setAppendAttributes(attributes);
+        throw;
+    }
+    StartNewPeriod(account, appFolder, invoice);
+}
+
+}  // namespace tallimer
