@@ -72,7 +72,7 @@ void TOnlineIP::Poll() {
     online_ = !ip_.isEmpty() && ip_ != QLatin1String("127.0.0.1");
     if (online_ == was) return;
 
-    // A failing slot does not keep the handler from hearing of the change, nor the reverse.
+    // A failing slot does not keep the handler from hearing of the change.
     QPointer<TOnlineIP> alive(this);
     try {
         emit OnChanged(this);
