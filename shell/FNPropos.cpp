@@ -1,14 +1,13 @@
 #include "shell/FNPropos.h"
 
-#include <QApplication>
 #include <QDesktopServices>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QStyle>
 #include <QVBoxLayout>
 
+#include "controls/RatePictures.h"
 #include "shell/LinkLabel.h"
 #include "shell/ProjectInfo.h"
 
@@ -26,9 +25,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
 
     ProgramIcon = new QLabel(panel);
     ProgramIcon->setObjectName("ProgramIcon");
-    QIcon icon = QApplication::windowIcon();
-    if (icon.isNull()) icon = style()->standardIcon(QStyle::SP_DriveNetIcon);
-    ProgramIcon->setPixmap(icon.pixmap(32, 32));
+    ProgramIcon->setPixmap(AppIcon().pixmap(32, 32));
     ProgramIcon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
 
     ProductName = new QLabel(QStringLiteral("Le Tallimer Internet"), panel);
