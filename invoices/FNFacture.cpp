@@ -185,7 +185,11 @@ void TfFacture::done(int result) {
 }
 
 void TfFacture::showEvent(QShowEvent* event) {
-    if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+    if (QScreen* s = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(s->availableGeometry().center());
+        move(frame.topLeft());
+    }
     QDialog::showEvent(event);
 }
 

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTextBlock>
@@ -173,7 +174,12 @@ TEST_F(ManagerTest, FirstStartShowsTheTemplateAndClosingKeepsIt) {
     const QString shown = manager.RichEdit2->toPlainText();
     EXPECT_EQ(shown, "Facture Internet\n\tDate\tDurée\tMontant");
     EXPECT_FALSE(fs::exists(dir.path() / "temp.rtf"));
-    EXPECT_TRUE(Open(manager));
+    EXPECT_TRUE(Open(manager, [&] {
+        // Fixed size, centred on the screen.
+        EXPECT_EQ(manager.minimumSize(), manager.maximumSize());
+        const QPoint centre = manager.screen()->availableGeometry().center();
+        EXPECT_LE((manager.frameGeometry().center() - centre).manhattanLength(), 1);
+    }));
     EXPECT_FALSE(manager.isVisible());
     ASSERT_TRUE(fs::exists(dir.path() / "temp.rtf"));
     EXPECT_EQ(TextOf(Q(folder() + "temp.rtf")), shown);
@@ -290,8 +296,13 @@ TEST_F(RunningClosingTest, AnUnwritableFolderLeavesTheRunningInvoiceAsItWas) {
 TEST_F(ManagerTest, AMissingFolderIsMadeWhenTheManagerOpens) {
     fs::remove(factures());
     Manager manager(folder());
-    EXPECT_TRUE(Open(manager));
+    EXPECT_TRUE(Open(manager, [&] { EXPECT_EQ(manager.FileListBox1->count(), 0); }));
     EXPECT_TRUE(fs::is_directory(factures()));
+    // Each opening reads the folder afresh.
+    WriteFile(factures() / "Maison 05 mars 01.rtf", "{\\rtf1 mars\\par}");
+    EXPECT_TRUE(Open(manager, [&] {
+        EXPECT_EQ(Names(manager.FileListBox1), QStringList{"Maison 05 mars 01.rtf"});
+    }));
     EXPECT_TRUE(reports.empty());
 }
 
