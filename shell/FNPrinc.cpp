@@ -143,8 +143,6 @@ void TfPrinc::buildToolBar() {
     };
     add(bnGo, "bnGo", ToolbarGlyph::Go, QString(), &TfPrinc::bnClick);
     bnGo->setCheckable(true);
-    bnGo->setText("Connexion");
-    bnGo->setToolTip(QString());
     ToolBar1->addSeparator();
     add(bnRegle, "bnRegle", ToolbarGlyph::Settings, "Réglages", &TfPrinc::bnRegleClick);
     ToolBar1->addSeparator();

@@ -98,11 +98,10 @@ InstanceServer::InstanceServer(QObject* parent) : QObject(parent), server_(new Q
 }
 
 bool InstanceServer::listen(const std::string& socketPath) {
-    const QString path = QString::fromStdString(socketPath);
-    if (server_->listen(path)) return true;
-    if (server_->serverError() != QAbstractSocket::AddressInUseError) return false;
-    // A live copy answers; a socket file left by a crash refuses the connection.
+    // Qt would replace whatever file is there, a live copy's socket included: a live copy
+    // answers, a socket file left by a crash refuses the connection.
     if (SomeoneListens(socketPath)) return false;
+    const QString path = QString::fromStdString(socketPath);
     QLocalServer::removeServer(path);
     return server_->listen(path);
 }
