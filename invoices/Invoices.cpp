@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "accounts/AccountFiles.h"
 #include "support/Errors.h"
 #include "support/NumberText.h"
 
@@ -19,8 +20,11 @@ void AddInvoiceLine(InvoiceDocument& invoice, DateTime when, msTIME duration, fl
 
 std::string ArchivePath(const std::string& appFolder, const std::string& providerName,
                         DateTime billingDate, const Locale& locale) {
-    return appFolder + "Factures/" + providerName + " " + FormatShortDate(billingDate, locale) +
-           ".rtf";
+    // A name Linux cannot hold in a file name is escaped as the account files do it, so
+    // such an account can still close its periods.
+    std::string name = AccountFileName(providerName);
+    name.resize(name.size() - 4);  // less ".fai"
+    return appFolder + "Factures/" + name + " " + FormatShortDate(billingDate, locale) + ".rtf";
 }
 
 void ArchiveInvoice(const Account& account, const std::string& providerName,

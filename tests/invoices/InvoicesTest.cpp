@@ -41,6 +41,8 @@ TEST(ArchivePath, NamesTheProviderAndThePassedBillingDate) {
     EXPECT_EQ(ArchivePath("/app/", "Maison", d, Locale::english()), "/app/Factures/Maison 05 Mar 01.rtf");
     EXPECT_EQ(ArchivePath("/app/", "", EncodeDate(1899, 12, 30), Locale::french()),
               "/app/Factures/ 30 déc. 99.rtf");
+    EXPECT_EQ(ArchivePath("/app/", "VPN/maison", d, Locale::french()),
+              "/app/Factures/VPN\\2Fmaison 05 mars 01.rtf");
 }
 
 class ClosingTest : public ::testing::Test {

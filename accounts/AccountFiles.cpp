@@ -1,0 +1,423 @@
+#include "accounts/AccountFiles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cfloat>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <tuple>
+#include <vector>
+
+#include "support/Date.h"
+
+namespace tallimer {
+
+namespace {
+
+constexpr char kCtrlZ = 0x1A;
+// Longer than any number a file can hold; a longer token is garbage, and reading stops
+// there instead of collecting it.
+constexpr std::size_t kMaxToken = 64;
+
+bool IsSpace(unsigned char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// White-space separated tokens from memory or from an open file, read in small chunks so
+// a huge file costs only what is read of it. A Ctrl-Z ends the text.
+class TokenReader {
+  public:
+    explicit TokenReader(std::string_view bytes) : window_(bytes) {}
+    explicit TokenReader(int fd) : fd_(fd) {}
+
+    // False at the end of the text and for a token too long to be a value.
+    bool next(std::string_view& token) {
+        int c;
+        while ((c = get()) >= 0 && IsSpace(static_cast<unsigned char>(c))) {
+        }
+        std::size_t length = 0;
+        while (c >= 0 && !IsSpace(static_cast<unsigned char>(c))) {
+            if (length == kMaxToken) return false;
+            token_[length++] = static_cast<char>(c);
+            c = get();
+        }
+        token = std::string_view(token_, length);
+        return length > 0;
+    }
+
+    // Each reads one value and stores it only when the whole token is a value of its kind.
+    bool time(msTIME& t) {
+        std::int32_t v;
+        if (!integer(v)) return false;
+        t = v;
+        return true;
+    }
+
+    template <class T>
+    bool integer(T& out) {
+        std::string_view t;
+        if (!next(t)) return false;
+        if (t[0] == '+') {  // the stream extraction took a plus sign, from_chars does not
+            t.remove_prefix(1);
+            if (t.empty() || t[0] == '-') return false;
+        }
+        T v;
+        auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+        if (ec != std::errc() || end != t.data() + t.size()) return false;
+        out = v;
+        return true;
+    }
+
+    bool flag(bool& out) {
+        std::int32_t v = -1;
+        if (!integer(v) || (v != 0 && v != 1)) return false;
+        out = v == 1;
+        return true;
+    }
+
+    // Digits, point and exponent only: "inf" and "nan" are no numbers here, and a value
+    // beyond a float (1e400, or 1e-50 that would become 0) is malformed.
+    bool real(float& out) {
+        std::string_view t;
+        if (!next(t)) return false;
+        if (t[0] == '+') {
+            t.remove_prefix(1);
+            if (t.empty() || t[0] == '-') return false;
+        }
+        if (t.find_first_not_of("0123456789.eE+-") != std::string_view::npos) return false;
+        float v;
+        auto [end, ec] =
+            std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::general);
+        if (ec != std::errc() || end != t.data() + t.size()) return false;
+        out = v;
+        return true;
+    }
+
+  private:
+    int get() {
+        if (ended_) return -1;
+        if (pos_ == window_.size() && !refill()) return -1;
+        char c = window_[pos_++];
+        if (c == kCtrlZ) {
+            ended_ = true;
+            return -1;
+        }
+        return static_cast<unsigned char>(c);
+    }
+
+    bool refill() {
+        if (fd_ < 0) {
+            ended_ = true;
+            return false;
+        }
+        ssize_t n;
+        do {
+            n = ::read(fd_, buffer_, sizeof buffer_);
+        } while (n < 0 && errno == EINTR);
+        if (n <= 0) {
+            ended_ = true;
+            return false;
+        }
+        window_ = std::string_view(buffer_, static_cast<std::size_t>(n));
+        pos_ = 0;
+        return true;
+    }
+
+    int fd_ = -1;
+    std::string_view window_;
+    std::size_t pos_ = 0;
+    bool ended_ = false;
+    char token_[kMaxToken];
+    char buffer_[4096];
+};
+
+void ReadAccountFrom(TokenReader& in, Account& a) {
+    if (!(in.time(a.periodDuration) && in.real(a.periodCost) && in.time(a.packageDuration) &&
+          in.time(a.packageRemaining) && in.real(a.pricePerSecond) && in.time(a.creditDuration) &&
+          in.real(a.offPeakPrice) && in.real(a.creditPrice) && in.real(a.packagePrice) &&
+          in.flag(a.packageEnabled) && in.flag(a.primaliste) && in.flag(a.primalisteInternet) &&
+          in.flag(a.packageCharged) && in.integer(a.packageType) && in.integer(a.reductionType)))
+        return;
+    unsigned year = 0, month = 0, day = 0;
+    if (!(in.integer(year) && in.integer(month) && in.integer(day))) return;
+    // A day that is not in the calendar keeps the default; the values after it still count.
+    if (year <= 9999 && IsValidDate(static_cast<int>(year), month, day))
+        a.nextInvoice = EncodeDate(static_cast<int>(year), month, day);
+    in.integer(a.periodMonths);
+}
+
+void ReadStateFrom(TokenReader& in, OverallState& s) {
+    if (in.time(s.overallDuration) && in.real(s.overallCost)) in.flag(s.askOnExit);
+}
+
+// Opens a file to read without blocking on a pipe and reads only regular files.
+template <class Read>
+void ReadFileWith(const std::string& path, Read read) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        TokenReader in(fd);
+        read(in);
+    }
+    ::close(fd);
+}
+
+template <class T>
+void AppendInteger(std::string& out, T v) {
+    char buf[24];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, end);
+}
+
+void AppendLine(std::string& out, std::string_view text) {
+    out += text;
+    out += "\r\n";
+}
+
+// Whether a "\" at i starts one of the three escapes.
+bool IsEscapeAt(std::string_view s, std::size_t i) {
+    if (s[i] != '\\' || s.size() - i < 3) return false;
+    std::string_view code = s.substr(i + 1, 2);
+    return code == "2F" || code == "00" || code == "5C";
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+void SyncFolder(const std::string& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+std::string FileFloatText(float value) {
+    if (std::isnan(value)) value = 0;
+    if (std::isinf(value)) value = std::copysign(FLT_MAX, value);
+    char buf[32];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, static_cast<double>(value),
+                                   std::chars_format::general, 6);
+    return std::string(buf, end);
+}
+
+std::string WriteAccount(const Account& a) {
+    std::string out;
+    auto integer = [&](auto v) {
+        AppendInteger(out, v);
+        out += "\r\n";
+    };
+    auto real = [&](float v) { AppendLine(out, FileFloatText(v)); };
+    integer(a.periodDuration.totalMs);
+    real(a.periodCost);
+    integer(a.packageDuration.totalMs);
+    integer(a.packageRemaining.totalMs);
+    real(a.pricePerSecond);
+    integer(a.creditDuration.totalMs);
+    real(a.offPeakPrice);
+    real(a.creditPrice);
+    real(a.packagePrice);
+    integer(a.packageEnabled ? 1 : 0);
+    integer(a.primaliste ? 1 : 0);
+    integer(a.primalisteInternet ? 1 : 0);
+    integer(a.packageCharged ? 1 : 0);
+    AppendInteger(out, static_cast<int>(a.packageType));
+    out += ' ';
+    integer(static_cast<int>(a.reductionType));
+    YearMonthDay d = DecodeDate(a.nextInvoice);
+    // Only years 1 to 9999 read back; a date beyond them keeps its side of the calendar.
+    if (d.year < 1) d = {1, 1, 1};
+    if (d.year > 9999) d = {9999, 12, 31};
+    AppendInteger(out, d.year);
+    out += ' ';
+    AppendInteger(out, d.month);
+    out += ' ';
+    integer(d.day);
+    integer(static_cast<unsigned>(a.periodMonths));
+    return out;
+}
+
+std::string WriteState(const OverallState& s) {
+    std::string out;
+    AppendInteger(out, s.overallDuration.totalMs);
+    out += "\r\n";
+    AppendLine(out, FileFloatText(s.overallCost));
+    out += s.askOnExit ? '1' : '0';  // no line end after the last value
+    return out;
+}
+
+void ReadAccount(std::string_view bytes, Account& account) {
+    TokenReader in(bytes);
+    ReadAccountFrom(in, account);
+}
+
+void ReadState(std::string_view bytes, OverallState& state) {
+    TokenReader in(bytes);
+    ReadStateFrom(in, state);
+}
+
+std::string AccountFileName(const std::string& name) {
+    std::string out;
+    out.reserve(name.size() + 4);
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        char c = name[i];
+        if (c == '/')
+            out += "\\2F";
+        else if (c == '\0')
+            out += "\\00";
+        else if (IsEscapeAt(name, i))
+            out += "\\5C";
+        else
+            out += c;
+    }
+    return out + ".fai";
+}
+
+bool AccountNameFromFileName(const std::string& fileName, std::string& name) {
+    if (fileName.size() < 4) return false;
+    std::string_view stem(fileName.data(), fileName.size() - 4);
+    std::string_view ext(fileName.data() + stem.size(), 4);
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (ext[0] != '.' || lower(ext[1]) != 'f' || lower(ext[2]) != 'a' || lower(ext[3]) != 'i')
+        return false;
+    name.clear();
+    for (std::size_t i = 0; i < stem.size(); ++i) {
+        if (IsEscapeAt(stem, i)) {
+            std::string_view code = stem.substr(i + 1, 2);
+            name += code == "2F" ? '/' : code == "00" ? '\0' : '\\';
+            i += 2;
+        } else {
+            name += stem[i];
+        }
+    }
+    return true;
+}
+
+namespace {
+
+// Whether the regular file at `path` holds exactly these bytes.
+bool Holds(const std::string& path, std::string_view bytes) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st;
+    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                static_cast<std::size_t>(st.st_size) == bytes.size();
+    char buffer[4096];
+    while (same && !bytes.empty()) {
+        ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, bytes.size()));
+        if (n < 0 && errno == EINTR) continue;
+        same = n > 0 && bytes.substr(0, static_cast<std::size_t>(n)) ==
+                            std::string_view(buffer, static_cast<std::size_t>(n));
+        if (same) bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return same;
+}
+
+bool ReplaceFile(const std::string& path, std::string_view bytes, bool syncFolder) {
+    std::string target = path;
+    struct stat st;
+    // Through a link to the file it names, so the link stays a link.
+    if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = ::realpath(target.c_str(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+    }
+    bool exists = ::stat(target.c_str(), &st) == 0;
+    // A folder in the way, or a file made read-only, is not replaced.
+    if (exists && (!S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0)) return false;
+
+    auto slash = target.rfind('/');
+    std::string folder =
+        slash == std::string::npos ? std::string("./") : target.substr(0, slash + 1);
+    std::size_t baseLength = slash == std::string::npos ? target.size() : target.size() - slash - 1;
+    // The sibling never ends in ".fai", so a leftover from a crash is never taken for an
+    // account.
+    std::string temp = baseLength + 4 <= NAME_MAX
+                           ? target + ".tmp"
+                           : folder + ".tallimer-" + std::to_string(::getpid()) + ".tmp";
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, bytes);
+    if (ok && exists) {
+        ::fchmod(fd, st.st_mode & 07777);
+        if (::geteuid() == 0 && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+            // The owner stays root; the content is what matters.
+        }
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    if (syncFolder) SyncFolder(folder);
+    return true;
+}
+
+// Saves run every minute while metering: files that would not change are not rewritten.
+bool SaveFile(const std::string& path, std::string_view bytes, bool syncFolder) {
+    return !Holds(path, bytes) && ReplaceFile(path, bytes, syncFolder);
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
+    return ReplaceFile(path, bytes, true);
+}
+
+void LoadAll(const std::string& appFolder, AccountCollection& accounts, OverallState& state) {
+    ReadFileWith(appFolder + "tallimer.inf", [&](TokenReader& in) { ReadStateFrom(in, state); });
+
+    // Files that this program would not have written under that name ("X.FAI", a name
+    // escaped by hand) are read first, so the file it writes has the last word.
+    std::vector<std::tuple<bool, std::string, std::string>> found;  // written here, file, name
+    const std::string folder = appFolder + "Comptes/";
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::string file = it->path().filename().string();
+        std::string name;
+        if (AccountNameFromFileName(file, name))
+            found.emplace_back(AccountFileName(name) == file, file, std::move(name));
+    }
+    std::sort(found.begin(), found.end());
+    for (const auto& [plain, file, name] : found) {
+        // A folder, or a file that cannot be opened, still yields the account.
+        Account& account = accounts.findOrCreate(name);
+        ReadFileWith(folder + file, [&](TokenReader& in) { ReadAccountFrom(in, account); });
+    }
+}
+
+void SaveAll(const std::string& appFolder, const AccountCollection& accounts,
+             const OverallState& state) {
+    SaveFile(appFolder + "tallimer.inf", WriteState(state), true);
+    std::error_code ec;
+    std::filesystem::create_directories(appFolder + "Comptes", ec);
+    const std::string folder = appFolder + "Comptes/";
+    bool written = false;
+    for (const auto& [name, account] : accounts)
+        if (SaveFile(folder + AccountFileName(name), WriteAccount(account), false)) written = true;
+    if (written) SyncFolder(folder);  // once for all the renames
+}
+
+}  // namespace tallimer

@@ -1,0 +1,56 @@
+#pragma once
+// The files the meter keeps between runs: the state file "tallimer.inf" and one file per
+// account in "Comptes". Text in the old platform's text mode (CR LF written; on reading a
+// Ctrl-Z ends the file) and numbers in the C conventions whatever the user's locale.
+#include <string>
+#include <string_view>
+
+#include "accounts/Comptes.h"
+#include "timevalues/Time.h"
+
+namespace tallimer {
+
+// Totals over every account and the exit question, kept in the state file.
+struct OverallState {
+    msTIME overallDuration;
+    float overallCost = 0;
+    bool askOnExit = true;
+};
+
+// appFolder ends with the separator. Loading never fails and reports nothing: whatever
+// cannot be read keeps the value it had. Saving creates "Comptes" when missing and writes
+// every file whose content changes and that can be written, each one atomically; it
+// reports nothing either.
+void LoadAll(const std::string& appFolder, AccountCollection& accounts, OverallState& state);
+void SaveAll(const std::string& appFolder, const AccountCollection& accounts,
+             const OverallState& state);
+
+// The sixteen lines of an account file, and the three values of the state file.
+std::string WriteAccount(const Account& account);
+std::string WriteState(const OverallState& state);
+
+// Reads values in file order, token by token across any white space, into the record.
+// Reading stops at the first missing or malformed value; every field from there on is left
+// as it was (the defaults, in a new record).
+void ReadAccount(std::string_view bytes, Account& account);
+void ReadState(std::string_view bytes, OverallState& state);
+
+// "%g" with 6 significant digits, as the files hold floats. A value that is not finite is
+// written as the nearest finite float (NaN as 0), so the file stays readable.
+std::string FileFloatText(float value);
+
+// An account's file name: its name and ".fai". Only what Linux cannot hold in a file name
+// ("/" and NUL) is escaped, as "\2F" and "\00", with "\" as the escape mark because no name
+// the old platform could store contains one; a "\" of the name is written "\5C" only where
+// it would otherwise read as an escape. Every other name keeps its plain file name.
+std::string AccountFileName(const std::string& name);
+// The account name of a file found in "Comptes": whether it ends in ".fai", in any letter
+// case, and the name with that and the escapes undone.
+bool AccountNameFromFileName(const std::string& fileName, std::string& name);
+
+// Writes a sibling file, flushes it to disk and renames it over `path`, so the previous
+// content survives any failure. An existing file that may not be written is left alone.
+// Returns false when the file was not replaced.
+bool WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+}  // namespace tallimer
