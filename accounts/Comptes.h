@@ -38,7 +38,7 @@ bool InOffPeakHours(const Account& account, const CalendarReading& reading);
 // Accounts by connection name, ordered byte-wise (bytes unsigned, as std::string compares).
 // Records never move: references stay valid for the collection's whole life.
 class AccountCollection {
-public:
+  public:
     using Map = std::map<std::string, Account>;
 
     // The record stored under that name, inserted with the defaults when absent; an
@@ -55,7 +55,7 @@ public:
     Map::const_iterator begin() const { return map_.begin(); }
     Map::const_iterator end() const { return map_.end(); }
 
-private:
+  private:
     Map map_;
 };
 

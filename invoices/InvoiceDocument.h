@@ -15,7 +15,7 @@ struct CharAttributes {
 };
 
 class InvoiceDocument {
-public:
+  public:
     virtual ~InvoiceDocument() = default;
     // Attributes of the text appended next.
     virtual CharAttributes appendAttributes() const = 0;

@@ -10,7 +10,9 @@ namespace {
 
 constexpr std::int32_t kDayMs = 86400000;
 
-float Stored(long double v) { return static_cast<float>(v); }
+float Stored(long double v) {
+    return static_cast<float>(v);
+}
 
 }  // namespace
 
@@ -20,7 +22,8 @@ Meter::Meter(const Clock& clock, AccountCollection& accounts, ConnectionNameSour
 
 void Meter::addCost(float cost) {
     connectionCost = Stored(static_cast<long double>(connectionCost) + cost);
-    currentAccount->periodCost = Stored(static_cast<long double>(currentAccount->periodCost) + cost);
+    currentAccount->periodCost =
+        Stored(static_cast<long double>(currentAccount->periodCost) + cost);
     overallCost = Stored(static_cast<long double>(overallCost) + cost);
 }
 

@@ -16,7 +16,7 @@
 namespace tallimer {
 
 class MeterHost {
-public:
+  public:
     virtual ~MeterHost() = default;
     virtual void showProviderName(const std::string& /*name*/) {}
     // Files the running invoice and opens a new period (ArchiveInvoice, StartNewPeriod).
@@ -30,7 +30,7 @@ public:
 };
 
 class Meter {
-public:
+  public:
     Meter(const Clock& clock, AccountCollection& accounts, ConnectionNameSource& names,
           LinkCounterSource& counters, const Locale& locale);
     void setHost(MeterHost* host) { host_ = host ? host : &noHost_; }
@@ -63,7 +63,7 @@ public:
     std::int32_t lastBytesRecvd = 0;
     std::int32_t lastBytesXmit = 0;
 
-private:
+  private:
     void addCost(float cost);
     void takeBaselines();
 
@@ -79,7 +79,7 @@ private:
     // lastTick holds a reading. A reading of exactly 00:00:00.000 is 0 too, so "lastTick is 0"
     // alone would make the next tick measure nothing.
     bool haveLastTick_ = false;
-    bool statsOpen_ = false;       // the counters are read only during a connection
+    bool statsOpen_ = false;  // the counters are read only during a connection
     // A counter not yet read in this connection: its first reading only sets the baseline.
     bool receivedFresh_ = false;
     bool sentFresh_ = false;

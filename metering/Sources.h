@@ -9,7 +9,7 @@ namespace tallimer {
 
 // The name of the default connection, empty when the system has none.
 class ConnectionNameSource {
-public:
+  public:
     virtual ~ConnectionNameSource() = default;
     virtual std::string defaultConnectionName() = 0;
 };
@@ -21,7 +21,7 @@ struct LinkCounters {
 };
 
 class LinkCounterSource {
-public:
+  public:
     virtual ~LinkCounterSource() = default;
     // Empty when the statistics cannot be had at all (no link, nothing published).
     virtual std::optional<LinkCounters> read() = 0;

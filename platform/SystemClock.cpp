@@ -16,8 +16,14 @@ LocalDateTime SystemClock::localNow() const {
     clock_gettime(CLOCK_REALTIME, &ts);
     tm t{};
     localtime_r(&ts.tv_sec, &t);
-    return LocalDateTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
-                         t.tm_sec, static_cast<int>(ts.tv_nsec / 1000000), t.tm_wday + 1};
+    return LocalDateTime{t.tm_year + 1900,
+                         t.tm_mon + 1,
+                         t.tm_mday,
+                         t.tm_hour,
+                         t.tm_min,
+                         t.tm_sec,
+                         static_cast<int>(ts.tv_nsec / 1000000),
+                         t.tm_wday + 1};
 }
 
 const Clock& TheSystemClock() {

@@ -5,7 +5,7 @@
 namespace tallimer {
 
 class SystemClock : public Clock {
-public:
+  public:
     std::int32_t utcMsOfDay() const override;
     LocalDateTime localNow() const override;
 };

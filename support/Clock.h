@@ -6,13 +6,13 @@
 namespace tallimer {
 
 struct LocalDateTime {
-    int year = 1899, month = 12, day = 30;   // local calendar date
+    int year = 1899, month = 12, day = 30;  // local calendar date
     int hour = 0, minute = 0, second = 0, millisecond = 0;
-    int dayOfWeek = 7;                        // 1 Sunday ... 7 Saturday
+    int dayOfWeek = 7;  // 1 Sunday ... 7 Saturday
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Milliseconds since 00:00:00.000 UTC today, 0 .. 86,399,999.
     virtual std::int32_t utcMsOfDay() const = 0;

@@ -47,7 +47,9 @@ DateTime LocalToday(const Clock& clock) {
     return EncodeDate(t.year, t.month, t.day);
 }
 
-DateTime LocalNow(const Clock& clock) { return EncodeDateTime(clock.localNow()); }
+DateTime LocalNow(const Clock& clock) {
+    return EncodeDateTime(clock.localNow());
+}
 
 DateTime AddMonths(DateTime date, int months) {
     YearMonthDay d = DecodeDate(date);
@@ -56,7 +58,8 @@ DateTime AddMonths(DateTime date, int months) {
     m = ((m % 12) + 12) % 12 + 1;
     if (y < 1) y = 1;
     if (y > 9999) y = 9999;
-    year_month_day_last last{year{static_cast<int>(y)}, month_day_last{month{static_cast<unsigned>(m)}}};
+    year_month_day_last last{year{static_cast<int>(y)},
+                             month_day_last{month{static_cast<unsigned>(m)}}};
     unsigned dayOf = std::min(d.day, static_cast<unsigned>(last.day()));
     return EncodeDate(static_cast<int>(y), static_cast<unsigned>(m), dayOf);
 }

@@ -9,9 +9,8 @@ Locale Locale::french() {
 }
 
 Locale Locale::english() {
-    return Locale{".",
-                  {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov",
-                   "Dec"}};
+    return Locale{
+        ".", {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"}};
 }
 
 }  // namespace tallimer

@@ -7,8 +7,8 @@
 namespace tallimer {
 
 struct Locale {
-    std::string decimalSeparator = ",";             // UTF-8
-    std::array<std::string, 12> shortMonths{};      // "janv.", "févr.", ... UTF-8
+    std::string decimalSeparator = ",";         // UTF-8
+    std::array<std::string, 12> shortMonths{};  // "janv.", "févr.", ... UTF-8
 
     static Locale french();   // the program's home settings, also the fallback
     static Locale english();  // "." and "Jan", "Feb", ...

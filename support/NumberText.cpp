@@ -55,7 +55,9 @@ void RoundTo(Decimal& d, int keep) {
     if (d.digits.empty()) d = Decimal{"0", 0};
 }
 
-bool IsZero(const Decimal& d) { return d.digits == "0"; }
+bool IsZero(const Decimal& d) {
+    return d.digits == "0";
+}
 
 }  // namespace
 
@@ -113,7 +115,9 @@ long DecimalMagnitude(const std::string& c) {
     return integerDigits - 1 + exponent;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || (c > 0 && c < ' '); }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || (c > 0 && c < ' ');
+}
 
 }  // namespace
 
@@ -176,10 +180,14 @@ std::int32_t TextToInt(const std::string& text) {
     for (; i < n; ++i) {
         char ch = text[i];
         int v;
-        if (ch >= '0' && ch <= '9') v = ch - '0';
-        else if (base == 16 && ch >= 'a' && ch <= 'f') v = ch - 'a' + 10;
-        else if (base == 16 && ch >= 'A' && ch <= 'F') v = ch - 'A' + 10;
-        else throw fail();
+        if (ch >= '0' && ch <= '9')
+            v = ch - '0';
+        else if (base == 16 && ch >= 'a' && ch <= 'f')
+            v = ch - 'a' + 10;
+        else if (base == 16 && ch >= 'A' && ch <= 'F')
+            v = ch - 'A' + 10;
+        else
+            throw fail();
         magnitude = magnitude * base + v;
         if (magnitude > 0x80000000ull) throw fail();
     }

@@ -16,9 +16,15 @@ std::string FormatFixed(float value, int precision, int digits, const Locale& lo
 
 // Amounts of the main window (precision 7), of the invoices and the price dialog (precision
 // 4), and rates (precision 6, one decimal).
-inline std::string AmountText(float v, const Locale& l) { return FormatFixed(v, 7, 2, l); }
-inline std::string InvoiceAmountText(float v, const Locale& l) { return FormatFixed(v, 4, 2, l); }
-inline std::string RateText(float v, const Locale& l) { return FormatFixed(v, 6, 1, l); }
+inline std::string AmountText(float v, const Locale& l) {
+    return FormatFixed(v, 7, 2, l);
+}
+inline std::string InvoiceAmountText(float v, const Locale& l) {
+    return FormatFixed(v, 4, 2, l);
+}
+inline std::string RateText(float v, const Locale& l) {
+    return FormatFixed(v, 6, 1, l);
+}
 
 // Reads a typed number in the user's conventions: blanks around it, optional sign, digits
 // with the locale's decimal separator, optional exponent; no thousands separator, no

@@ -7,11 +7,16 @@
 
 namespace tallimer {
 
-msTIME operator+(const msTIME& a, const msTIME& b) { return msTIME(WrapAdd(a.totalMs, b.totalMs)); }
-msTIME operator-(const msTIME& a, const msTIME& b) { return msTIME(WrapSub(a.totalMs, b.totalMs)); }
+msTIME operator+(const msTIME& a, const msTIME& b) {
+    return msTIME(WrapAdd(a.totalMs, b.totalMs));
+}
+msTIME operator-(const msTIME& a, const msTIME& b) {
+    return msTIME(WrapSub(a.totalMs, b.totalMs));
+}
 
 msTIME msTIME::Hms(std::int32_t h, std::int32_t m, std::int32_t s, std::int32_t ms) {
-    std::uint32_t v = static_cast<std::uint32_t>(h) * 3600000u + static_cast<std::uint32_t>(m) * 60000u +
+    std::uint32_t v = static_cast<std::uint32_t>(h) * 3600000u +
+                      static_cast<std::uint32_t>(m) * 60000u +
                       static_cast<std::uint32_t>(s) * 1000u + static_cast<std::uint32_t>(ms);
     return msTIME(static_cast<std::int32_t>(v));
 }
@@ -20,7 +25,9 @@ void msTIME::FromHms(std::int32_t h, std::int32_t m, std::int32_t s, std::int32_
     totalMs = Hms(h, m, s, ms).totalMs;
 }
 
-void msTIME::FromClock(const Clock& clock) { totalMs = clock.utcMsOfDay(); }
+void msTIME::FromClock(const Clock& clock) {
+    totalMs = clock.utcMsOfDay();
+}
 
 void msTIME::Split() {
     std::int32_t totalSeconds = totalMs / 1000;
@@ -69,7 +76,9 @@ void msTIME::FromText(std::string text) {
     FromHms(hours, minutes, seconds, 0);
 }
 
-std::ostream& operator<<(std::ostream& out, const msTIME& t) { return out << t.totalMs; }
+std::ostream& operator<<(std::ostream& out, const msTIME& t) {
+    return out << t.totalMs;
+}
 
 std::istream& operator>>(std::istream& in, msTIME& t) {
     std::int32_t v;

@@ -9,7 +9,7 @@ namespace {
 using namespace tallimer;
 
 class BenchClock : public Clock {
-public:
+  public:
     std::int32_t utc = 22 * 3600000;
     std::int32_t utcMsOfDay() const override { return utc; }
     LocalDateTime localNow() const override { return {2001, 3, 7, 23, 0, 0, 0, 4}; }

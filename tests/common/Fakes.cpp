@@ -12,7 +12,8 @@ namespace tallimer::test {
 
 void FakeClock::advance(std::int32_t ms) {
     utc = (utc + ms) % 86400000;
-    long total = ((local.hour * 60L + local.minute) * 60L + local.second) * 1000L + local.millisecond + ms;
+    long total =
+        ((local.hour * 60L + local.minute) * 60L + local.second) * 1000L + local.millisecond + ms;
     long days = total / 86400000;
     total %= 86400000;
     local.hour = static_cast<int>(total / 3600000);

@@ -13,7 +13,7 @@ namespace tallimer::test {
 
 // A clock that says what the test sets. utc is the UTC time of day in ms.
 class FakeClock : public Clock {
-public:
+  public:
     std::int32_t utc = 0;
     LocalDateTime local;  // a Wednesday 10:00 by default
     FakeClock() { local = {2001, 3, 7, 10, 0, 0, 0, 4}; }
@@ -23,13 +23,13 @@ public:
 };
 
 class FakeConnectionName : public ConnectionNameSource {
-public:
+  public:
     std::string name;
     std::string defaultConnectionName() override { return name; }
 };
 
 class FakeCounters : public LinkCounterSource {
-public:
+  public:
     std::optional<LinkCounters> value;
     int reads = 0;
     std::optional<LinkCounters> read() override {
@@ -40,7 +40,7 @@ public:
 
 // An in-memory running invoice: one string per paragraph, bold remembered per paragraph.
 class FakeInvoice : public InvoiceDocument {
-public:
+  public:
     struct Paragraph {
         std::string text;
         CharAttributes attributes;
@@ -65,7 +65,7 @@ public:
 
 // A fresh folder under the system's temporary folder, removed at the end of the test.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -73,7 +73,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::string str() const { return path_.string() + "/"; }  // with the trailing separator
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -37,8 +37,10 @@ TEST(InvoiceLine, TabsStampDurationAndAmount) {
 
 TEST(ArchivePath, NamesTheProviderAndThePassedBillingDate) {
     DateTime d = EncodeDate(2001, 3, 5);
-    EXPECT_EQ(ArchivePath("/app/", "Maison", d, Locale::french()), "/app/Factures/Maison 05 mars 01.rtf");
-    EXPECT_EQ(ArchivePath("/app/", "Maison", d, Locale::english()), "/app/Factures/Maison 05 Mar 01.rtf");
+    EXPECT_EQ(ArchivePath("/app/", "Maison", d, Locale::french()),
+              "/app/Factures/Maison 05 mars 01.rtf");
+    EXPECT_EQ(ArchivePath("/app/", "Maison", d, Locale::english()),
+              "/app/Factures/Maison 05 Mar 01.rtf");
     EXPECT_EQ(ArchivePath("/app/", "", EncodeDate(1899, 12, 30), Locale::french()),
               "/app/Factures/ 30 déc. 99.rtf");
     EXPECT_EQ(ArchivePath("/app/", "VPN/maison", d, Locale::french()),
@@ -46,7 +48,7 @@ TEST(ArchivePath, NamesTheProviderAndThePassedBillingDate) {
 }
 
 class ClosingTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     FakeInvoice invoice;
     Account account;
@@ -62,7 +64,9 @@ protected:
         account.packageCharged = true;
         account.nextInvoice = EncodeDate(2001, 3, 5);
     }
-    std::string archive(const std::string& date) { return dir.str() + "Factures/Maison " + date + ".rtf"; }
+    std::string archive(const std::string& date) {
+        return dir.str() + "Factures/Maison " + date + ".rtf";
+    }
 };
 
 TEST_F(ClosingTest, TwoTotalsInBoldWithoutAPackage) {
@@ -197,8 +201,9 @@ TEST(CatchingUp, ThreePeriodsBehindNeedThreeStartsAndGiveThreeArchives) {
               "Durée totale = 00:00:01");
     EXPECT_EQ(invoice.saves.size(), 3u);  // the fourth start is within the period
     EXPECT_EQ(Ymd(a.nextInvoice), "2001-4-5");
-    EXPECT_EQ(invoice.text(),
-              "Facture\n\t07 mars 01, 10:00:06\t00:00:01\t0,01\n\t07 mars 01, 10:00:08\t00:00:01\t0,01");
+    EXPECT_EQ(
+        invoice.text(),
+        "Facture\n\t07 mars 01, 10:00:06\t00:00:01\t0,01\n\t07 mars 01, 10:00:08\t00:00:01\t0,01");
 }
 
 }  // namespace

@@ -36,7 +36,8 @@ struct RecordingHost : MeterHost {
         ++refreshes;
         if (failRefresh) throw Error("refresh");
     }
-    void showRates(const std::optional<std::string>& r, const std::optional<std::string>& s) override {
+    void showRates(const std::optional<std::string>& r,
+                   const std::optional<std::string>& s) override {
         if (r) received = r;
         if (s) sent = s;
     }
@@ -47,7 +48,7 @@ struct RecordingHost : MeterHost {
 };
 
 class MeterTest : public ::testing::Test {
-protected:
+  protected:
     FakeClock clock;
     AccountCollection accounts;
     FakeConnectionName names;

@@ -68,7 +68,7 @@ TEST_F(TickTest, PackageIsChargedOncePerPeriodThenUsedUpBeforeTheCredit) {
     EXPECT_EQ(meter.connectionCost, 15.0f);
     EXPECT_EQ(meter.rateIcon, 3);
     EXPECT_EQ(meter.creditRemaining.totalMs, 60000);  // untouched during package time
-    tick();  // now priced: the credit begins
+    tick();                                           // now priced: the credit begins
     EXPECT_EQ(meter.rateIcon, 1);
     EXPECT_FLOAT_EQ(meter.connectionCost, 15.74f);
     EXPECT_EQ(meter.creditRemaining.totalMs, 59000);
@@ -183,10 +183,10 @@ struct Window {
 
 TEST(TariffWindows, TellingReadings) {
     const Window table[] = {
-        {4, 7, true, false, true, false},   {4, 8, false, false, false, false},
+        {4, 7, true, false, true, false},    {4, 8, false, false, false, false},
         {4, 18, false, false, false, false}, {4, 19, true, false, false, false},
-        {4, 20, true, false, true, false},  {7, 12, true, true, true, true},
-        {1, 12, true, true, true, true},    {2, 0, true, false, true, false},
+        {4, 20, true, false, true, false},   {7, 12, true, true, true, true},
+        {1, 12, true, true, true, true},     {2, 0, true, false, true, false},
         {4, 23, true, false, true, false},
     };
     for (const Window& w : table) {

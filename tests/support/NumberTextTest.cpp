@@ -16,8 +16,8 @@ TEST(AmountText, RoundsTheFloatsExactValueHalfAwayFromZero) {
     EXPECT_EQ(AmountText(0.7447f, fr), "0,74");
     EXPECT_EQ(AmountText(12.345f, fr), "12,35");  // 12.3450002...
     EXPECT_EQ(AmountText(1234.5f, fr), "1234,50");
-    EXPECT_EQ(AmountText(0.125f, fr), "0,13");    // an exact tie goes away from zero
-    EXPECT_EQ(AmountText(0.005f, fr), "0,00");    // 0.00499999...
+    EXPECT_EQ(AmountText(0.125f, fr), "0,13");  // an exact tie goes away from zero
+    EXPECT_EQ(AmountText(0.005f, fr), "0,00");  // 0.00499999...
     EXPECT_EQ(AmountText(0.006f, fr), "0,01");
     EXPECT_EQ(AmountText(9999999.0f, fr), "9999999,00");
     EXPECT_EQ(AmountText(12.345f, en), "12.35");
@@ -80,7 +80,8 @@ TEST(TextToFloat, RefusesWhatIsNotANumberWithTheFrenchMessage) {
             TextToFloat(bad, fr);
             ADD_FAILURE() << "accepted " << bad;
         } catch (const ConversionError& e) {
-            EXPECT_EQ(e.what(), std::string("'") + bad + "' n'est pas une valeur en virgule flottante correcte");
+            EXPECT_EQ(e.what(), std::string("'") + bad +
+                                    "' n'est pas une valeur en virgule flottante correcte");
         }
     }
 }
@@ -91,7 +92,8 @@ TEST(TextToInt, ReadsDecimalAndHexadecimalWithinThirtyTwoBits) {
     EXPECT_EQ(TextToInt("$ff"), 255);
     EXPECT_EQ(TextToInt("0X7fffffff"), 2147483647);
     EXPECT_EQ(TextToInt("-2147483648"), -2147483647 - 1);
-    for (const char* bad : {"", "2147483648", "-2147483649", "1 ", "1.5", "0x", "$", "+", "x1", "$-1"})
+    for (const char* bad :
+         {"", "2147483648", "-2147483649", "1 ", "1.5", "0x", "$", "+", "x1", "$-1"})
         EXPECT_THROW(TextToInt(bad), ConversionError) << bad;
 }
 

@@ -12,7 +12,9 @@ using tallimer::msTIME;
 
 namespace {
 
-std::string Text(std::int32_t ms) { return msTIME(ms).ToText(); }
+std::string Text(std::int32_t ms) {
+    return msTIME(ms).ToText();
+}
 
 msTIME Parse(const std::string& s) {
     msTIME t;

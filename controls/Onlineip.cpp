@@ -1,0 +1,95 @@
+#include "controls/Onlineip.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <algorithm>
+#include <climits>
+#include <stdexcept>
+
+#include "controls/ErrorReport.h"
+#include "platform/HostAddresses.h"
+
+namespace tallimer {
+
+TOnlineIP::TOnlineIP(QObject* owner, AddressList addresses)
+    : QObject(owner),
+      timer_(new QTimer(this)),
+      addresses_(addresses ? std::move(addresses) : AddressList(&HostAddresses)) {
+    // Precise: the next poll comes one full period after a restart, not up to 5% sooner.
+    timer_->setTimerType(Qt::PreciseTimer);
+    connect(timer_, &QTimer::timeout, this, &TOnlineIP::Poll);
+    UpdateTimer();
+}
+
+TOnlineIP::~TOnlineIP() {
+    enabled_ = false;
+    UpdateTimer();
+}
+
+void TOnlineIP::SetEnabled(bool enabled) {
+    if (enabled == enabled_) return;
+    enabled_ = enabled;
+    UpdateTimer();
+}
+
+void TOnlineIP::SetDispatchInterval(unsigned milliseconds) {
+    if (milliseconds == dispatchInterval_) return;
+    dispatchInterval_ = milliseconds;
+    UpdateTimer();
+}
+
+void TOnlineIP::UpdateTimer() {
+    timer_->stop();
+    // QTimer counts in int: a longer period is as good as never.
+    if (dispatchInterval_ != 0 && enabled_)
+        timer_->start(static_cast<int>(std::min<unsigned>(dispatchInterval_, INT_MAX)));
+}
+
+void TOnlineIP::report(const std::exception& error) {
+    // The report may be a modal box whose event loop runs further polls; a poll that fails
+    // the same way must not stack one box on another.
+    if (reporting_) return;
+    reporting_ = true;
+    try {
+        ReportException(this, error);
+    } catch (...) {
+    }
+    reporting_ = false;
+}
+
+void TOnlineIP::Poll() {
+    try {
+        const std::vector<std::string> list = addresses_();
+        ip_ = list.empty() ? QString() : QString::fromStdString(list.back());
+    } catch (const std::exception& e) {
+        report(e);
+        return;
+    } catch (...) {
+        report(std::runtime_error("Exception inconnue"));
+        return;
+    }
+    const bool was = online_;
+    online_ = !ip_.isEmpty() && ip_ != QLatin1String("127.0.0.1");
+    if (online_ == was) return;
+
+    // A failing slot does not keep the handler from hearing of the change.
+    QPointer<TOnlineIP> alive(this);
+    try {
+        emit OnChanged(this);
+    } catch (const std::exception& e) {
+        report(e);
+    } catch (...) {
+        report(std::runtime_error("Exception inconnue"));
+    }
+    if (!alive || !handler_) return;
+    try {
+        ChangedHandler handler = handler_;  // may be replaced while it runs
+        handler(this);
+    } catch (const std::exception& e) {
+        report(e);
+    } catch (...) {
+        report(std::runtime_error("Exception inconnue"));
+    }
+}
+
+}  // namespace tallimer

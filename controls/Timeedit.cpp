@@ -1,0 +1,140 @@
+#include "controls/Timeedit.h"
+
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QRegularExpression>
+#include <algorithm>
+
+#include "platform/SystemClock.h"
+#include "support/Errors.h"
+
+namespace {
+
+QString TextOf(const tallimer::msTIME& t) {
+    return QString::fromStdString(t.ToText());
+}
+
+bool Parses(const QString& text) {
+    try {
+        tallimer::msTIME t;
+        t.FromText(text.toStdString());
+        return true;
+    } catch (const tallimer::ConversionError&) {
+        return false;
+    }
+}
+
+// The input mask that holds `text` whole: the first hour digit optional, as many hour
+// positions as the text has (at least two). Empty when no digit mask can hold it.
+QString MaskFor(const QString& text, bool readOnly) {
+    if (readOnly) return QString();
+    static const QRegularExpression shape(QStringLiteral("^(\\d{1,3}):\\d\\d:\\d\\d$"));
+    QRegularExpressionMatch m = shape.match(text);
+    if (!m.hasMatch()) return QString();
+    qsizetype hourDigits = std::max<qsizetype>(2, m.capturedLength(1));
+    return QStringLiteral("0") + QString(hourDigits - 1, QLatin1Char('9')) +
+           QStringLiteral(":99:99;_");
+}
+
+}  // namespace
+
+TTimeEdit::TTimeEdit(QWidget* parent, const tallimer::Clock* clock)
+    : QLineEdit(parent), clock_(clock ? clock : &tallimer::TheSystemClock()) {
+    value = 0;
+    connect(this, &QLineEdit::textChanged, this, &TTimeEdit::onTextChanged);
+    HeureCourante();
+}
+
+QString TTimeEdit::GetHeure() const {
+    return TextOf(value);
+}
+
+void TTimeEdit::SetHeure(const QString& text) {
+    showText(text);
+    value.FromText(text.toStdString());
+}
+
+void TTimeEdit::SetFHeure(tallimer::msTIME time) {
+    value = time;
+    showText(TextOf(value));
+}
+
+void TTimeEdit::HeureCourante() {
+    value.FromClock(*clock_);
+    showText(TextOf(value));
+}
+
+void TTimeEdit::showText(const QString& text) {
+    // Our own changes must not come back through the change handler.
+    struct Guard {
+        bool& flag;
+        bool before;
+        explicit Guard(bool& f) : flag(f), before(f) { flag = true; }
+        ~Guard() { flag = before; }
+    } guard(settingText_);
+    QString mask = MaskFor(text, isReadOnly());
+    if (mask != mask_) {
+        setInputMask(mask);  // clears the text
+        mask_ = mask;
+    }
+    setText(text);
+}
+
+void TTimeEdit::onTextChanged(const QString& text) {
+    if (settingText_) return;
+    try {
+        tallimer::msTIME typed;
+        typed.FromText(text.toStdString());
+        value = typed;
+    } catch (const tallimer::ConversionError&) {
+        // Half typed: the last valid value stands until the edit is committed.
+    }
+}
+
+void TTimeEdit::Commit() {
+    QString shown = text();
+    try {
+        tallimer::msTIME typed;
+        typed.FromText(shown.toStdString());
+    } catch (const tallimer::ConversionError& e) {
+        showText(TextOf(value));
+        emit conversionFailed(QString::fromUtf8(e.what()));
+        return;
+    }
+    // "02:30:1_" reads as 02:30:01: show it so.
+    if (!mask_.isEmpty() && !hasAcceptableInput()) showText(TextOf(value));
+}
+
+void TTimeEdit::reshow() {
+    QString shown = text();
+    bool complete = mask_.isEmpty() || hasAcceptableInput();
+    showText(complete && Parses(shown) ? shown : TextOf(value));
+}
+
+void TTimeEdit::changeEvent(QEvent* event) {
+    QLineEdit::changeEvent(event);
+    // Read-only fields drop the mask so long and negative durations show whole.
+    if (event->type() == QEvent::ReadOnlyChange) reshow();
+}
+
+void TTimeEdit::focusOutEvent(QFocusEvent* event) {
+    if (event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason)
+        Commit();
+    QLineEdit::focusOutEvent(event);
+}
+
+void TTimeEdit::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) Commit();
+    QLineEdit::keyPressEvent(event);
+}
+
+void TTimeEdit::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) emit clicked();
+    QLineEdit::mousePressEvent(event);
+}
+
+void TTimeEdit::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) emit doubleClicked();
+    QLineEdit::mouseDoubleClickEvent(event);
+}

@@ -1,0 +1,323 @@
+#include "controls/Trayicon.h"
+
+#include <QCursor>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QWindowStateChangeEvent>
+
+#include "controls/RatePictures.h"
+#include "support/Errors.h"
+
+// ---- QtTrayShell ----
+
+QtTrayShell::QtTrayShell() {
+    QObject::connect(&tray_, &QSystemTrayIcon::activated, &tray_,
+                     [this](QSystemTrayIcon::ActivationReason reason) { activated(reason); });
+}
+
+bool QtTrayShell::add(const QIcon& icon, const QString& tip) {
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
+    tray_.setIcon(icon);
+    tray_.setToolTip(tip);
+    tray_.show();
+    return tray_.isVisible();
+}
+
+bool QtTrayShell::modify(const QIcon& icon, const QString& tip) {
+    // Only the properties: an icon taken away at session end must not come back.
+    tray_.setIcon(icon);
+    tray_.setToolTip(tip);
+    return tray_.isVisible();
+}
+
+bool QtTrayShell::remove() {
+    tray_.hide();
+    return true;
+}
+
+void QtTrayShell::popupMenu(QMenu* menu, QPoint at) {
+    // The menu grabs mouse and keyboard itself, so a click elsewhere closes it even while
+    // none of our windows is active.
+    if (menu) menu->popup(at);
+}
+
+QPoint QtTrayShell::cursorPos() const {
+    return QCursor::pos();
+}
+
+Qt::KeyboardModifiers QtTrayShell::modifiers() const {
+    return QGuiApplication::queryKeyboardModifiers();
+}
+
+void QtTrayShell::activated(QSystemTrayIcon::ActivationReason reason) {
+    // Qt reports whole clicks; the dispatch wants the down and up of each, as the old shell
+    // sent them (a double-click there was down, up, double-click, up).
+    switch (reason) {
+        case QSystemTrayIcon::Trigger:
+            notify(TrayMouse::LeftDown);
+            notify(TrayMouse::LeftUp);
+            break;
+        case QSystemTrayIcon::DoubleClick:
+            notify(TrayMouse::LeftDoubleClick);
+            notify(TrayMouse::LeftUp);
+            break;
+        case QSystemTrayIcon::Context:
+            notify(TrayMouse::RightDown);
+            notify(TrayMouse::RightUp);
+            break;
+        case QSystemTrayIcon::MiddleClick:
+            notify(TrayMouse::MiddleDown);
+            notify(TrayMouse::MiddleUp);
+            break;
+        case QSystemTrayIcon::Unknown:
+            break;
+    }
+}
+
+// ---- TTrayIcon ----
+
+TTrayIcon::TTrayIcon(QObject* owner, TrayShell* shell) : QObject(owner), shell_(shell) {
+    if (!shell_) {
+        ownedShell_ = std::make_unique<QtTrayShell>();
+        shell_ = ownedShell_.get();
+    }
+    shell_->setSink([this](int message) { DoMessage(message); });
+    icon_ = DefaultIcon();
+    animateTimer_.setInterval(1000);
+    connect(&animateTimer_, &QTimer::timeout, this, &TTrayIcon::DoOnAnimate);
+    Update();
+}
+
+TTrayIcon::~TTrayIcon() {
+    installHook(false);
+    shell_->setSink(nullptr);
+    shell_->remove();
+}
+
+QIcon TTrayIcon::DefaultIcon() {
+    QIcon icon = QGuiApplication::windowIcon();
+    // A tray host shows nothing for an empty icon.
+    return icon.isNull() ? AppIcon() : icon;
+}
+
+void TTrayIcon::SetVisible(bool value) {
+    visible_ = value;
+    if (value) {
+        if (!shell_->add(icon_, hint_))
+            throw tallimer::Error("Cannot Create System Shell Notification Icon");
+        hide_ = true;
+        installHook(true);
+    } else {
+        if (!shell_->remove())
+            throw tallimer::Error("Cannot Remove System Shell Notification Icon");
+        hide_ = false;
+        installHook(false);
+    }
+}
+
+void TTrayIcon::SetHint(const QString& hint) {
+    if (hint == hint_ || hint.size() >= 64) return;
+    hint_ = hint;
+    Update();
+}
+
+void TTrayIcon::SetIconIndex(int index) {
+    iconIndex_ = index;
+    if (icons_) {
+        // An index outside the list keeps the image shown rather than blanking the icon.
+        QIcon image = icons_->icon(index);
+        if (!image.isNull()) icon_ = image;
+    }
+    Update();
+}
+
+void TTrayIcon::SetDefaultIcon() {
+    icon_ = DefaultIcon();
+    Update();
+}
+
+void TTrayIcon::Update() {
+    if (visible_) shell_->modify(icon_, hint_);
+}
+
+void TTrayIcon::SetAnimate(bool value) {
+    if (!icons_ && !loading_) return;
+    animate_ = value;
+    if (icons_) {
+        if (value)
+            animateTimer_.start();
+        else
+            animateTimer_.stop();
+    }
+}
+
+void TTrayIcon::SetAnimateInterval(int ms) {
+    if (ms >= 0) animateTimer_.setInterval(ms);
+}
+
+void TTrayIcon::Loaded() {
+    loading_ = false;
+    if (!icons_) {
+        animate_ = false;
+        animateTimer_.stop();
+        icon_ = DefaultIcon();
+    } else {
+        if (animate_)
+            animateTimer_.start();
+        else
+            animateTimer_.stop();
+        QIcon image = icons_->icon(iconIndex_);
+        if (!image.isNull()) icon_ = image;
+    }
+    Update();
+}
+
+void TTrayIcon::DoOnAnimate() {
+    // The list may have gone away while the timer ran.
+    if (!icons_) return;
+    int next = iconIndex_ + 1;
+    if (next >= icons_->count()) next = 0;
+    SetIconIndex(next);
+    Update();
+    emit OnAnimate();
+}
+
+void TTrayIcon::SetMainWindow(QWidget* window) {
+    bool hooked = hooked_;
+    installHook(false);
+    mainWindow_ = window;
+    if (hooked) installHook(true);
+}
+
+void TTrayIcon::installHook(bool on) {
+    if (on == hooked_) return;
+    hooked_ = on;
+    if (!mainWindow_) return;
+    if (on)
+        mainWindow_->installEventFilter(this);
+    else
+        mainWindow_->removeEventFilter(this);
+}
+
+bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
+    // While the icon is shown, minimizing the window sends it to the notification area.
+    if (watched == mainWindow_ && event->type() == QEvent::WindowStateChange && !inWindowChange_ &&
+        mainWindow_->isVisible()) {
+        auto* change = static_cast<QWindowStateChangeEvent*>(event);
+        bool wasMinimized = change->oldState() & Qt::WindowMinimized;
+        bool isMinimized = mainWindow_->windowState() & Qt::WindowMinimized;
+        if (!wasMinimized && isMinimized)
+            Minimize();
+        else if (wasMinimized && !isMinimized)
+            Restore();
+    }
+    return false;
+}
+
+void TTrayIcon::Minimize() {
+    if (QWidget* w = mainWindow_) {
+        inWindowChange_ = true;
+        w->hide();
+        // Hidden, not iconified: a later plain show() must bring back a normal window.
+        w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+        inWindowChange_ = false;
+    }
+    emit OnMinimize();
+}
+
+void TTrayIcon::Restore() {
+    if (QWidget* w = mainWindow_) {
+        inWindowChange_ = true;
+        w->setWindowState((w->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        w->show();
+        w->raise();
+        w->activateWindow();
+        inWindowChange_ = false;
+    }
+    emit OnRestore();
+}
+
+void TTrayIcon::ShowMenu() {
+    if (!popupMenu_) return;
+    shell_->popupMenu(popupMenu_, shell_->cursorPos());
+}
+
+void TTrayIcon::EndSession() {
+    shell_->remove();
+}
+
+Qt::KeyboardModifiers TTrayIcon::shiftState() const {
+    return shell_->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+}
+
+void TTrayIcon::act(TTrayIconMessage step) {
+    if (restoreOn_ == step) Restore();
+    if (popupMenuOn_ == step) ShowMenu();
+}
+
+void TTrayIcon::DoMessage(int mouseMessage) {
+    if (mouseMessage < TrayMouse::Move || mouseMessage > TrayMouse::MiddleDoubleClick) return;
+    const Qt::KeyboardModifiers shift = shiftState();
+    const QPoint at = shell_->cursorPos();
+    switch (mouseMessage) {
+        case TrayMouse::Move:
+            DoMouseMove(shift, at.x(), at.y());
+            break;
+        case TrayMouse::LeftDown:
+            DoMouseDown(Qt::LeftButton, shift, at.x(), at.y());
+            break;
+        case TrayMouse::LeftUp:
+            DoClick();
+            DoMouseUp(Qt::LeftButton, shift, at.x(), at.y());
+            act(imLeftClickUp);
+            break;
+        case TrayMouse::LeftDoubleClick:
+            DoDblClick();
+            act(imLeftDoubleClick);
+            break;
+        case TrayMouse::RightDown:
+            DoMouseDown(Qt::RightButton, shift, at.x(), at.y());
+            break;
+        case TrayMouse::RightUp:
+            DoMouseUp(Qt::RightButton, shift, at.x(), at.y());
+            act(imRightClickUp);
+            break;
+        case TrayMouse::RightDoubleClick:
+            DoDblClick();
+            act(imRightDoubleClick);
+            break;
+        case TrayMouse::MiddleDown:
+            DoMouseDown(Qt::MiddleButton, shift, at.x(), at.y());
+            break;
+        case TrayMouse::MiddleUp:
+            DoMouseUp(Qt::MiddleButton, shift, at.x(), at.y());
+            break;
+        case TrayMouse::MiddleDoubleClick:
+            DoDblClick();
+            break;
+    }
+}
+
+void TTrayIcon::DoClick() {
+    act(imClick);
+    emit OnClick();
+}
+
+void TTrayIcon::DoDblClick() {
+    act(imDoubleClick);
+    emit OnDblClick();
+}
+
+void TTrayIcon::DoMouseMove(Qt::KeyboardModifiers shift, int x, int y) {
+    emit OnMouseMove(shift, x, y);
+}
+
+void TTrayIcon::DoMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
+    act(imMouseDown);
+    emit OnMouseDown(button, shift, x, y);
+}
+
+void TTrayIcon::DoMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
+    act(imMouseUp);
+    emit OnMouseUp(button, shift, x, y);
+}

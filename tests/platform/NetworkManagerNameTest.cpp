@@ -1,0 +1,204 @@
+// The connection name source against a private bus with a stand-in NetworkManager.
+#include <gtest/gtest.h>
+
+#include <QDBusConnection>
+#include <QDBusObjectPath>
+#include <QProcess>
+#include <QSemaphore>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <memory>
+
+#include "platform/NetworkManagerName.h"
+
+namespace tallimer {
+namespace {
+
+class ManagerStandIn : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.NetworkManager")
+    Q_PROPERTY(QDBusObjectPath PrimaryConnection READ PrimaryConnection)
+  public:
+    explicit ManagerStandIn(QString path) : primary_(std::move(path)) {}
+    QDBusObjectPath PrimaryConnection() const { return primary_; }
+
+  private:
+    QDBusObjectPath primary_;
+};
+
+class ActiveStandIn : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.NetworkManager.Connection.Active")
+    Q_PROPERTY(QString Id READ Id)
+  public:
+    explicit ActiveStandIn(QString id, QSemaphore* gate = nullptr)
+        : id_(std::move(id)), gate_(gate) {}
+    QString Id() const {
+        if (gate_) gate_->acquire();  // a bus peer that hangs until the test lets it go
+        return id_;
+    }
+
+  private:
+    QString id_;
+    QSemaphore* gate_;
+};
+
+const QString kPrimaryPath = QStringLiteral("/org/freedesktop/NetworkManager/ActiveConnection/3");
+
+// A private bus daemon with no activatable services, and the stand-in objects served from a
+// thread of their own, so blocking calls from this thread are answered.
+class NetworkManagerNameTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+            GTEST_SKIP() << "dbus-daemon is not installed";
+        ASSERT_TRUE(dir_.isValid());
+        startBus(QStringLiteral("unix:dir=") + dir_.path());
+    }
+
+    // Starts the bus daemon listening at the given address and connects the stand-in's side.
+    void startBus(const QString& listen) {
+        const QString config = dir_.filePath(QStringLiteral("bus.conf"));
+        QFile f(config);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("<busconfig><type>session</type><listen>%1</listen>"
+                               "<auth>EXTERNAL</auth><policy context=\"default\">"
+                               "<allow send_destination=\"*\"/><allow eavesdrop=\"true\"/>"
+                               "<allow own=\"*\"/></policy>"
+                               "</busconfig>")
+                    .arg(listen)
+                    .toUtf8());
+        f.close();
+        daemon_.start(QStringLiteral("dbus-daemon"),
+                      {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                       QStringLiteral("--print-address")});
+        ASSERT_TRUE(daemon_.waitForStarted(10000));
+        while (!daemon_.canReadLine() && daemon_.waitForReadyRead(10000)) {
+        }
+        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+        ASSERT_FALSE(address_.isEmpty()) << daemon_.readAllStandardError().toStdString();
+
+        server_ = QDBusConnection::connectToBus(address_, QStringLiteral("nm-stand-in"));
+        ASSERT_TRUE(server_.isConnected());
+        serverThread_.start();
+    }
+
+    void TearDown() override {
+        if (gate_.available() == 0) gate_.release(100);
+        serverThread_.quit();
+        serverThread_.wait();
+        QDBusConnection::disconnectFromBus(QStringLiteral("nm-stand-in"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("nm-client"));
+        objects_.clear();
+        if (daemon_.state() != QProcess::NotRunning) {
+            daemon_.terminate();
+            if (!daemon_.waitForFinished(5000)) daemon_.kill();
+            daemon_.waitForFinished(5000);
+        }
+    }
+
+    void serve(const QString& path, QObject* object) {
+        objects_.emplace_back(object);
+        object->moveToThread(&serverThread_);
+        ASSERT_TRUE(server_.registerObject(path, object, QDBusConnection::ExportAllProperties));
+    }
+    void serveManager(const QString& primary) {
+        ASSERT_TRUE(server_.registerService(QStringLiteral("org.freedesktop.NetworkManager")));
+        serve(QStringLiteral("/org/freedesktop/NetworkManager"), new ManagerStandIn(primary));
+    }
+    std::string name(int timeoutMs = 2000) {
+        NetworkManagerName source(
+            QDBusConnection::connectToBus(address_, QStringLiteral("nm-client")), timeoutMs);
+        return source.defaultConnectionName();
+    }
+
+    QSemaphore gate_;
+    QTemporaryDir dir_;
+
+  private:
+    QProcess daemon_;
+    QString address_;
+    QDBusConnection server_{QString()};
+    QThread serverThread_;
+    std::vector<std::unique_ptr<QObject>> objects_;
+};
+
+TEST_F(NetworkManagerNameTest, ReadsThePrimaryConnectionsId) {
+    serveManager(kPrimaryPath);
+    serve(kPrimaryPath, new ActiveStandIn(QStringLiteral("Numéris à domicile")));
+    EXPECT_EQ(name(), "Numéris à domicile");
+}
+
+TEST_F(NetworkManagerNameTest, EmptyWithoutNetworkManager) {
+    EXPECT_EQ(name(), "");
+}
+
+TEST_F(NetworkManagerNameTest, EmptyWithoutPrimaryConnection) {
+    serveManager(QStringLiteral("/"));
+    // Even an object at "/" is not asked.
+    serve(QStringLiteral("/"), new ActiveStandIn(QStringLiteral("racine")));
+    EXPECT_EQ(name(), "");
+}
+
+TEST_F(NetworkManagerNameTest, EmptyWhenThePrimaryConnectionIsGone) {
+    serveManager(kPrimaryPath);
+    EXPECT_EQ(name(), "");
+}
+
+TEST_F(NetworkManagerNameTest, EmptyWhenTheBusDoesNotAnswerInTime) {
+    serveManager(kPrimaryPath);
+    serve(kPrimaryPath, new ActiveStandIn(QStringLiteral("Lente"), &gate_));
+    EXPECT_EQ(name(100), "");
+    gate_.release();
+}
+
+// The source of the program itself, on the system bus. libdbus reads the system bus address
+// once per process, so this holds only where nothing before it used the system bus (ctest
+// runs every test in a process of its own).
+class SystemBusNameTest : public NetworkManagerNameTest {
+  protected:
+    void SetUp() override {
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+            GTEST_SKIP() << "dbus-daemon is not installed";
+        ASSERT_TRUE(dir_.isValid());
+        saved_ = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        hadAddress_ = qEnvironmentVariableIsSet("DBUS_SYSTEM_BUS_ADDRESS");
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS",
+                QStringLiteral("unix:path=%1/system").arg(dir_.path()).toUtf8());
+    }
+    void TearDown() override {
+        QDBusConnection::disconnectFromBus(QStringLiteral("tallimer-system-bus"));
+        NetworkManagerNameTest::TearDown();
+        if (hadAddress_) {
+            qputenv("DBUS_SYSTEM_BUS_ADDRESS", saved_);
+        } else {
+            qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        }
+    }
+
+  private:
+    QByteArray saved_;
+    bool hadAddress_ = false;
+};
+
+TEST_F(SystemBusNameTest, ABusThatComesUpLaterIsFound) {
+    NetworkManagerName source;
+    EXPECT_EQ(source.defaultConnectionName(), "");  // no bus yet
+
+    startBus(QStringLiteral("unix:path=%1/system").arg(dir_.path()));
+    serveManager(kPrimaryPath);
+    serve(kPrimaryPath, new ActiveStandIn(QStringLiteral("Club-Internet")));
+    EXPECT_EQ(source.defaultConnectionName(), "Club-Internet");
+    EXPECT_EQ(MakeConnectionNameSource()->defaultConnectionName(), "Club-Internet");
+}
+
+TEST(NetworkManagerName, EmptyOnABusThatIsNotConnected) {
+    NetworkManagerName source(QDBusConnection(QStringLiteral("no-such-connection")));
+    EXPECT_EQ(source.defaultConnectionName(), "");
+}
+
+}  // namespace
+}  // namespace tallimer
+
+#include "NetworkManagerNameTest.moc"
