@@ -25,11 +25,17 @@ std::string Env(const char* name) {
     return v ? v : "";
 }
 
+// The build folder: the test's own folder's parent when the environment does not say.
+fs::path BuildDir() {
+    if (std::string dir = Env("TALLIMER_BUILD_DIR"); !dir.empty()) return dir;
+    return fs::read_symlink("/proc/self/exe").parent_path().parent_path();
+}
+
 TEST(Smoke, ProgramUnderXvfbWithATrayHost) {
     for (const char* tool : {"xvfb-run", "xauth", "trayer", "xdotool", "xwininfo", "import"})
         if (!Have(tool)) GTEST_SKIP() << tool << " is not installed";
     const fs::path source = Env("TALLIMER_SOURCE_DIR");
-    const fs::path build = Env("TALLIMER_BUILD_DIR");
+    const fs::path build = BuildDir();
     const fs::path program = build / "app" / "tallimer";
     if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
 
