@@ -1,4 +1,5 @@
-// The real program on an X server with a tray host: it hides after its first show, its icon
+// The real program on an X server: without a notification area it shows the error box and
+// ends with code 0; with a tray host it hides after its first show, its icon
 // is in the notification area, the icon's menu restores it, a second start shows it and
 // ends with code 0, and SIGTERM ends it with its files written. Leaves a screenshot of the
 // window under a French locale in the build's artefacts folder.
