@@ -62,6 +62,12 @@ int main(int argc, char** argv) {
 
     InstanceServer server;
     server.listen(lock.socketPath());
+    // From here a stop request waits for the loop instead of killing the program; before
+    // the main window exists there is nothing to save (an error box may be waiting).
+    ExitSignals exitSignals;
+    QObject::connect(&exitSignals, &ExitSignals::exitRequested, &app, [] {
+        if (!fPrinc) QCoreApplication::exit(0);
+    });
 
     const bool headless = QGuiApplication::platformName() == "offscreen";
     std::unique_ptr<HeadlessTray> headlessTray;
@@ -76,11 +82,12 @@ int main(int argc, char** argv) {
     dependencies.counters = &counters;
     dependencies.trayShell = headlessTray.get();
 
-    std::unique_ptr<TfPrinc> main;
+    std::unique_ptr<TfPrinc> princ;
     try {
         // The windows, in this order: fPrinc, fRegle, AboutBox, fFacture, fModifPrix, fConfirm.
-        main = std::make_unique<TfPrinc>(dependencies);
-        fPrinc = main.get();
+        // Once the invoice manager exists: princ->SetInvoiceDesk(DeskOf(*fFacture));
+        princ = std::make_unique<TfPrinc>(dependencies);
+        fPrinc = princ.get();
     } catch (const std::exception& error) {
         ReportException(nullptr, error);
         return 0;
@@ -88,7 +95,6 @@ int main(int argc, char** argv) {
 
     QObject::connect(&server, &InstanceServer::showRequested, fPrinc, &TfPrinc::WMShowInstance);
     QObject::connect(fPrinc, &TfPrinc::Closed, &app, [] { QCoreApplication::exit(0); });
-    ExitSignals exitSignals;
     QObject::connect(&exitSignals, &ExitSignals::exitRequested, fPrinc, &TfPrinc::EndWithoutAsking);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, fPrinc,
                      [](QSessionManager&) { fPrinc->SaveForSessionEnd(); });

@@ -50,21 +50,27 @@ trayicons() {
 }
 ms() { date +%s%3N; }
 
-# --- No notification area yet: the error box, then the end with code 0.
-"${french[@]}" "$app" 2>"$1/run0.log" &
-main=$!
-pids+=($main)
-box=""
+# --- No notification area yet: the error box; OK, or a stop request, ends with code 0.
 findbox() {
     box=$(xdotool search --onlyvisible --name '^Le Tallimer Internet$' 2>/dev/null | head -1)
     [ -n "$box" ] && ! xwininfo -id "$box" | grep -q 'Width: 315$'
 }
-waitfor findbox || fail tray-refused "no error box without a notification area"
-import -window root "$artefacts/tray-refused.png"
-xdotool windowfocus --sync "$box" key Return
-wait "$main"
-rc=$?
-[ "$rc" = 0 ] || fail tray-refused "exit code $rc"
+for how in ok sigterm; do
+    "${french[@]}" "$app" 2>"$1/run0-$how.log" &
+    main=$!
+    pids+=($main)
+    box=""
+    waitfor findbox || fail tray-refused "no error box without a notification area"
+    if [ $how = ok ]; then
+        import -window root "$artefacts/tray-refused.png"
+        xdotool windowfocus --sync "$box" key Return
+    else
+        kill -TERM "$main"
+    fi
+    wait "$main"
+    rc=$?
+    [ "$rc" = 0 ] || fail tray-refused "exit code $rc after $how"
+done
 [ ! -e "$1/tallimer.inf" ] || fail tray-refused "files written by a program that never ran"
 ok tray-refused
 
