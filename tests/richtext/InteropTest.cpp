@@ -37,7 +37,10 @@ void Convert(const QString& dir, const QString& program, const QStringList& args
     p.setProcessEnvironment(env);
     p.start(program, args);
     const bool finished = p.waitForFinished(180000);
-    if (!finished) p.kill(), p.waitForFinished();
+    if (!finished) {
+        p.kill();
+        p.waitForFinished();
+    }
     ASSERT_TRUE(finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
         << program.toStdString() << " failed: " << p.readAll().toStdString();
 }
