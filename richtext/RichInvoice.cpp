@@ -56,6 +56,9 @@ void RichInvoice::appendParagraph(const std::string& utf8) {
         start = nl + 1;
     }
     end_.endEditBlock();
+    // A line the program wrote is no edit of the user's to undo, and the history must not
+    // grow with every line over a run of months.
+    doc_->clearUndoRedoStacks();
 }
 
 std::size_t RichInvoice::paragraphCount() const {
@@ -71,6 +74,7 @@ void RichInvoice::truncateParagraphs(std::size_t count) {
     }
     cut.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     cut.removeSelectedText();
+    doc_->clearUndoRedoStacks();
 }
 
 void RichInvoice::saveRtf(const std::string& path) {

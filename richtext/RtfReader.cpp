@@ -33,182 +33,68 @@ constexpr long long kParamLimit = 10'000'000'000LL;
 
 enum class Dest : unsigned char { Text, Skip, FontTable, ColorTable };
 
+// clang-format off
 enum class Kw : unsigned char {
-    Unknown,
-    SkipDest,
-    Char,
-    Ansi,
-    Mac,
-    Pc,
-    Ansicpg,
-    Deff,
-    Fonttbl,
-    Colortbl,
-    F,
-    Fcharset,
-    Cpg,
-    Red,
-    Green,
-    Blue,
-    Par,
-    Page,
-    Line,
-    Tab,
-    Cell,
-    Pard,
-    Plain,
-    Ql,
-    Qr,
-    Qc,
-    Qj,
-    Li,
-    Ri,
-    Fi,
-    Sb,
-    Sa,
-    Tx,
-    Tqr,
-    Tqc,
-    Tqdec,
-    Tb,
-    Pagebb,
-    B,
-    I,
-    Ul,
-    Ulnone,
-    Strike,
-    Fs,
-    Cf,
-    U,
-    Uc,
+    Unknown, SkipDest, Char, Ansi, Mac, Pc, Ansicpg, Deff, Fonttbl, Colortbl, F, Fcharset, Cpg,
+    Red, Green, Blue, Par, Page, Line, Tab, Cell, Pard, Plain, Ql, Qr, Qc, Qj, Li, Ri, Fi, Sb,
+    Sa, Tx, Tqr, Tqc, Tqdec, Tb, Pagebb, B, I, Ul, Ulnone, Strike, Fs, Cf, U, Uc,
 };
+// clang-format on
 
 struct KwInfo {
     Kw kw = Kw::Unknown;
     char16_t ch = 0;  // the character of a named symbol
 };
 
+std::vector<std::string_view> Words(std::string_view list) {
+    std::vector<std::string_view> words;
+    while (!list.empty()) {
+        const std::size_t blank = std::min(list.find(' '), list.size());
+        if (blank > 0) words.push_back(list.substr(0, blank));
+        list.remove_prefix(std::min(blank + 1, list.size()));
+    }
+    return words;
+}
+
 const std::unordered_map<std::string_view, KwInfo>& Keywords() {
     static const std::unordered_map<std::string_view, KwInfo> table = [] {
+        // clang-format off
         std::unordered_map<std::string_view, KwInfo> t = {
-            {"ansi", {Kw::Ansi}},
-            {"mac", {Kw::Mac}},
-            {"pc", {Kw::Pc}},
-            {"pca", {Kw::Pc}},
-            {"ansicpg", {Kw::Ansicpg}},
-            {"deff", {Kw::Deff}},
-            {"fonttbl", {Kw::Fonttbl}},
-            {"colortbl", {Kw::Colortbl}},
-            {"f", {Kw::F}},
-            {"fcharset", {Kw::Fcharset}},
-            {"cpg", {Kw::Cpg}},
-            {"red", {Kw::Red}},
-            {"green", {Kw::Green}},
-            {"blue", {Kw::Blue}},
-            {"par", {Kw::Par}},
-            {"sect", {Kw::Par}},
-            {"row", {Kw::Par}},
-            {"page", {Kw::Page}},
-            {"line", {Kw::Line}},
-            {"tab", {Kw::Tab}},
-            {"cell", {Kw::Cell}},
-            {"nestcell", {Kw::Cell}},
-            {"pard", {Kw::Pard}},
-            {"plain", {Kw::Plain}},
-            {"ql", {Kw::Ql}},
-            {"qr", {Kw::Qr}},
-            {"qc", {Kw::Qc}},
-            {"qj", {Kw::Qj}},
-            {"li", {Kw::Li}},
-            {"ri", {Kw::Ri}},
-            {"fi", {Kw::Fi}},
-            {"sb", {Kw::Sb}},
-            {"sa", {Kw::Sa}},
-            {"tx", {Kw::Tx}},
-            {"tqr", {Kw::Tqr}},
-            {"tqc", {Kw::Tqc}},
-            {"tqdec", {Kw::Tqdec}},
-            {"tb", {Kw::Tb}},
-            {"pagebb", {Kw::Pagebb}},
-            {"b", {Kw::B}},
-            {"i", {Kw::I}},
-            {"ulnone", {Kw::Ulnone}},
-            {"strike", {Kw::Strike}},
-            {"striked", {Kw::Strike}},
-            {"fs", {Kw::Fs}},
-            {"cf", {Kw::Cf}},
-            {"u", {Kw::U}},
+            {"ansi", {Kw::Ansi}}, {"mac", {Kw::Mac}}, {"pc", {Kw::Pc}}, {"pca", {Kw::Pc}},
+            {"ansicpg", {Kw::Ansicpg}}, {"deff", {Kw::Deff}}, {"fonttbl", {Kw::Fonttbl}},
+            {"colortbl", {Kw::Colortbl}}, {"f", {Kw::F}}, {"fcharset", {Kw::Fcharset}},
+            {"cpg", {Kw::Cpg}}, {"red", {Kw::Red}}, {"green", {Kw::Green}}, {"blue", {Kw::Blue}},
+            {"par", {Kw::Par}}, {"sect", {Kw::Par}}, {"row", {Kw::Par}}, {"page", {Kw::Page}},
+            {"line", {Kw::Line}}, {"tab", {Kw::Tab}}, {"cell", {Kw::Cell}},
+            {"nestcell", {Kw::Cell}}, {"pard", {Kw::Pard}}, {"plain", {Kw::Plain}},
+            {"ql", {Kw::Ql}}, {"qr", {Kw::Qr}}, {"qc", {Kw::Qc}}, {"qj", {Kw::Qj}},
+            {"li", {Kw::Li}}, {"ri", {Kw::Ri}}, {"fi", {Kw::Fi}}, {"sb", {Kw::Sb}},
+            {"sa", {Kw::Sa}}, {"tx", {Kw::Tx}}, {"tqr", {Kw::Tqr}}, {"tqc", {Kw::Tqc}},
+            {"tqdec", {Kw::Tqdec}}, {"tb", {Kw::Tb}}, {"pagebb", {Kw::Pagebb}},
+            {"b", {Kw::B}}, {"i", {Kw::I}}, {"ulnone", {Kw::Ulnone}}, {"strike", {Kw::Strike}},
+            {"striked", {Kw::Strike}}, {"fs", {Kw::Fs}}, {"cf", {Kw::Cf}}, {"u", {Kw::U}},
             {"uc", {Kw::Uc}},
-            {"emdash", {Kw::Char, 0x2014}},
-            {"endash", {Kw::Char, 0x2013}},
-            {"lquote", {Kw::Char, 0x2018}},
-            {"rquote", {Kw::Char, 0x2019}},
-            {"ldblquote", {Kw::Char, 0x201C}},
-            {"rdblquote", {Kw::Char, 0x201D}},
-            {"bullet", {Kw::Char, 0x2022}},
-            {"enspace", {Kw::Char, 0x2002}},
-            {"emspace", {Kw::Char, 0x2003}},
-            {"qmspace", {Kw::Char, 0x2005}},
-            {"zwj", {Kw::Char, 0x200D}},
-            {"zwnj", {Kw::Char, 0x200C}},
-        };
+            {"emdash", {Kw::Char, 0x2014}}, {"endash", {Kw::Char, 0x2013}},
+            {"lquote", {Kw::Char, 0x2018}}, {"rquote", {Kw::Char, 0x2019}},
+            {"ldblquote", {Kw::Char, 0x201C}}, {"rdblquote", {Kw::Char, 0x201D}},
+            {"bullet", {Kw::Char, 0x2022}}, {"enspace", {Kw::Char, 0x2002}},
+            {"emspace", {Kw::Char, 0x2003}}, {"qmspace", {Kw::Char, 0x2005}},
+            {"zwj", {Kw::Char, 0x200D}}, {"zwnj", {Kw::Char, 0x200C}}};
+        // clang-format on
         // Every kind of underline is an underline here.
-        for (std::string_view u : {"ul", "uld", "uldash", "uldashd", "uldashdd", "uldb", "ulhwave",
-                                   "ulldash", "ulth", "ulthd", "ulthdash", "ulthdashd",
-                                   "ulthdashdd", "ulthldash", "ululdbwave", "ulw", "ulwave"}) {
+        for (const std::string_view u :
+             Words("ul uld uldash uldashd uldashdd uldb ulhwave ulldash ulth ulthd ulthdash "
+                   "ulthdashd ulthdashdd ulthldash ululdbwave ulw ulwave")) {
             t[u] = {Kw::Ul};
         }
         // Destinations whose text is not part of the body.
-        for (std::string_view d : {"stylesheet",
-                                   "info",
-                                   "pict",
-                                   "header",
-                                   "headerl",
-                                   "headerr",
-                                   "headerf",
-                                   "footer",
-                                   "footerl",
-                                   "footerr",
-                                   "footerf",
-                                   "fldinst",
-                                   "footnote",
-                                   "annotation",
-                                   "objdata",
-                                   "objclass",
-                                   "objname",
-                                   "pn",
-                                   "filetbl",
-                                   "listtable",
-                                   "listoverridetable",
-                                   "revtbl",
-                                   "rsidtbl",
-                                   "pgdsctbl",
-                                   "xe",
-                                   "tc",
-                                   "txe",
-                                   "nonshppict",
-                                   "shp",
-                                   "do",
-                                   "ftnsep",
-                                   "ftnsepc",
-                                   "ftncn",
-                                   "aftnsep",
-                                   "aftnsepc",
-                                   "aftncn",
-                                   "template",
-                                   "xmlnstbl",
-                                   "themedata",
-                                   "colorschememapping",
-                                   "latentstyles",
-                                   "datastore",
-                                   "generator",
-                                   "userprops",
-                                   "docvar",
-                                   "bkmkstart",
-                                   "bkmkend",
-                                   "private",
-                                   "atnid",
-                                   "atnauthor"}) {
+        for (const std::string_view d :
+             Words("stylesheet info pict header headerl headerr headerf footer footerl footerr "
+                   "footerf fldinst footnote annotation atnid atnauthor objdata objclass objname "
+                   "pn filetbl listtable listoverridetable revtbl rsidtbl pgdsctbl xe tc txe "
+                   "nonshppict shp do ftnsep ftnsepc ftncn aftnsep aftnsepc aftncn template "
+                   "xmlnstbl themedata colorschememapping latentstyles datastore datafield "
+                   "generator userprops docvar bkmkstart bkmkend private")) {
             t[d] = {Kw::SkipDest};
         }
         return t;

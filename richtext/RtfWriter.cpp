@@ -23,9 +23,10 @@ void AppendNumber(QByteArray& out, const char* word, long long n) {
     out += QByteArray::number(n);
 }
 
+// The blank ends the number: some readers take "?," after a number as one token to skip.
 void AppendUnit(QByteArray& out, char16_t c) {
     AppendNumber(out, "\\u", static_cast<short>(c));
-    out += '?';
+    out += " ?";
 }
 
 // Text in Windows-1252, anything else as \uN with '?' for readers that do not know it.

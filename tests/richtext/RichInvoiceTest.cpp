@@ -142,6 +142,24 @@ TEST(RichInvoice, TruncatingLeavesExactlyTheEarlierContent) {
     EXPECT_EQ(WriteRtf(empty), WriteRtf(QTextDocument()));
 }
 
+TEST(RichInvoice, TheUserCannotUndoALineTheProgramAppended) {
+    QTextDocument doc;
+    RichInvoice invoice(&doc);
+    invoice.loadRtf(TemplatePath());
+    QTextCursor user(&doc);
+    user.insertText("note ");
+    ASSERT_TRUE(doc.isUndoAvailable());
+    invoice.appendParagraph(kLine);
+    doc.undo();
+    EXPECT_EQ(doc.lastBlock().text(), kLine);
+    const std::size_t count = invoice.paragraphCount();
+    invoice.appendParagraph("x");
+    invoice.truncateParagraphs(count);
+    doc.undo();
+    EXPECT_EQ(invoice.paragraphCount(), count);
+    EXPECT_FALSE(doc.isUndoAvailable());
+}
+
 TEST(RichInvoice, AppendingLeavesTheUsersCursorAlone) {
     QTextDocument doc;
     RichInvoice invoice(&doc);

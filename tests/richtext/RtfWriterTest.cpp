@@ -102,8 +102,8 @@ TEST(RtfWriter, ParagraphsAndRuns) {
                      "\\tab 05 mars 01, 21:07:44\\tab 01:02:09\\tab 12,35\\par\r\n"));
     EXPECT_TRUE(
         rtf.contains("{\\i it}{\\ul  sous}{\\strike\\fs19  barr\\'e9} \\{\\\\\\} "
-                     "\\'80\\'92 \\u945?\\u946?\\u947? \\u1046?\\u1078? \\'9e "
-                     "\\u-10179?\\u-8704? \\~\\-\\_ fin\\par"));
+                     "\\'80\\'92 \\u945 ?\\u946 ?\\u947 ? \\u1046 ?\\u1078 ? \\'9e "
+                     "\\u-10179 ?\\u-8704 ? \\~\\-\\_ fin\\par"));
     EXPECT_TRUE(rtf.contains("\\pard\\qr\\ri300\\sb68 {\\f2\\cf2 rouge}ligne\\line suite\\par"));
     EXPECT_TRUE(rtf.contains("\\pard\\qj\\pagebb justifi\\'e9\\par\r\n\\pard \\par\r\n}"));
 }
