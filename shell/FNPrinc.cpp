@@ -355,6 +355,10 @@ void TfPrinc::saveRunningInvoice() {
 }
 
 void TfPrinc::closePeriod(Account& account, const std::string& providerName) {
+    if (desk_.closePeriod) {
+        desk_.closePeriod(account, providerName);
+        return;
+    }
     InvoiceDocument* invoice = runningInvoice();
     if (!invoice) return;
     ClosePeriod(account, providerName, appFolder_, *invoice, locale_);
@@ -362,6 +366,10 @@ void TfPrinc::closePeriod(Account& account, const std::string& providerName) {
 }
 
 void TfPrinc::addInvoiceLine(DateTime when, msTIME duration, float amount) {
+    if (desk_.addLine) {
+        desk_.addLine(when, duration, amount);
+        return;
+    }
     InvoiceDocument* invoice = runningInvoice();
     if (!invoice) return;
     AddInvoiceLine(*invoice, when, duration, amount, locale_);

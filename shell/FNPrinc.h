@@ -42,13 +42,24 @@ struct InvoiceDesk {
     std::function<InvoiceDocument*()> runningInvoice;
     std::function<void()> open;         // the toolbar's "Gère les factures"
     std::function<void()> saveRunning;  // writes the running invoice to its file
+    // The manager's own line and closing, written to the file at once; when empty the window
+    // changes runningInvoice() itself, then calls saveRunning.
+    std::function<void(DateTime, msTIME, float)> addLine = {};
+    std::function<void(Account&, const std::string&)> closePeriod = {};
 };
 
-// The desk of any manager window with RunningInvoice(), OpenFromMainWindow() and SaveRunning().
+// The desk of the manager window: RunningInvoice(), OpenFromMainWindow(), SaveRunning() and
+// RunningFile() with AddLine and ClosePeriod.
 template <class Manager>
 InvoiceDesk DeskOf(Manager& manager) {
     return {[&manager] { return &manager.RunningInvoice(); },
-            [&manager] { manager.OpenFromMainWindow(); }, [&manager] { manager.SaveRunning(); }};
+            [&manager] { manager.OpenFromMainWindow(); }, [&manager] { manager.SaveRunning(); },
+            [&manager](DateTime when, msTIME duration, float amount) {
+                manager.RunningFile().AddLine(when, duration, amount);
+            },
+            [&manager](Account& account, const std::string& providerName) {
+                manager.RunningFile().ClosePeriod(account, providerName);
+            }};
 }
 
 class TfPrinc : public QWidget, private MeterHost {

@@ -12,6 +12,7 @@
 
 #include "controls/ErrorReport.h"
 #include "controls/RatePictures.h"
+#include "invoices/FNFacture.h"
 #include "platform/LinkCountersLinux.h"
 #include "platform/NetworkManagerName.h"
 #include "platform/SystemClock.h"
@@ -82,12 +83,16 @@ int main(int argc, char** argv) {
     dependencies.counters = &counters;
     dependencies.trayShell = headlessTray.get();
 
+    // The invoice manager outlives the main window, whose closing writes the running invoice.
+    std::unique_ptr<TfFacture> facture;
     std::unique_ptr<TfPrinc> princ;
     try {
         // The windows, in this order: fPrinc, fRegle, AboutBox, fFacture, fModifPrix, fConfirm.
-        // Once the invoice manager exists: princ->SetInvoiceDesk(DeskOf(*fFacture));
         princ = std::make_unique<TfPrinc>(dependencies);
         fPrinc = princ.get();
+        facture = std::make_unique<TfFacture>(princ->AppFolder());
+        fFacture = facture.get();
+        princ->SetInvoiceDesk(DeskOf(*fFacture));
     } catch (const std::exception& error) {
         ReportException(nullptr, error);
         return 0;

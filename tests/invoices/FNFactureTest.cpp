@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QComboBox>
 #include <QFile>
 #include <QListWidget>
@@ -20,8 +21,12 @@
 #include <filesystem>
 #include <vector>
 
+#include "accounts/AccountFiles.h"
 #include "controls/ErrorReport.h"
+#include "controls/Onlineip.h"
+#include "controls/Trayicon.h"
 #include "richtext/RichInvoice.h"
+#include "shell/FNPrinc.h"
 #include "support/Errors.h"
 #include "tests/common/Fakes.h"
 
@@ -383,6 +388,66 @@ TEST_F(ManagerTest, PrintsEitherDocumentAsOneJob) {
     EXPECT_TRUE(about.contains(QRegularExpression("Title: +Facture Internet\n")))
         << about.toStdString();
     EXPECT_FALSE(fs::exists(dir.path() / "cancelled.pdf"));
+}
+
+// A notification area that accepts everything, for the main window.
+class QuietTray : public TrayShell {
+  public:
+    bool add(const QIcon&, const QString&) override { return true; }
+    bool modify(const QIcon&, const QString&) override { return true; }
+    bool remove() override { return true; }
+    void popupMenu(QMenu*, QPoint) override {}
+    QPoint cursorPos() const override { return {}; }
+    Qt::KeyboardModifiers modifiers() const override { return {}; }
+};
+
+TEST_F(ManagerTest, TheMainWindowLogsClosesOpensAndSavesThroughTheManager) {
+    fs::create_directory(dir.path() / "Comptes");
+    Account modem;
+    modem.nextInvoice = EncodeDate(2001, 3, 5);  // passed: the next start closes the period
+    modem.creditDuration = 0;
+    modem.pricePerSecond = 0.01f;
+    WriteFile(dir.path() / "Comptes" / "Modem.fai", WriteAccount(modem));
+    WriteFile(dir.path() / "temp.rtf", "{\\rtf1\\ansi Facture Internet\\par\\tab ancienne\\par}");
+    test::FakeClock clock;  // 7 March 2001, 10:00
+    test::FakeConnectionName names;
+    names.name = "Modem";
+    test::FakeCounters counters;
+    QuietTray tray;
+    PrincDependencies d;
+    d.appFolder = folder();
+    d.clock = &clock;
+    d.names = &names;
+    d.counters = &counters;
+    d.trayShell = &tray;
+    d.hostAddresses = [] { return std::vector<std::string>{}; };
+    TfPrinc princ(d);
+    princ.OnlineIP1->SetEnabled(false);
+    Manager manager(folder());
+    princ.SetInvoiceDesk(DeskOf(manager));
+
+    princ.bnGo->trigger();  // closes the period: the old lines are filed
+    EXPECT_EQ(TextOf(Q(folder() + "Factures/Modem 05 mars 01.rtf")),
+              "Facture Internet\n\tancienne\n\n\nCoût total = 0,00\nDurée totale = 00:00:00");
+    EXPECT_EQ(TextOf(Q(folder() + "temp.rtf")), "Facture Internet\n\tDate\tDurée\tMontant");
+    clock.advance(1000);
+    princ.meter().TimerTick();
+    clock.advance(2000);
+    princ.meter().TimerTick();
+    princ.bnGo->trigger();
+    const QString line = "\t07 mars 01, 10:00:03\t00:00:02\t0,02";
+    EXPECT_TRUE(TextOf(Q(folder() + "temp.rtf")).endsWith(line));
+
+    EXPECT_TRUE(Open(manager, [&] { EXPECT_EQ(manager.FileListBox1->count(), 1); }));
+    QTimer::singleShot(0, &manager, [&] { manager.BitBtn1->click(); });
+    princ.BitBtn2->trigger();
+    EXPECT_FALSE(manager.isVisible());
+
+    manager.RichEdit2->moveCursor(QTextCursor::End);
+    manager.RichEdit2->insertPlainText(" vu");
+    princ.EndWithoutAsking();
+    EXPECT_TRUE(TextOf(Q(folder() + "temp.rtf")).endsWith(line + " vu"));
+    EXPECT_TRUE(reports.empty());
 }
 
 }  // namespace
