@@ -1,0 +1,555 @@
+#include "shell/FNPrinc.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPolygonF>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <exception>
+
+#include "accounts/AccountFiles.h"
+#include "controls/RatePictures.h"
+#include "invoices/Invoices.h"
+#include "platform/SystemLocale.h"
+#include "support/NumberText.h"
+
+namespace tallimer {
+
+TfPrinc* fPrinc = nullptr;
+
+namespace {
+
+constexpr int kClientWidth = 315;
+constexpr int kClientHeight = 189;
+const char* const kHelpFile = "aide.html";
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// The small arrows beside the rate fields: down for received, up for sent.
+QPixmap RateArrow(bool down) {
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(down ? QColor(0, 120, 0) : QColor(170, 0, 0));
+    QPolygonF arrow = down ? QPolygonF{{8, 15}, {2, 8}, {6, 8}, {6, 1}, {10, 1}, {10, 8}, {14, 8}}
+                           : QPolygonF{{8, 1}, {2, 8}, {6, 8}, {6, 15}, {10, 15}, {10, 8}, {14, 8}};
+    painter.drawPolygon(arrow);
+    return pixmap;
+}
+
+}  // namespace
+
+TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      appFolder_(d.appFolder),
+      locale_(SystemLocale()),
+      meter_(*d.clock, accounts_, *d.names, *d.counters, locale_) {
+    setObjectName("fPrinc");
+    setWindowTitle("Le Tallimer Internet");
+    setWindowIcon(AppIcon());
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, [this] { meter_.TimerTick(); });
+
+    SaveTimer = new QTimer(this);
+    SaveTimer->setObjectName("SaveTimer");
+    SaveTimer->setInterval(60 * 1000);
+    connect(SaveTimer, &QTimer::timeout, this, &TfPrinc::SaveTimerTimer);
+
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName("Timer2");
+    Timer2->setInterval(10);
+    Timer2->setSingleShot(true);
+    connect(Timer2, &QTimer::timeout, this, &TfPrinc::Timer2Timer);
+
+    ImageList1 = MakeRateImages(this);
+    ImageList1->setObjectName("ImageList1");
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName("PopupMenu1");
+    Restaurer1 = PopupMenu1->addAction("&Restaurer", this, &TfPrinc::Restaurer1Click);
+    Restaurer1->setObjectName("Restaurer1");
+    PopupMenu1->setDefaultAction(Restaurer1);
+    rglages1 = PopupMenu1->addAction("Ré&glages", this, &TfPrinc::rglages1Click);
+    rglages1->setObjectName("rglages1");
+    Quitter1 = PopupMenu1->addAction("&Quitter", this, &TfPrinc::Quitter1Click);
+    Quitter1->setObjectName("Quitter1");
+
+    buildToolBar();
+    buildFields();
+
+    // The icon comes before any account is loaded; a refused icon ends the construction.
+    TrayIcon1 = new TTrayIcon(this, d.trayShell);
+    TrayIcon1->setObjectName("TrayIcon1");
+    TrayIcon1->SetMainWindow(this);
+    TrayIcon1->SetVisible(true);
+    TrayIcon1->SetHint("Le tallimer internet");
+    TrayIcon1->SetPopupMenu(PopupMenu1);
+    TrayIcon1->SetRestoreOn(imNone);
+    TrayIcon1->SetPopupMenuOn(imRightClickUp);
+    TrayIcon1->SetIcons(ImageList1);
+    TrayIcon1->Loaded();
+
+    OnlineIP1 = new TOnlineIP(this, d.hostAddresses);
+    OnlineIP1->setObjectName("OnlineIP1");
+    OnlineIP1->SetEnabled(true);
+    OnlineIP1->SetDispatchInterval(2000);
+    connect(OnlineIP1, &TOnlineIP::OnChanged, this, &TfPrinc::OnlineIP1Changed);
+
+    meter_.setHost(this);
+
+    OverallState state;
+    LoadAll(appFolder_, accounts_, state);
+    meter_.overallDuration = state.overallDuration;
+    meter_.overallCost = state.overallCost;
+    askOnExit = state.askOnExit;
+}
+
+TfPrinc::~TfPrinc() {
+    meter_.setHost(nullptr);
+    if (fPrinc == this) fPrinc = nullptr;
+}
+
+void TfPrinc::buildToolBar() {
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName("ToolBar1");
+    ToolBar1->setIconSize(QSize(20, 20));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    auto add = [this](QAction*& action, const char* name, ToolbarGlyph glyph, const QString& hint,
+                      void (TfPrinc::*handler)()) {
+        action = ToolBar1->addAction(ToolbarIcon(glyph), hint);
+        action->setObjectName(name);
+        action->setToolTip(hint);
+        connect(action, &QAction::triggered, this, handler);
+    };
+    add(bnGo, "bnGo", ToolbarGlyph::Go, QString(), &TfPrinc::bnClick);
+    bnGo->setCheckable(true);
+    ToolBar1->addSeparator();
+    add(bnRegle, "bnRegle", ToolbarGlyph::Settings, "Réglages", &TfPrinc::bnRegleClick);
+    ToolBar1->addSeparator();
+    add(BitBtn2, "BitBtn2", ToolbarGlyph::Invoices, "Gère les factures", &TfPrinc::BitBtn2Click);
+    add(bnPropos, "bnPropos", ToolbarGlyph::About, "A propos...", &TfPrinc::bnProposClick);
+    add(SpeedButton1, "SpeedButton1", ToolbarGlyph::StayOnTop, "Bloque la fenêtre en premier plan",
+        &TfPrinc::SpeedButton1Click);
+    SpeedButton1->setCheckable(true);
+    add(bnAide, "bnAide", ToolbarGlyph::Help, "Aide en ligne", &TfPrinc::bnAideClick);
+    ToolBar1->addSeparator();
+    add(BitBtn1, "BitBtn1", ToolbarGlyph::Reduce, "Réduire", &TfPrinc::BitBtn1Click);
+    add(bnFermer, "bnFermer", ToolbarGlyph::Close, "Fermer", &TfPrinc::bnFermerClick);
+}
+
+void TfPrinc::buildFields() {
+    // Small type, as the window's fixed size was laid out for.
+    QFont small = font();
+    small.setPointSizeF(8);
+    setFont(small);
+    auto text = [this](QLineEdit*& field, const char* name, const QString& hint,
+                       const QString& initial) {
+        field = new QLineEdit(initial, this);
+        field->setObjectName(name);
+        field->setToolTip(hint);
+        field->setReadOnly(true);
+        field->setFocusPolicy(Qt::NoFocus);
+        field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        field->setTextMargins(0, 0, 0, 0);
+    };
+    auto time = [this](TTimeEdit*& field, const char* name, const QString& hint) {
+        field = new TTimeEdit(this);
+        field->setObjectName(name);
+        field->setToolTip(hint);
+        field->setReadOnly(true);
+        field->setFocusPolicy(Qt::NoFocus);
+        field->SetFHeure(msTIME(0));
+        field->setAlignment(Qt::AlignCenter);
+        field->setTextMargins(0, 0, 0, 0);
+    };
+    auto label = [this](const QString& caption) { return new QLabel(caption, this); };
+
+    text(teFAI, "teFAI", "Nom du fournisseur d'accès", QString());
+    teFAI->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    text(teIP, "teIP", "Adresse IP en cours", QString());
+    teIP->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    time(teDuree, "teDuree", "Durée de la connection");
+    time(teDureeTotale, "teDureeTotale", "Durée totale");
+    text(teCout, "teCout", "Coût de la connection", "0,00 F");
+    text(teCoutTotal, "teCoutTotal", "Coût total", "0,00 F");
+    time(teForfait, "teForfait", "Durée restante du forfait");
+    time(teForfaitTotal, "teForfaitTotal", "Durée du forfait");
+    time(teDureeTotalTotale, "teDureeTotalTotale", "Durée totale");
+    text(tePrixTotalTotal, "tePrixTotalTotal", "Coût total", "0,00 F");
+    text(Edit1, "Edit1", "Débit en réception", "0,0");
+    text(Edit2, "Edit2", "Débit en émission", "0,0");
+
+    auto* connection = new QGroupBox("Connection", this);
+    connection->setObjectName("GroupBox1");
+    auto* grid = new QGridLayout(connection);
+    grid->setContentsMargins(4, 2, 4, 4);
+    grid->setHorizontalSpacing(3);
+    grid->setVerticalSpacing(2);
+    grid->addWidget(label("FAI :"), 0, 0);
+    grid->addWidget(teFAI, 0, 1, 1, 2);
+    grid->addWidget(label("IP :"), 1, 0);
+    grid->addWidget(teIP, 1, 1, 1, 2);
+    grid->addWidget(label("Durée :"), 2, 0);
+    grid->addWidget(teDuree, 2, 1);
+    grid->addWidget(teDureeTotale, 2, 2);
+    grid->addWidget(label("Coût :"), 3, 0);
+    grid->addWidget(teCout, 3, 1);
+    grid->addWidget(teCoutTotal, 3, 2);
+    grid->addWidget(label("Forfait :"), 4, 0);
+    grid->addWidget(teForfait, 4, 1);
+    grid->addWidget(teForfaitTotal, 4, 2);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(2, 1);
+
+    auto* total = new QGroupBox("Total", this);
+    total->setObjectName("GroupBox2");
+    auto* totalGrid = new QGridLayout(total);
+    totalGrid->setContentsMargins(4, 2, 4, 4);
+    totalGrid->setHorizontalSpacing(3);
+    totalGrid->setVerticalSpacing(2);
+    totalGrid->addWidget(label("Durée :"), 0, 0);
+    totalGrid->addWidget(teDureeTotalTotale, 0, 1);
+    totalGrid->addWidget(label("Coût :"), 1, 0);
+    totalGrid->addWidget(tePrixTotalTotal, 1, 1);
+
+    auto picture = [this](QLabel*& image, const char* name, const QPixmap& pixmap, int size) {
+        image = new QLabel(this);
+        image->setObjectName(name);
+        image->setFixedSize(size, size);
+        image->setScaledContents(true);
+        image->setPixmap(pixmap);
+    };
+    picture(Image2, "Image2", RateArrow(true), 16);
+    picture(Image3, "Image3", RateArrow(false), 16);
+    picture(Image1, "Image1", ImageList1->pixmap(0), 41);
+    Label9 = new QLabel("kO/s", this);
+    Label9->setObjectName("Label9");
+    Edit1->setFixedWidth(52);
+    Edit2->setFixedWidth(52);
+
+    auto* rates = new QGridLayout;
+    rates->setHorizontalSpacing(3);
+    rates->setVerticalSpacing(2);
+    rates->addWidget(Edit1, 0, 0);
+    rates->addWidget(Image2, 0, 1);
+    rates->addWidget(Edit2, 1, 0);
+    rates->addWidget(Image3, 1, 1);
+    rates->addWidget(Label9, 2, 0, Qt::AlignHCenter);
+    rates->addWidget(Image1, 0, 2, 3, 1, Qt::AlignRight | Qt::AlignVCenter);
+    rates->setColumnStretch(2, 1);
+
+    auto* right = new QVBoxLayout;
+    right->setSpacing(2);
+    right->addWidget(total);
+    right->addLayout(rates);
+    right->addStretch(1);
+
+    auto* client = new QHBoxLayout;
+    client->setContentsMargins(4, 2, 4, 4);
+    client->setSpacing(4);
+    client->addWidget(connection, 3);
+    client->addLayout(right, 2);
+
+    auto* window = new QVBoxLayout(this);
+    window->setContentsMargins(0, 0, 0, 0);
+    window->setSpacing(0);
+    window->addWidget(ToolBar1);
+    window->addLayout(client, 1);
+
+    setFixedSize(kClientWidth, kClientHeight + ToolBar1->sizeHint().height());
+
+    connect(teDureeTotalTotale, &TTimeEdit::clicked, this, &TfPrinc::teDureeTotalTotaleClick);
+    connect(teDureeTotalTotale, &TTimeEdit::doubleClicked, this,
+            &TfPrinc::teDureeTotalTotaleDblClick);
+    teCoutTotal->installEventFilter(this);
+    tePrixTotalTotal->installEventFilter(this);
+}
+
+// ---- Connection lifecycle
+
+void TfPrinc::Connect() {
+    std::exception_ptr error;
+    try {
+        meter_.Connect();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    // A closed period must reach the account file even when the archive failed.
+    SaveFiles();
+    if (error) std::rethrow_exception(error);
+}
+
+void TfPrinc::Disconnect() {
+    const bool wasMetering = meter_.metering();
+    meter_.Disconnect();
+    if (wasMetering) SaveFiles();
+}
+
+void TfPrinc::OnlineIP1Changed(QObject*) {
+    if (OnlineIP1->Online()) {
+        std::exception_ptr error;
+        try {
+            Connect();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        // Metering runs even when the period could not be closed: show it, then the error.
+        bnGo->setChecked(true);
+        teIP->setText(OnlineIP1->IP());
+        if (error) std::rethrow_exception(error);
+    } else {
+        Disconnect();
+        bnGo->setChecked(false);
+        teIP->clear();
+    }
+}
+
+void TfPrinc::bnClick() {
+    if (bnGo->isChecked())
+        Connect();
+    else
+        Disconnect();
+}
+
+void TfPrinc::SaveFiles() {
+    SaveAll(appFolder_, accounts_,
+            OverallState{meter_.overallDuration, meter_.overallCost, askOnExit});
+}
+
+void TfPrinc::SaveTimerTimer() {
+    SaveFiles();
+}
+
+// ---- MeterHost
+
+void TfPrinc::showProviderName(const std::string& name) {
+    teFAI->setText(Q(name));
+}
+
+InvoiceDocument* TfPrinc::runningInvoice() const {
+    return desk_.runningInvoice ? desk_.runningInvoice() : nullptr;
+}
+
+void TfPrinc::saveRunningInvoice() {
+    if (desk_.saveRunning) desk_.saveRunning();
+}
+
+void TfPrinc::closePeriod(Account& account, const std::string& providerName) {
+    if (desk_.closePeriod) {
+        desk_.closePeriod(account, providerName);
+        return;
+    }
+    InvoiceDocument* invoice = runningInvoice();
+    if (!invoice) return;
+    ClosePeriod(account, providerName, appFolder_, *invoice, locale_);
+    saveRunningInvoice();
+}
+
+void TfPrinc::addInvoiceLine(DateTime when, msTIME duration, float amount) {
+    if (desk_.addLine) {
+        desk_.addLine(when, duration, amount);
+        return;
+    }
+    InvoiceDocument* invoice = runningInvoice();
+    if (!invoice) return;
+    AddInvoiceLine(*invoice, when, duration, amount, locale_);
+    saveRunningInvoice();
+}
+
+void TfPrinc::showRates(const std::optional<std::string>& received,
+                        const std::optional<std::string>& sent) {
+    if (received) Edit1->setText(Q(*received));
+    if (sent) Edit2->setText(Q(*sent));
+}
+
+void TfPrinc::setTickEnabled(bool enabled) {
+    if (enabled) {
+        Timer1->start();
+        SaveTimer->start();
+    } else {
+        Timer1->stop();
+        SaveTimer->stop();
+    }
+}
+
+// ---- Display
+
+void TfPrinc::RefreshDisplay() {
+    teDuree->SetFHeure(meter_.connectionDuration);
+    teCout->setText(Q(AmountText(meter_.connectionCost, locale_)));
+    teDureeTotalTotale->SetFHeure(meter_.overallDuration);
+    tePrixTotalTotal->setText(Q(AmountText(meter_.overallCost, locale_)));
+    Image1->setPixmap(ImageList1->pixmap(meter_.rateIcon));
+    TrayIcon1->SetIconIndex(meter_.rateIcon);
+    if (const Account* account = meter_.currentAccount) {
+        teDureeTotale->SetFHeure(account->periodDuration);
+        teCoutTotal->setText(Q(AmountText(account->periodCost, locale_)));
+        teForfait->SetFHeure(account->packageRemaining);
+        teForfaitTotal->SetFHeure(account->packageDuration);
+    }
+}
+
+void TfPrinc::FormActivate() {
+    RefreshDisplay();
+}
+
+void TfPrinc::teDureeTotalTotaleClick() {
+    teDureeTotalTotale->SetFHeure(msTIME(0));
+}
+
+void TfPrinc::teDureeTotalTotaleDblClick() {
+    meter_.overallDuration = 0;
+    RefreshDisplay();
+}
+
+// ---- Window commands
+
+void TfPrinc::Timer2Timer() {
+    Timer2->stop();
+    hide();
+}
+
+void TfPrinc::BitBtn1Click() {
+    hide();
+}
+
+void TfPrinc::BitBtn2Click() {
+    if (desk_.open) desk_.open();
+}
+
+void TfPrinc::Restaurer1Click() {
+    WMShowInstance();
+}
+
+void TfPrinc::WMShowInstance() {
+    show();
+    raise();
+    activateWindow();
+}
+
+void TfPrinc::SpeedButton1Click() {
+    // Changing the flags of a shown window hides it; show it again as it was.
+    const bool wasVisible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, SpeedButton1->isChecked());
+    if (wasVisible) WMShowInstance();
+}
+
+void TfPrinc::bnAideClick() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(Q(appFolder_ + kHelpFile)));
+}
+
+void TfPrinc::bnFermerClick() {
+    close();
+}
+
+void TfPrinc::Quitter1Click() {
+    close();
+}
+
+// ---- Dialog commands (wired by the dialogs as they land)
+
+void TfPrinc::bnRegleClick() {}
+
+void TfPrinc::rglages1Click() {
+    bnRegleClick();
+}
+
+void TfPrinc::bnProposClick() {}
+
+void TfPrinc::teCoutTotalDblClick() {}
+
+void TfPrinc::tePrixTotalTotalDblClick() {}
+
+bool TfPrinc::FormCloseQuery() {
+    return true;
+}
+
+// ---- Closing
+
+void TfPrinc::FormClose() {
+    closed_ = true;
+    SaveFiles();
+    // The running invoice reaches its file at exit, whether or not its window was opened.
+    saveRunningInvoice();
+}
+
+void TfPrinc::EndWithoutAsking() {
+    closeWithoutQuestion_ = true;
+    if (!closed_) close();
+    // A close from a signal or the session must end the program even if it was refused.
+    if (!closed_) {
+        FormClose();
+        emit Closed();
+    }
+}
+
+void TfPrinc::SaveForSessionEnd() {
+    closeWithoutQuestion_ = true;
+    SaveFiles();
+    saveRunningInvoice();
+}
+
+void TfPrinc::closeEvent(QCloseEvent* event) {
+    if (closed_) {
+        event->accept();
+        return;
+    }
+    if (!closeWithoutQuestion_ && !FormCloseQuery()) {
+        event->ignore();
+        hide();
+        return;
+    }
+    FormClose();
+    event->accept();
+    emit Closed();
+}
+
+void TfPrinc::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Hidden into the notification area right after the first show.
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        Timer2->start();
+    }
+}
+
+bool TfPrinc::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate) FormActivate();
+    return QWidget::event(event);
+}
+
+bool TfPrinc::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        if (watched == teCoutTotal) {
+            teCoutTotalDblClick();
+            return true;
+        }
+        if (watched == tePrixTotalTotal) {
+            tePrixTotalTotalDblClick();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace tallimer

@@ -1,0 +1,194 @@
+#pragma once
+// TfPrinc, the main window: it owns the accounts, the meter and the components, wires the
+// controls to core and shows what core computed. No rule of time or money lives here.
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "accounts/Comptes.h"
+#include "controls/ImageList.h"
+#include "controls/Onlineip.h"
+#include "controls/Timeedit.h"
+#include "controls/Trayicon.h"
+#include "metering/Meter.h"
+#include "support/Locale.h"
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QTimer;
+class QToolBar;
+
+namespace tallimer {
+
+class InvoiceDocument;
+
+// What the window is built on; main.cpp passes the machine's, tests their fakes.
+struct PrincDependencies {
+    std::string appFolder;  // the data folder, with its trailing separator
+    const Clock* clock = nullptr;
+    ConnectionNameSource* names = nullptr;
+    LinkCounterSource* counters = nullptr;
+    TrayShell* trayShell = nullptr;  // null: the desktop's notification area
+    // The detector's address list; empty: the machine's own addresses.
+    std::function<std::vector<std::string>()> hostAddresses;
+};
+
+// The invoice manager as the main window uses it. Empty parts are skipped, so the window
+// works before the manager exists.
+struct InvoiceDesk {
+    std::function<InvoiceDocument*()> runningInvoice;
+    std::function<void()> open;         // the toolbar's "Gère les factures"
+    std::function<void()> saveRunning;  // writes the running invoice to its file
+    // The manager's own line and closing, written to the file at once; when empty the window
+    // changes runningInvoice() itself, then calls saveRunning.
+    std::function<void(DateTime, msTIME, float)> addLine = {};
+    std::function<void(Account&, const std::string&)> closePeriod = {};
+};
+
+// The desk of the manager window: RunningInvoice(), OpenFromMainWindow(), SaveRunning() and
+// RunningFile() with AddLine and ClosePeriod.
+template <class Manager>
+InvoiceDesk DeskOf(Manager& manager) {
+    return {[&manager] { return &manager.RunningInvoice(); },
+            [&manager] { manager.OpenFromMainWindow(); }, [&manager] { manager.SaveRunning(); },
+            [&manager](DateTime when, msTIME duration, float amount) {
+                manager.RunningFile().AddLine(when, duration, amount);
+            },
+            [&manager](Account& account, const std::string& providerName) {
+                manager.RunningFile().ClosePeriod(account, providerName);
+            }};
+}
+
+class TfPrinc : public QWidget, private MeterHost {
+    Q_OBJECT
+  public:
+    // Builds the window and its components, then loads the state and the accounts. Raises
+    // the tray icon's error when the desktop refuses the icon.
+    explicit TfPrinc(const PrincDependencies& dependencies, QWidget* parent = nullptr);
+    ~TfPrinc() override;
+
+    const std::string& AppFolder() const { return appFolder_; }
+    Meter& meter() { return meter_; }
+    AccountCollection& accounts() { return accounts_; }
+    bool askOnExit = true;
+    void SetInvoiceDesk(InvoiceDesk desk) { desk_ = std::move(desk); }
+
+    // The connection lifecycle, through the meter; a Connect or Disconnect also saves.
+    void Connect();
+    void Disconnect();
+    void RefreshDisplay();
+    // Writes the state file and every account file.
+    void SaveFiles();
+
+    // Handlers, named after their control and event.
+    void OnlineIP1Changed(QObject* sender);
+    void bnClick();
+    void FormActivate();
+    void teDureeTotalTotaleClick();
+    void teDureeTotalTotaleDblClick();
+    void Timer2Timer();
+    void SaveTimerTimer();
+    void BitBtn1Click();
+    void BitBtn2Click();
+    void Restaurer1Click();
+    void WMShowInstance();
+    void SpeedButton1Click();
+    void bnAideClick();
+    void bnFermerClick();
+    void Quitter1Click();
+
+    // Handlers of the dialogs' commands; the dialogs are wired in here as they come.
+    void bnRegleClick();
+    void rglages1Click();
+    void bnProposClick();
+    void teCoutTotalDblClick();
+    void tePrixTotalTotalDblClick();
+    // Whether a close may proceed. Until the exit confirmation is wired, it always may.
+    bool FormCloseQuery();
+    // A close that proceeds: everything is written.
+    void FormClose();
+
+    // Ends the program through the saving path without the question (signals, log-off).
+    void EndWithoutAsking();
+    // Writes everything now, without closing (the desktop session is ending).
+    void SaveForSessionEnd();
+
+    // Controls, named as in the window's description.
+    QToolBar* ToolBar1;
+    QAction* bnGo;
+    QAction* bnRegle;
+    QAction* BitBtn2;
+    QAction* bnPropos;
+    QAction* SpeedButton1;
+    QAction* bnAide;
+    QAction* BitBtn1;
+    QAction* bnFermer;
+    QLineEdit* teFAI;
+    QLineEdit* teIP;
+    TTimeEdit* teDuree;
+    TTimeEdit* teDureeTotale;
+    QLineEdit* teCout;
+    QLineEdit* teCoutTotal;
+    TTimeEdit* teForfait;
+    TTimeEdit* teForfaitTotal;
+    TTimeEdit* teDureeTotalTotale;
+    QLineEdit* tePrixTotalTotal;
+    QLineEdit* Edit1;
+    QLineEdit* Edit2;
+    QLabel* Image1;
+    QLabel* Image2;
+    QLabel* Image3;
+    QLabel* Label9;
+    QMenu* PopupMenu1;
+    QAction* Restaurer1;
+    QAction* rglages1;
+    QAction* Quitter1;
+    QTimer* Timer1;
+    QTimer* Timer2;
+    QTimer* SaveTimer;  // every minute while metering, so a crash loses at most a minute
+    TImageList* ImageList1;
+    TOnlineIP* OnlineIP1;
+    TTrayIcon* TrayIcon1;
+
+  signals:
+    // A close has proceeded and everything is saved: the program ends.
+    void Closed();
+
+  protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    // MeterHost: what the meter asks of the window.
+    void showProviderName(const std::string& name) override;
+    void closePeriod(Account& account, const std::string& providerName) override;
+    void refreshDisplay() override { RefreshDisplay(); }
+    void showRates(const std::optional<std::string>& received,
+                   const std::optional<std::string>& sent) override;
+    void addInvoiceLine(DateTime when, msTIME duration, float amount) override;
+    void setTickEnabled(bool enabled) override;
+
+    void buildToolBar();
+    void buildFields();
+    void saveRunningInvoice();
+    InvoiceDocument* runningInvoice() const;
+
+    std::string appFolder_;
+    Locale locale_;
+    AccountCollection accounts_;
+    Meter meter_;
+    InvoiceDesk desk_;
+    bool shownOnce_ = false;
+    bool closeWithoutQuestion_ = false;
+    bool closed_ = false;
+};
+
+// The program's main window, created first and alive until the end.
+extern TfPrinc* fPrinc;
+
+}  // namespace tallimer

@@ -1,0 +1,65 @@
+#pragma once
+// One running copy per user. The lock is an flock on a per-user file: atomic, and the kernel
+// drops it with the process, so a crash never blocks the next start. The running copy
+// listens on a per-user local socket; a second start sends it the "show yourself" message
+// and ends.
+#include <QObject>
+#include <QString>
+#include <string>
+
+class QLocalServer;
+
+namespace tallimer {
+
+// The hand-over message, as text on the socket.
+inline constexpr int kShowInstanceMessage = 2024;
+
+class InstanceLock {
+  public:
+    enum class Outcome {
+        First,        // the lock is ours for the life of the process (or of this object)
+        Second,       // another copy holds it
+        Unprotected,  // the lock file cannot be had: run without protection
+    };
+
+    // folder: where the lock and the socket live, with no trailing separator.
+    explicit InstanceLock(std::string folder = DefaultFolder());
+    ~InstanceLock();
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+
+    Outcome acquire();
+    const std::string& lockPath() const { return lockPath_; }
+    const std::string& socketPath() const { return socketPath_; }
+
+    // $XDG_RUNTIME_DIR when it is a usable folder, /tmp otherwise.
+    static std::string DefaultFolder();
+
+  private:
+    std::string lockPath_;
+    std::string socketPath_;
+    int fd_ = -1;
+};
+
+// Sends the show message to the copy listening at socketPath. False when nobody listens.
+bool SendShowMessage(const std::string& socketPath);
+// Whether something accepts connections at socketPath.
+bool SomeoneListens(const std::string& socketPath);
+
+// The running copy's end of the hand-over. Listen only while holding the lock.
+class InstanceServer : public QObject {
+    Q_OBJECT
+  public:
+    explicit InstanceServer(QObject* parent = nullptr);
+    // A socket left by a crashed copy is removed, but only once connecting to it has failed.
+    bool listen(const std::string& socketPath);
+
+  signals:
+    void showRequested();
+
+  private:
+    void accept();
+    QLocalServer* server_;
+};
+
+}  // namespace tallimer

@@ -1,0 +1,120 @@
+// Entry point: one copy per user, the windows created once in their fixed order, and an
+// end through the saving path however the program is asked to stop.
+#include <unistd.h>
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSessionManager>
+#include <chrono>
+#include <exception>
+#include <memory>
+#include <thread>
+
+#include "controls/ErrorReport.h"
+#include "controls/RatePictures.h"
+#include "invoices/FNFacture.h"
+#include "platform/LinkCountersLinux.h"
+#include "platform/NetworkManagerName.h"
+#include "platform/SystemClock.h"
+#include "shell/Application.h"
+#include "shell/ExitSignals.h"
+#include "shell/FNPrinc.h"
+#include "shell/HeadlessTray.h"
+#include "shell/SingleInstance.h"
+
+using namespace tallimer;
+
+namespace {
+
+// A copy that is still starting listens a moment later: try for a while, then give up
+// silently, as a message that finds no window goes nowhere.
+void HandOver(const std::string& socketPath) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (SendShowMessage(socketPath)) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
+void CentreOnScreen(QWidget& window) {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = window.frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window.move(frame.topLeft());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Before anything else: a second copy needs no display and ends at once.
+    InstanceLock lock;
+    if (lock.acquire() == InstanceLock::Outcome::Second) {
+        HandOver(lock.socketPath());
+        return 0;
+    }
+
+    TApplication app(argc, argv);
+    QGuiApplication::setApplicationName(kApplicationTitle);
+    QGuiApplication::setDesktopFileName("tallimer");
+    QGuiApplication::setWindowIcon(AppIcon());
+    // The program lives in the notification area: closing a dialog while the main window
+    // is hidden must not end it.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+
+    InstanceServer server;
+    server.listen(lock.socketPath());
+    // From here a stop request waits for the loop instead of killing the program; before
+    // the main window exists there is nothing to save (an error box may be waiting).
+    ExitSignals exitSignals;
+    QObject::connect(&exitSignals, &ExitSignals::exitRequested, &app, [] {
+        if (!fPrinc) QCoreApplication::exit(0);
+    });
+
+    const bool headless = QGuiApplication::platformName() == "offscreen";
+    std::unique_ptr<HeadlessTray> headlessTray;
+    if (headless) headlessTray = std::make_unique<HeadlessTray>();
+
+    std::unique_ptr<ConnectionNameSource> names = MakeConnectionNameSource();
+    LinkCountersLinux counters;
+    PrincDependencies dependencies;
+    dependencies.appFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
+    dependencies.clock = &TheSystemClock();
+    dependencies.names = names.get();
+    dependencies.counters = &counters;
+    dependencies.trayShell = headlessTray.get();
+
+    // The invoice manager outlives the main window, whose closing writes the running invoice.
+    std::unique_ptr<TfFacture> facture;
+    std::unique_ptr<TfPrinc> princ;
+    try {
+        // The windows, in this order: fPrinc, fRegle, AboutBox, fFacture, fModifPrix, fConfirm.
+        princ = std::make_unique<TfPrinc>(dependencies);
+        fPrinc = princ.get();
+        facture = std::make_unique<TfFacture>(princ->AppFolder());
+        fFacture = facture.get();
+        princ->SetInvoiceDesk(DeskOf(*fFacture));
+    } catch (const std::exception& error) {
+        ReportException(nullptr, error);
+        return 0;
+    }
+
+    QObject::connect(&server, &InstanceServer::showRequested, fPrinc, &TfPrinc::WMShowInstance);
+    QObject::connect(fPrinc, &TfPrinc::Closed, &app, [] { QCoreApplication::exit(0); });
+    QObject::connect(&exitSignals, &ExitSignals::exitRequested, fPrinc, &TfPrinc::EndWithoutAsking);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, fPrinc,
+                     [](QSessionManager&) { fPrinc->SaveForSessionEnd(); });
+    // Whatever ends the loop, what was counted is written.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, fPrinc, [] {
+        if (fPrinc) fPrinc->EndWithoutAsking();
+    });
+
+    CentreOnScreen(*fPrinc);
+    fPrinc->show();
+    try {
+        app.exec();
+    } catch (const std::exception& error) {
+        ReportException(nullptr, error);
+    }
+    fPrinc = nullptr;
+    return 0;
+}

@@ -1,0 +1,116 @@
+// An archived invoice as another word processor reads it. Runs under `make interop`.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QUrl>
+#include <filesystem>
+
+#include "controls/ErrorReport.h"
+#include "invoices/FNFacture.h"
+#include "tests/common/Fakes.h"
+
+using namespace tallimer;
+using test::TempDir;
+using test::WriteFile;
+
+namespace {
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+class InteropLibreOffice : public ::testing::Test {
+  protected:
+    TempDir dir;
+    QString soffice;
+
+    void SetUp() override {
+        soffice = QStandardPaths::findExecutable("soffice");
+        if (soffice.isEmpty()) GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+        if (qgetenv("TALLIMER_INTEROP") != "1")
+            GTEST_SKIP() << "word-processor checks run with TALLIMER_INTEROP=1 (make interop)";
+    }
+
+    // Converts with a private profile, so a user's LibreOffice is neither used nor blocked.
+    QString convert(const QString& file, const QString& filter) {
+        const QString profile = QUrl::fromLocalFile(Q(dir.str() + "profile")).toString();
+        const QString out = Q(dir.str() + "out");
+        QProcess p;
+        p.start(soffice, {"-env:UserInstallation=" + profile, "--headless", "--norestore",
+                          "--convert-to", filter, "--outdir", out, file});
+        if (!p.waitForFinished(120000)) {
+            p.kill();
+            p.waitForFinished();
+            ADD_FAILURE() << "soffice did not finish";
+            return {};
+        }
+        QDir outDir(out);
+        const QStringList made = outDir.entryList(QDir::Files);
+        if (made.size() != 1) {
+            ADD_FAILURE() << "soffice made " << made.size()
+                          << " files: " << p.readAllStandardError().toStdString();
+            return {};
+        }
+        QFile f(outDir.filePath(made[0]));
+        f.open(QIODevice::ReadOnly);
+        const QString text = QString::fromUtf8(f.readAll());
+        f.remove();
+        return text;
+    }
+};
+
+TEST_F(InteropLibreOffice, AnArchiveOpensWithItsLinesAndBoldTotals) {
+    ErrorReportHandler previous =
+        SetErrorReportHandler([](QObject*, const std::exception& e) { ADD_FAILURE() << e.what(); });
+    const std::string source =
+        std::getenv("TALLIMER_SOURCE_DIR") ? std::getenv("TALLIMER_SOURCE_DIR") : ".";
+    std::filesystem::copy_file(source + "/data/base.rtf", dir.path() / "base.rtf");
+    Account account;
+    account.periodCost = 15.3456f;
+    account.periodDuration = msTIME::Hms(1, 3, 9, 0);
+    account.packageEnabled = true;
+    account.packageRemaining = msTIME::Hms(7, 0, 0, 0);
+    account.nextInvoice = EncodeDate(2001, 3, 5);
+    {
+        TfFacture manager(dir.str());
+        manager.RunningFile().AddLine(EncodeDateTime({2001, 3, 5, 21, 7, 44, 0, 2}),
+                                      msTIME::Hms(1, 2, 9, 0), 12.3456f);
+        manager.RunningFile().AddLine(EncodeDateTime({2001, 3, 5, 23, 0, 0, 0, 2}),
+                                      msTIME::Hms(0, 1, 0, 0), 3.0f);
+        manager.RunningFile().ClosePeriod(account, "Maison");
+    }
+    SetErrorReportHandler(previous);
+    const QString archive = Q(dir.str() + "Factures/Maison 05 mars 01.rtf");
+
+    const QString text = convert(archive, "txt:Text (encoded):UTF8");
+    EXPECT_TRUE(text.contains("\t05 mars 01, 21:07:44\t01:02:09\t12,35")) << text.toStdString();
+    EXPECT_TRUE(text.contains("\t05 mars 01, 23:00:00\t00:01:00\t3,00")) << text.toStdString();
+    for (const char* total :
+         {"Coût total = 15,35", "Durée totale = 01:03:09", "Forfait restant = 07:00:00"})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(total))) << total << "\n" << text.toStdString();
+    // Two empty lines between the last line and the totals.
+    EXPECT_TRUE(text.contains(QRegularExpression("3,00\\r?\\n\\r?\\n\\r?\\nCo")))
+        << text.toStdString();
+
+    // Bold as the word processor understood it: the paragraphs of the totals in <b> or a bold
+    // style, the lines not.
+    const QString html = convert(archive, "html:HTML (StarWriter):UTF8");
+    auto boldAround = [&](const QString& needle) {
+        for (QString paragraph : html.split("<p")) {
+            paragraph.replace(QRegularExpression("\\s+"), " ");
+            if (!paragraph.contains(needle)) continue;
+            return paragraph.contains("<b>") || paragraph.contains("font-weight: bold") ? 1 : 0;
+        }
+        return -1;
+    };
+    EXPECT_EQ(boldAround("total = 15,35"), 1) << html.toStdString();
+    EXPECT_EQ(boldAround("totale = 01:03:09"), 1);
+    EXPECT_EQ(boldAround("restant = 07:00:00"), 1);
+    EXPECT_EQ(boldAround("21:07:44"), 0);
+}
+
+}  // namespace

@@ -1,0 +1,453 @@
+// The invoice manager and the running invoice, with the real rich-text layer on real files.
+#include "invoices/FNFacture.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QListWidget>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QTimer>
+#include <filesystem>
+#include <vector>
+
+#include "accounts/AccountFiles.h"
+#include "controls/ErrorReport.h"
+#include "controls/Onlineip.h"
+#include "controls/Trayicon.h"
+#include "richtext/RichInvoice.h"
+#include "shell/FNPrinc.h"
+#include "support/Errors.h"
+#include "tests/common/Fakes.h"
+
+using namespace tallimer;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* kTemplate =
+    "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Arial;}}\\pard\\tx600\\tx3000\\tx4500 "
+    "Facture Internet\\par\\pard\\tx600\\tx3000\\tx4500 \\tab Date\\tab Dur\\'e9e\\tab "
+    "Montant\\par}";
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// The printer choice without a dialog: prints to a PDF file, or cancels.
+class Manager : public TfFacture {
+  public:
+    using TfFacture::TfFacture;
+    QString pdf;
+    bool cancel = false;
+    int choices = 0;
+
+  protected:
+    bool ChoosePrinter(QPrinter& printer) override {
+        ++choices;
+        if (cancel) return false;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        return true;
+    }
+};
+
+class ManagerTest : public ::testing::Test {
+  protected:
+    TempDir dir;
+    std::vector<std::string> reports;
+    ErrorReportHandler previous;
+
+    ManagerTest() {
+        previous = SetErrorReportHandler(
+            [this](QObject*, const std::exception& e) { reports.push_back(e.what()); });
+        WriteFile(dir.path() / "base.rtf", kTemplate);
+        fs::create_directory(dir.path() / "Factures");
+    }
+    ~ManagerTest() override { SetErrorReportHandler(previous); }
+
+    std::string folder() const { return dir.str(); }
+    fs::path factures() const { return dir.path() / "Factures"; }
+
+    static QString TextOf(const QString& path) {
+        QTextDocument doc;
+        LoadRtfFile(doc, path);
+        return doc.toPlainText();
+    }
+    static QStringList Names(QListWidget* list) {
+        QStringList names;
+        for (int i = 0; i < list->count(); ++i) names << list->item(i)->text();
+        return names;
+    }
+    // Opens the manager as the main window does; `inside` runs while it is shown.
+    static bool Open(TfFacture& manager, const std::function<void()>& inside = {}) {
+        bool shown = false;
+        QTimer::singleShot(0, &manager, [&] {
+            shown = manager.isVisible();
+            if (inside) inside();
+            manager.BitBtn1->click();
+        });
+        manager.OpenFromMainWindow();
+        // A window that did not close would still be waiting for the timer's click.
+        QCoreApplication::processEvents();
+        return shown;
+    }
+    static void Select(TfFacture& manager, const QString& name) {
+        auto found = manager.FileListBox1->findItems(name, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1) << name.toStdString();
+        manager.FileListBox1->setCurrentItem(found[0]);
+    }
+};
+
+TEST_F(ManagerTest, ListsFiltersShowsAndDeletes) {
+    WriteFile(
+        factures() / "Maison 05 mars 01.rtf",
+        "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\pard Maison\\par\\b Co\\'fbt total = 3,00\\par}");
+    WriteFile(factures() / "Bureau 05 mars 01.RTF", "{\\rtf1\\ansi Bureau\\par}");
+    WriteFile(factures() / "notes.txt", "{\\b pas du RTF}\n\tdeux\n");
+    WriteFile(factures() / "LISEZMOI", "sans point");
+    WriteFile(factures() / ".cache", "hidden");
+    fs::create_directory(factures() / "dossier.rtf");
+
+    Manager manager(folder());
+    EXPECT_EQ(manager.windowTitle(), "Gestion des factures internet");
+    ASSERT_EQ(manager.FilterComboBox1->count(), 2);
+    EXPECT_EQ(manager.FilterComboBox1->itemText(0), "Factures RTF");
+    EXPECT_EQ(manager.FilterComboBox1->itemText(1), "Tous fichiers");
+
+    Open(manager, [&] {
+        EXPECT_EQ(Names(manager.FileListBox1),
+                  QStringList({"Bureau 05 mars 01.RTF", "Maison 05 mars 01.rtf"}));
+        Select(manager, "Maison 05 mars 01.rtf");
+        EXPECT_EQ(manager.RichEdit1->toPlainText(), "Maison\nCoût total = 3,00");
+
+        manager.FilterComboBox1->setCurrentIndex(1);
+        EXPECT_EQ(Names(manager.FileListBox1), QStringList({"Bureau 05 mars 01.RTF", "LISEZMOI",
+                                                            "Maison 05 mars 01.rtf", "notes.txt"}));
+        Select(manager, "notes.txt");
+        EXPECT_EQ(manager.RichEdit1->toPlainText(), "{\\b pas du RTF}\n\tdeux");
+
+        // Deleting leaves the deleted text in the viewer and nothing selected.
+        manager.Button1->click();
+        EXPECT_FALSE(fs::exists(factures() / "notes.txt"));
+        EXPECT_EQ(Names(manager.FileListBox1),
+                  QStringList({"Bureau 05 mars 01.RTF", "LISEZMOI", "Maison 05 mars 01.rtf"}));
+        EXPECT_EQ(manager.RichEdit1->toPlainText(), "{\\b pas du RTF}\n\tdeux");
+        manager.Button1->click();  // nothing selected: nothing deleted
+        EXPECT_EQ(manager.FileListBox1->count(), 3);
+
+        for (const char* name : {"LISEZMOI", "Bureau 05 mars 01.RTF", "Maison 05 mars 01.rtf"}) {
+            Select(manager, name);
+            manager.Button1->click();
+        }
+        EXPECT_EQ(manager.FileListBox1->count(), 0);
+        EXPECT_EQ(manager.RichEdit1->toPlainText(), "Maison\nCoût total = 3,00");
+    });
+    EXPECT_TRUE(fs::exists(factures() / ".cache"));
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(ManagerTest, AFileThatCannotBeOpenedLeavesTheViewerAsItWas) {
+    WriteFile(factures() / "a.rtf", "{\\rtf1 premier\\par}");
+    WriteFile(factures() / "b.rtf", "{\\rtf1 second\\par}");
+    Manager manager(folder());
+    Open(manager, [&] {
+        Select(manager, "a.rtf");
+        fs::remove(factures() / "b.rtf");  // gone behind the list's back
+        Select(manager, "b.rtf");
+        EXPECT_EQ(manager.RichEdit1->toPlainText(), "premier");
+    });
+    EXPECT_EQ(reports, std::vector<std::string>{"Impossible d'ouvrir le fichier " + folder() +
+                                                "Factures/b.rtf"});
+}
+
+TEST_F(ManagerTest, FirstStartShowsTheTemplateAndClosingKeepsIt) {
+    Manager manager(folder());
+    const QString shown = manager.RichEdit2->toPlainText();
+    EXPECT_EQ(shown, "Facture Internet\n\tDate\tDurée\tMontant");
+    EXPECT_FALSE(fs::exists(dir.path() / "temp.rtf"));
+    EXPECT_TRUE(Open(manager, [&] {
+        // Fixed size, centred on the screen.
+        EXPECT_EQ(manager.minimumSize(), manager.maximumSize());
+        const QPoint centre = manager.screen()->availableGeometry().center();
+        EXPECT_LE((manager.frameGeometry().center() - centre).manhattanLength(), 1);
+    }));
+    EXPECT_FALSE(manager.isVisible());
+    ASSERT_TRUE(fs::exists(dir.path() / "temp.rtf"));
+    EXPECT_EQ(TextOf(Q(folder() + "temp.rtf")), shown);
+    EXPECT_EQ(ReadFile(dir.path() / "base.rtf"), kTemplate);
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(ManagerTest, TypedTextSurvivesClosingAndARestart) {
+    {
+        Manager manager(folder());
+        Open(manager, [&] {
+            manager.RichEdit2->setFocus();
+            manager.RichEdit2->moveCursor(QTextCursor::End);
+            QTest::keyClick(manager.RichEdit2, Qt::Key_Return);
+            QTest::keyClick(manager.RichEdit2, Qt::Key_Tab);
+            QTest::keyClicks(manager.RichEdit2, "Remise fid");
+            QTest::sendKeyEvent(QTest::Click, manager.RichEdit2, Qt::Key_Eacute, QString("é"),
+                                Qt::NoModifier);
+            QTest::keyClicks(manager.RichEdit2, "lit");
+            QTest::sendKeyEvent(QTest::Click, manager.RichEdit2, Qt::Key_Eacute, QString("é"),
+                                Qt::NoModifier);
+            QTest::keyClick(manager.RichEdit2, Qt::Key_Tab);
+            QTest::keyClicks(manager.RichEdit2, "-2,00");
+            EXPECT_TRUE(manager.RichEdit2->toPlainText().endsWith("\tRemise fidélité\t-2,00"));
+        });
+    }
+    Manager restarted(folder());
+    EXPECT_EQ(restarted.RichEdit2->toPlainText(),
+              "Facture Internet\n\tDate\tDurée\tMontant\n\tRemise fidélité\t-2,00");
+}
+
+TEST_F(ManagerTest, LinesAreWrittenAtOnceWithoutTheWindow) {
+    DateTime when = EncodeDateTime({2001, 3, 5, 21, 7, 44, 0, 2});
+    {
+        Manager manager(folder());
+        manager.RunningFile().AddLine(when, msTIME::Hms(1, 2, 9, 0), 12.3456f);
+        EXPECT_EQ(
+            TextOf(Q(folder() + "temp.rtf")),
+            "Facture Internet\n\tDate\tDurée\tMontant\n\t05 mars 01, 21:07:44\t01:02:09\t12,35");
+        manager.RunningFile().AddLine(when, 0, 9.5f);
+    }  // no close, no exit save: as after a crash
+    Manager restarted(folder());
+    EXPECT_EQ(restarted.RichEdit2->toPlainText(),
+              "Facture Internet\n\tDate\tDurée\tMontant\n\t05 mars 01, 21:07:44\t01:02:09\t12,35\n"
+              "\t05 mars 01, 21:07:44\t00:00:00\t9,50");
+}
+
+class RunningClosingTest : public ManagerTest {
+  protected:
+    Account account;
+    DateTime when = EncodeDateTime({2001, 3, 5, 21, 7, 44, 0, 2});
+    RunningClosingTest() {
+        account.periodCost = 12.3456f;
+        account.periodDuration = msTIME::Hms(3, 4, 5, 0);
+        account.packageEnabled = true;
+        account.packageDuration = msTIME::Hms(20, 0, 0, 0);
+        account.packageRemaining = msTIME::Hms(7, 0, 0, 0);
+        account.nextInvoice = EncodeDate(2001, 3, 5);
+    }
+};
+
+TEST_F(RunningClosingTest, TheArchiveHasTheLinesAndBoldTotalsAndTheTemplateComesBack) {
+    Manager manager(folder());
+    manager.RunningFile().AddLine(when, msTIME::Hms(1, 2, 9, 0), 12.3456f);
+    manager.RunningFile().ClosePeriod(account, "Maison");
+
+    const QString archive = Q(folder() + "Factures/Maison 05 mars 01.rtf");
+    QTextDocument filed;
+    LoadRtfFile(filed, archive);
+    EXPECT_EQ(filed.toPlainText(),
+              "Facture Internet\n\tDate\tDurée\tMontant\n\t05 mars 01, 21:07:44\t01:02:09\t12,35\n"
+              "\n\nCoût total = 12,35\nDurée totale = 03:04:05\nForfait restant = 07:00:00");
+    int bold = 0;
+    for (QTextBlock b = filed.begin(); b.isValid(); b = b.next()) {
+        if (b.text().isEmpty()) continue;
+        const bool isTotal = b.text().contains(" = ");
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            EXPECT_EQ(it.fragment().charFormat().fontWeight() >= QFont::Bold, isTotal)
+                << b.text().toStdString();
+        }
+        bold += isTotal;
+    }
+    EXPECT_EQ(bold, 3);
+
+    EXPECT_EQ(manager.RichEdit2->toPlainText(), "Facture Internet\n\tDate\tDurée\tMontant");
+    EXPECT_EQ(TextOf(Q(folder() + "temp.rtf")), "Facture Internet\n\tDate\tDurée\tMontant");
+    EXPECT_EQ(account.nextInvoice, EncodeDate(2001, 4, 5));
+    // What comes next is not bold.
+    manager.RunningFile().AddLine(when, 0, 1);
+    EXPECT_FALSE(manager.RichEdit2->document()->lastBlock().charFormat().font().bold());
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(RunningClosingTest, AnUnwritableFolderLeavesTheRunningInvoiceAsItWas) {
+    fs::remove(factures());
+    WriteFile(factures(), "not a folder");
+    Manager manager(folder());
+    manager.RunningFile().AddLine(when, 1000, 1);
+    const QString before = manager.RichEdit2->toPlainText();
+    const std::string kept = ReadFile(dir.path() / "temp.rtf");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_THROW(manager.RunningFile().ClosePeriod(account, "Maison"), FileError);
+        EXPECT_EQ(manager.RichEdit2->toPlainText(), before);
+        EXPECT_EQ(ReadFile(dir.path() / "temp.rtf"), kept);
+        EXPECT_EQ(account.nextInvoice, EncodeDate(2001, 3, 5));
+        EXPECT_EQ(account.periodCost, 12.3456f);
+    }
+    // The manager cannot make its folder either: said, and not shown.
+    EXPECT_FALSE(Open(manager));
+    EXPECT_EQ(reports,
+              std::vector<std::string>{"Impossible de créer le fichier " + folder() + "Factures"});
+}
+
+TEST_F(ManagerTest, AMissingFolderIsMadeWhenTheManagerOpens) {
+    fs::remove(factures());
+    Manager manager(folder());
+    EXPECT_TRUE(Open(manager, [&] { EXPECT_EQ(manager.FileListBox1->count(), 0); }));
+    EXPECT_TRUE(fs::is_directory(factures()));
+    // Each opening reads the folder afresh.
+    WriteFile(factures() / "Maison 05 mars 01.rtf", "{\\rtf1 mars\\par}");
+    EXPECT_TRUE(Open(manager, [&] {
+        EXPECT_EQ(Names(manager.FileListBox1), QStringList{"Maison 05 mars 01.rtf"});
+    }));
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(ManagerTest, ARunningInvoiceThatCannotBeWrittenKeepsItsLinesAndTheWindow) {
+    Manager manager(folder());
+    fs::create_directory(dir.path() / "temp.rtf");  // nothing can replace a folder
+    manager.RunningFile().AddLine(EncodeDate(2001, 3, 5), 1000, 2);
+    const std::string message = "Impossible de créer le fichier " + folder() + "temp.rtf";
+    EXPECT_EQ(reports, std::vector<std::string>{message});
+    EXPECT_TRUE(
+        manager.RichEdit2->toPlainText().endsWith("\t05 mars 01, 00:00:00\t00:00:01\t2,00"));
+
+    manager.show();
+    manager.BitBtn1->click();
+    EXPECT_TRUE(manager.isVisible());  // not saved: stays open
+    EXPECT_EQ(reports.size(), 2u);
+    EXPECT_FALSE(manager.SaveRunning());
+
+    fs::remove(dir.path() / "temp.rtf");
+    manager.BitBtn1->click();
+    EXPECT_FALSE(manager.isVisible());
+    EXPECT_TRUE(manager.SaveRunning());
+    EXPECT_TRUE(TextOf(Q(folder() + "temp.rtf")).endsWith("\t00:00:01\t2,00"));
+}
+
+TEST_F(ManagerTest, AnUnreadableKeptInvoiceIsSetAsideNotOverwritten) {
+    fs::create_directory(dir.path() / "temp.rtf");
+    WriteFile(dir.path() / "temp.rtf" / "inside", "lines");
+    Manager manager(folder());
+    EXPECT_EQ(reports,
+              std::vector<std::string>{"Impossible d'ouvrir le fichier " + folder() + "temp.rtf"});
+    EXPECT_EQ(manager.RichEdit2->toPlainText(), "");
+    EXPECT_EQ(ReadFile(dir.path() / "temp illisible.rtf" / "inside"), "lines");
+    EXPECT_TRUE(manager.SaveRunning());
+    EXPECT_TRUE(fs::is_regular_file(dir.path() / "temp.rtf"));
+}
+
+TEST_F(ManagerTest, NoTemplateStartsEmpty) {
+    fs::remove(dir.path() / "base.rtf");
+    Manager manager(folder());
+    EXPECT_EQ(reports,
+              std::vector<std::string>{"Impossible d'ouvrir le fichier " + folder() + "base.rtf"});
+    EXPECT_EQ(manager.RichEdit2->toPlainText(), "");
+}
+
+TEST_F(ManagerTest, PrintsEitherDocumentAsOneJob) {
+    if (QStandardPaths::findExecutable("pdftotext").isEmpty())
+        GTEST_SKIP() << "pdftotext is not installed";
+    WriteFile(factures() / "Maison 05 mars 01.rtf", "{\\rtf1\\ansi Archive de mars\\par}");
+    Manager manager(folder());
+    manager.RunningFile().AddLine(EncodeDateTime({2001, 3, 5, 21, 7, 44, 0, 2}), 1000, 2);
+    auto pdfText = [](const QString& pdf) {
+        QProcess p;
+        p.start("pdftotext", {"-layout", pdf, "-"});
+        p.waitForFinished();
+        return QString::fromUtf8(p.readAllStandardOutput());
+    };
+    Open(manager, [&] {
+        manager.pdf = Q(folder() + "running.pdf");
+        manager.BitBtn2->click();
+        Select(manager, "Maison 05 mars 01.rtf");
+        manager.pdf = Q(folder() + "archive.pdf");
+        manager.BitBtn3->click();
+        manager.cancel = true;
+        manager.pdf = Q(folder() + "cancelled.pdf");
+        manager.BitBtn2->click();
+    });
+    EXPECT_EQ(manager.choices, 3);
+    const QString running = pdfText(Q(folder() + "running.pdf"));
+    EXPECT_TRUE(running.contains("Facture Internet")) << running.toStdString();
+    EXPECT_TRUE(running.contains("05 mars 01, 21:07:44")) << running.toStdString();
+    EXPECT_TRUE(running.contains("2,00")) << running.toStdString();
+    EXPECT_TRUE(pdfText(Q(folder() + "archive.pdf")).contains("Archive de mars"));
+    QProcess info;
+    info.start("pdfinfo", {Q(folder() + "running.pdf")});
+    info.waitForFinished();
+    const QString about = QString::fromUtf8(info.readAllStandardOutput());
+    EXPECT_TRUE(about.contains(QRegularExpression("Title: +Facture Internet\n")))
+        << about.toStdString();
+    EXPECT_FALSE(fs::exists(dir.path() / "cancelled.pdf"));
+}
+
+// A notification area that accepts everything, for the main window.
+class QuietTray : public TrayShell {
+  public:
+    bool add(const QIcon&, const QString&) override { return true; }
+    bool modify(const QIcon&, const QString&) override { return true; }
+    bool remove() override { return true; }
+    void popupMenu(QMenu*, QPoint) override {}
+    QPoint cursorPos() const override { return {}; }
+    Qt::KeyboardModifiers modifiers() const override { return {}; }
+};
+
+TEST_F(ManagerTest, TheMainWindowLogsClosesOpensAndSavesThroughTheManager) {
+    fs::create_directory(dir.path() / "Comptes");
+    Account modem;
+    modem.nextInvoice = EncodeDate(2001, 3, 5);  // passed: the next start closes the period
+    modem.creditDuration = 0;
+    modem.pricePerSecond = 0.01f;
+    WriteFile(dir.path() / "Comptes" / "Modem.fai", WriteAccount(modem));
+    WriteFile(dir.path() / "temp.rtf", "{\\rtf1\\ansi Facture Internet\\par\\tab ancienne\\par}");
+    test::FakeClock clock;  // 7 March 2001, 10:00
+    test::FakeConnectionName names;
+    names.name = "Modem";
+    test::FakeCounters counters;
+    QuietTray tray;
+    PrincDependencies d;
+    d.appFolder = folder();
+    d.clock = &clock;
+    d.names = &names;
+    d.counters = &counters;
+    d.trayShell = &tray;
+    d.hostAddresses = [] { return std::vector<std::string>{}; };
+    TfPrinc princ(d);
+    princ.OnlineIP1->SetEnabled(false);
+    Manager manager(folder());
+    princ.SetInvoiceDesk(DeskOf(manager));
+
+    princ.bnGo->trigger();  // closes the period: the old lines are filed
+    EXPECT_EQ(TextOf(Q(folder() + "Factures/Modem 05 mars 01.rtf")),
+              "Facture Internet\n\tancienne\n\n\nCoût total = 0,00\nDurée totale = 00:00:00");
+    EXPECT_EQ(TextOf(Q(folder() + "temp.rtf")), "Facture Internet\n\tDate\tDurée\tMontant");
+    clock.advance(1000);
+    princ.meter().TimerTick();
+    clock.advance(2000);
+    princ.meter().TimerTick();
+    princ.bnGo->trigger();
+    const QString line = "\t07 mars 01, 10:00:03\t00:00:02\t0,02";
+    EXPECT_TRUE(TextOf(Q(folder() + "temp.rtf")).endsWith(line));
+
+    EXPECT_TRUE(Open(manager, [&] { EXPECT_EQ(manager.FileListBox1->count(), 1); }));
+    QTimer::singleShot(0, &manager, [&] { manager.BitBtn1->click(); });
+    princ.BitBtn2->trigger();
+    EXPECT_FALSE(manager.isVisible());
+
+    manager.RichEdit2->moveCursor(QTextCursor::End);
+    manager.RichEdit2->insertPlainText(" vu");
+    princ.EndWithoutAsking();
+    EXPECT_TRUE(TextOf(Q(folder() + "temp.rtf")).endsWith(line + " vu"));
+    EXPECT_TRUE(reports.empty());
+}
+
+}  // namespace

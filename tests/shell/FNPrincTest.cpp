@@ -1,0 +1,411 @@
+#include "shell/FNPrinc.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "accounts/AccountFiles.h"
+#include "controls/ErrorReport.h"
+#include "support/Date.h"
+#include "support/Errors.h"
+#include "tests/common/Fakes.h"
+
+using namespace tallimer;
+using tallimer::test::FakeClock;
+using tallimer::test::FakeConnectionName;
+using tallimer::test::FakeCounters;
+using tallimer::test::FakeInvoice;
+using tallimer::test::ReadFile;
+using tallimer::test::TempDir;
+using tallimer::test::WriteFile;
+
+namespace {
+
+// The notification area as the window drives it: remembers the last icon and hint.
+class RecordingTray : public TrayShell {
+  public:
+    bool refuse = false;
+    int adds = 0;
+    QIcon icon;
+    QString tip;
+    bool add(const QIcon& i, const QString& t) override {
+        if (refuse) return false;
+        ++adds;
+        icon = i;
+        tip = t;
+        return true;
+    }
+    bool modify(const QIcon& i, const QString& t) override {
+        icon = i;
+        tip = t;
+        return true;
+    }
+    bool remove() override { return true; }
+    void popupMenu(QMenu*, QPoint) override {}
+    QPoint cursorPos() const override { return {}; }
+    Qt::KeyboardModifiers modifiers() const override { return {}; }
+};
+
+QImage Picture(const QPixmap& p) {
+    return p.toImage().convertToFormat(QImage::Format_ARGB32);
+}
+QImage Picture(const QIcon& i) {
+    return Picture(i.pixmap(32, 32));
+}
+
+// Collects what reaches the standard error report.
+class ReportCapture {
+  public:
+    ReportCapture() {
+        previous_ = SetErrorReportHandler(
+            [this](QObject*, const std::exception& e) { messages.push_back(e.what()); });
+    }
+    ~ReportCapture() { SetErrorReportHandler(previous_); }
+    std::vector<std::string> messages;
+
+  private:
+    ErrorReportHandler previous_;
+};
+
+class MainWindow : public ::testing::Test {
+  protected:
+    MainWindow() {
+        std::filesystem::create_directory(dir.path() / "Comptes");
+        std::filesystem::create_directory(dir.path() / "Factures");
+        clock.utc = 36000000;  // 10:00 UTC
+        names.name = "Modem";
+    }
+
+    TfPrinc& make() {
+        PrincDependencies d;
+        d.appFolder = dir.str();
+        d.clock = &clock;
+        d.names = &names;
+        d.counters = &counters;
+        d.trayShell = &tray;
+        d.hostAddresses = [this] { return addresses; };
+        window = std::make_unique<TfPrinc>(d);
+        // Polls come from the tests, not from the clock.
+        window->OnlineIP1->SetEnabled(false);
+        return *window;
+    }
+
+    // An account on disk that the window loads, with a billing date far ahead.
+    void writeAccount(const std::string& name, Account account) {
+        account.nextInvoice = EncodeDate(2030, 1, 1);
+        WriteFile(dir.path() / "Comptes" / (name + ".fai"), WriteAccount(account));
+    }
+
+    void tick(int ms) {
+        clock.advance(ms);
+        window->meter().TimerTick();
+    }
+
+    TempDir dir;
+    FakeClock clock;
+    FakeConnectionName names;
+    FakeCounters counters;
+    RecordingTray tray;
+    std::vector<std::string> addresses{"127.0.0.1"};
+    std::unique_ptr<TfPrinc> window;
+};
+
+TEST_F(MainWindow, DescribesItsToolbarMenuAndFields) {
+    TfPrinc& w = make();
+    EXPECT_EQ(w.windowTitle(), "Le Tallimer Internet");
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(w.minimumSize(), w.maximumSize());
+
+    // Toolbar order, hints and separators after bnGo, bnRegle and bnAide.
+    QStringList order;
+    for (QAction* a : w.ToolBar1->actions())
+        order << (a->isSeparator() ? QString("|") : a->objectName());
+    EXPECT_EQ(order.join(' '),
+              "bnGo | bnRegle | BitBtn2 bnPropos SpeedButton1 bnAide | BitBtn1 bnFermer");
+    EXPECT_TRUE(w.bnGo->toolTip().isEmpty());
+    EXPECT_EQ(w.bnRegle->toolTip(), "Réglages");
+    EXPECT_EQ(w.BitBtn2->toolTip(), "Gère les factures");
+    EXPECT_EQ(w.bnPropos->toolTip(), "A propos...");
+    EXPECT_EQ(w.SpeedButton1->toolTip(), "Bloque la fenêtre en premier plan");
+    EXPECT_EQ(w.bnAide->toolTip(), "Aide en ligne");
+    EXPECT_EQ(w.BitBtn1->toolTip(), "Réduire");
+    EXPECT_EQ(w.bnFermer->toolTip(), "Fermer");
+    EXPECT_TRUE(w.bnGo->isCheckable());
+    EXPECT_TRUE(w.SpeedButton1->isCheckable());
+
+    QStringList items;
+    for (QAction* a : w.PopupMenu1->actions()) items << a->text();
+    EXPECT_EQ(items.join('/'), "&Restaurer/Ré&glages/&Quitter");
+    EXPECT_EQ(w.PopupMenu1->defaultAction(), w.Restaurer1);
+
+    EXPECT_EQ(w.teFAI->toolTip(), "Nom du fournisseur d'accès");
+    EXPECT_EQ(w.teIP->toolTip(), "Adresse IP en cours");
+    EXPECT_EQ(w.teDuree->toolTip(), "Durée de la connection");
+    EXPECT_EQ(w.teCout->toolTip(), "Coût de la connection");
+    EXPECT_EQ(w.teForfait->toolTip(), "Durée restante du forfait");
+    EXPECT_EQ(w.teForfaitTotal->toolTip(), "Durée du forfait");
+    EXPECT_EQ(w.tePrixTotalTotal->toolTip(), "Coût total");
+    EXPECT_EQ(w.Edit1->toolTip(), "Débit en réception");
+    EXPECT_EQ(w.Edit2->toolTip(), "Débit en émission");
+    EXPECT_EQ(w.Label9->text(), "kO/s");
+    EXPECT_EQ(w.Image1->size(), QSize(41, 41));
+    for (QLineEdit* e : w.findChildren<QLineEdit*>()) EXPECT_TRUE(e->isReadOnly());
+
+    // The components as the window sets them up.
+    EXPECT_EQ(w.Timer1->interval(), 1000);
+    EXPECT_FALSE(w.Timer1->isActive());
+    EXPECT_EQ(w.OnlineIP1->DispatchInterval(), 2000u);
+    EXPECT_EQ(w.TrayIcon1->Hint(), "Le tallimer internet");
+    EXPECT_EQ(tray.tip, "Le tallimer internet");
+    EXPECT_EQ(tray.adds, 1);
+    EXPECT_EQ(w.TrayIcon1->RestoreOn(), imNone);
+    EXPECT_EQ(w.TrayIcon1->PopupMenuOn(), imRightClickUp);
+    EXPECT_EQ(w.TrayIcon1->PopupMenu(), w.PopupMenu1);
+    EXPECT_EQ(w.ImageList1->count(), 4);
+    EXPECT_EQ(Picture(tray.icon), Picture(w.ImageList1->pixmap(0)));
+}
+
+TEST_F(MainWindow, FreshStartShowsZeroConnectionAndLoadedTotals) {
+    WriteFile(dir.path() / "tallimer.inf", "3725000\r\n12.5\r\n0");
+    TfPrinc& w = make();
+    EXPECT_EQ(w.teCout->text(), "0,00 F");  // the description's text until the first refresh
+    EXPECT_EQ(w.Edit1->text(), "0,0");
+    EXPECT_FALSE(w.askOnExit);
+
+    w.FormActivate();
+    EXPECT_EQ(w.teDuree->text(), "00:00:00");
+    EXPECT_EQ(w.teCout->text(), "0,00");
+    EXPECT_EQ(w.teDureeTotalTotale->text(), "01:02:05");
+    EXPECT_EQ(w.tePrixTotalTotal->text(), "12,50");
+    EXPECT_EQ(Picture(w.Image1->pixmap()), Picture(w.ImageList1->pixmap(0)));
+    // No account yet: the account fields keep the description's values.
+    EXPECT_EQ(w.teCoutTotal->text(), "0,00 F");
+    EXPECT_EQ(w.teDureeTotale->text(), "00:00:00");
+    EXPECT_EQ(w.Edit1->text(), "0,0");
+}
+
+TEST_F(MainWindow, PackageAndReducedTicksSetThePictureInWindowAndTray) {
+    Account account;
+    account.packageEnabled = true;
+    account.packageType = 0;  // all hours
+    account.packageDuration = 3600000;
+    account.packageRemaining = 3600000;
+    account.packagePrice = 10;
+    writeAccount("Modem", account);
+    TfPrinc& w = make();
+
+    w.bnGo->trigger();
+    ASSERT_TRUE(w.meter().metering());
+    tick(1000);
+    tick(1000);
+    EXPECT_EQ(w.meter().rateIcon, 3);
+    EXPECT_EQ(Picture(w.Image1->pixmap()), Picture(w.ImageList1->pixmap(3)));
+    EXPECT_EQ(w.TrayIcon1->IconIndex(), 3);
+    EXPECT_EQ(Picture(tray.icon), Picture(w.ImageList1->pixmap(3)));
+    EXPECT_EQ(w.teForfait->text(), "00:59:59");
+    EXPECT_EQ(w.teForfaitTotal->text(), "01:00:00");
+    EXPECT_EQ(w.teCoutTotal->text(), "10,00");
+    EXPECT_EQ(w.teDuree->text(), "00:00:01");
+
+    w.bnGo->trigger();
+    EXPECT_EQ(Picture(w.Image1->pixmap()), Picture(w.ImageList1->pixmap(0)));
+    EXPECT_EQ(Picture(tray.icon), Picture(w.ImageList1->pixmap(0)));
+    // The last connection stays on screen.
+    EXPECT_EQ(w.teDuree->text(), "00:00:01");
+}
+
+TEST_F(MainWindow, OverallDurationClickShowsZeroDoubleClickClearsIt) {
+    WriteFile(dir.path() / "tallimer.inf", "3725000\r\n12.5\r\n1");
+    TfPrinc& w = make();
+    w.FormActivate();
+
+    QTest::mouseClick(w.teDureeTotalTotale, Qt::LeftButton);
+    EXPECT_EQ(w.teDureeTotalTotale->text(), "00:00:00");
+    EXPECT_EQ(w.meter().overallDuration.totalMs, 3725000);
+    w.FormActivate();
+    EXPECT_EQ(w.teDureeTotalTotale->text(), "01:02:05");
+
+    QTest::mouseDClick(w.teDureeTotalTotale, Qt::LeftButton);
+    EXPECT_EQ(w.meter().overallDuration.totalMs, 0);
+    EXPECT_EQ(w.teDureeTotalTotale->text(), "00:00:00");
+    EXPECT_EQ(w.meter().overallCost, 12.5f);  // the cost is not touched
+    w.close();
+    EXPECT_EQ(ReadFile(dir.path() / "tallimer.inf"), "0\r\n12.5\r\n1");
+}
+
+TEST_F(MainWindow, GoButtonMetersOffLineAndOneLineIsWrittenAtRelease) {
+    FakeInvoice invoice;
+    int invoiceSaves = 0;
+    writeAccount("Modem", Account{});
+    TfPrinc& w = make();
+    w.SetInvoiceDesk({[&] { return &invoice; }, {}, [&] { ++invoiceSaves; }});
+
+    w.bnGo->trigger();
+    EXPECT_TRUE(w.bnGo->isChecked());
+    EXPECT_TRUE(w.meter().metering());
+    EXPECT_TRUE(w.Timer1->isActive());
+    EXPECT_EQ(w.teFAI->text(), "Modem");
+    EXPECT_TRUE(w.teIP->text().isEmpty());
+    tick(1000);
+    tick(1000);
+    EXPECT_EQ(w.teDuree->text(), "00:00:01");
+
+    w.bnGo->trigger();
+    EXPECT_FALSE(w.meter().metering());
+    EXPECT_FALSE(w.Timer1->isActive());
+    ASSERT_EQ(invoice.paragraphs.size(), 1u);
+    EXPECT_NE(invoice.paragraphs[0].text.find("\t00:00:01\t"), std::string::npos);
+    EXPECT_EQ(invoiceSaves, 1);
+    // A release with nothing metered writes nothing.
+    w.Disconnect();
+    EXPECT_EQ(invoice.paragraphs.size(), 1u);
+    EXPECT_EQ(invoiceSaves, 1);
+}
+
+TEST_F(MainWindow, DisconnectAndEveryMinuteOfMeteringSaveTheFiles) {
+    TfPrinc& w = make();
+    const auto account = dir.path() / "Comptes" / "Modem.fai";
+    w.bnGo->trigger();
+    EXPECT_TRUE(w.SaveTimer->isActive());
+    EXPECT_EQ(w.SaveTimer->interval(), 60000);
+    tick(1000);
+    tick(30000);
+    w.SaveTimerTimer();
+    EXPECT_EQ(ReadFile(account).substr(0, 7), "30000\r\n");
+    EXPECT_EQ(ReadFile(dir.path() / "tallimer.inf").substr(0, 7), "30000\r\n");
+
+    tick(15000);
+    w.bnGo->trigger();
+    EXPECT_FALSE(w.SaveTimer->isActive());
+    EXPECT_EQ(ReadFile(account).substr(0, 7), "45000\r\n");
+    EXPECT_EQ(ReadFile(dir.path() / "tallimer.inf").substr(0, 7), "45000\r\n");
+}
+
+TEST_F(MainWindow, DetectorStartsAndEndsTheConnection) {
+    TfPrinc& w = make();
+    addresses = {"127.0.0.1", "192.0.2.7"};
+    w.OnlineIP1->Poll();
+    EXPECT_TRUE(w.meter().metering());
+    EXPECT_TRUE(w.bnGo->isChecked());
+    EXPECT_EQ(w.teIP->text(), "192.0.2.7");
+
+    tick(1000);
+    tick(2000);
+    addresses = {"127.0.0.1"};
+    w.OnlineIP1->Poll();
+    EXPECT_FALSE(w.meter().metering());
+    EXPECT_FALSE(w.bnGo->isChecked());
+    EXPECT_TRUE(w.teIP->text().isEmpty());
+    EXPECT_EQ(ReadFile(dir.path() / "Comptes" / "Modem.fai").substr(0, 6), "2000\r\n");
+}
+
+TEST_F(MainWindow, PeriodClosingErrorIsShownAfterMeteringStarts) {
+    ReportCapture reports;
+    FakeInvoice invoice;
+    invoice.failSave = true;  // the archive cannot be written
+    make();                   // "Modem" is new: its billing date lies in the past
+    window->SetInvoiceDesk({[&] { return &invoice; }, {}, {}});
+
+    addresses = {"127.0.0.1", "192.0.2.7"};
+    window->OnlineIP1->Poll();
+    ASSERT_EQ(reports.messages.size(), 1u);
+    EXPECT_NE(reports.messages[0].find("Impossible de créer le fichier"), std::string::npos);
+    EXPECT_TRUE(window->meter().metering());
+    EXPECT_TRUE(window->bnGo->isChecked());
+    EXPECT_EQ(window->teIP->text(), "192.0.2.7");
+}
+
+TEST_F(MainWindow, RefusedTrayIconEndsTheConstruction) {
+    tray.refuse = true;
+    try {
+        make();
+        FAIL() << "the window was built without its icon";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "Cannot Create System Shell Notification Icon");
+    }
+}
+
+TEST_F(MainWindow, HidesAfterFirstShowAndComesBackOnTopWhenAsked) {
+    TfPrinc& w = make();
+    w.show();
+    QTRY_VERIFY(!w.isVisible());  // Timer2
+
+    w.Restaurer1->trigger();
+    EXPECT_TRUE(w.isVisible());
+    w.SpeedButton1->trigger();
+    EXPECT_TRUE(w.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(w.isVisible());
+    w.BitBtn1->trigger();
+    EXPECT_FALSE(w.isVisible());
+    w.WMShowInstance();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(w.SpeedButton1->isChecked());
+
+    w.SpeedButton1->trigger();
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(w.isVisible());
+}
+
+// Receives the URLs the window asks the desktop to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+  public:
+    QList<QUrl> urls;
+  public slots:
+    void open(const QUrl& url) { urls << url; }
+};
+
+TEST_F(MainWindow, HelpOpensTheFileBesideTheProgram) {
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("file", &catcher, "open");
+    TfPrinc& w = make();
+    w.bnAide->trigger();
+    QDesktopServices::unsetUrlHandler("file");
+    ASSERT_EQ(catcher.urls.size(), 1);
+    EXPECT_EQ(catcher.urls[0].toLocalFile().toStdString(), dir.str() + "aide.html");
+}
+
+TEST_F(MainWindow, CloseSavesEverythingAndEndsTheProgram) {
+    int invoiceSaves = 0;
+    TfPrinc& w = make();
+    w.SetInvoiceDesk({{}, {}, [&] { ++invoiceSaves; }});
+    QSignalSpy closed(&w, &TfPrinc::Closed);
+    w.bnGo->trigger();
+    tick(1000);
+    tick(5000);
+    w.Quitter1->trigger();
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_EQ(invoiceSaves, 1);
+    EXPECT_EQ(ReadFile(dir.path() / "tallimer.inf"), "5000\r\n1.33333\r\n1");
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "Comptes" / "Modem.fai"));
+}
+
+TEST_F(MainWindow, EndWithoutAskingClosesAHiddenWindowOnce) {
+    int invoiceSaves = 0;
+    TfPrinc& w = make();
+    w.SetInvoiceDesk({{}, {}, [&] { ++invoiceSaves; }});
+    QSignalSpy closed(&w, &TfPrinc::Closed);
+    w.EndWithoutAsking();
+    w.EndWithoutAsking();  // the signal, then the end of the loop
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_EQ(invoiceSaves, 1);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "tallimer.inf"));
+}
+
+}  // namespace
+
+#include "FNPrincTest.moc"

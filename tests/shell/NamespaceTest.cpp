@@ -1,0 +1,58 @@
+// Going on line and off line for real: in a private network namespace, a link that comes up
+// with an address starts a metered connection in the running program, and taking it down
+// ends the connection with the time written to the account file.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/common/Fakes.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// The build folder: the test's own folder's parent when the environment does not say.
+fs::path BuildDir() {
+    if (std::string dir = Env("TALLIMER_BUILD_DIR"); !dir.empty()) return dir;
+    return fs::read_symlink("/proc/self/exe").parent_path().parent_path();
+}
+
+TEST(NetworkNamespace, LinkUpMetersLinkDownWritesTheTime) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for a private network namespace";
+    if (std::system("command -v unshare >/dev/null && command -v ip >/dev/null") != 0)
+        GTEST_SKIP() << "unshare or ip is not installed";
+    const fs::path source = Env("TALLIMER_SOURCE_DIR");
+    const fs::path program = BuildDir() / "app" / "tallimer";
+    if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
+
+    tallimer::test::TempDir dir;
+    fs::copy(source / "data", dir.path(), fs::copy_options::recursive);
+    fs::copy_file(program, dir.path() / "tallimer");
+
+    const fs::path out = dir.path() / "scenario.out";
+    const std::string command = "timeout 60 unshare -n -m bash '" +
+                                (source / "tests/shell/netns-scenario.sh").string() + "' '" +
+                                dir.path().string() + "' >'" + out.string() + "' 2>&1";
+    const int status = std::system(command.c_str());
+    std::ostringstream text;
+    text << std::ifstream(out).rdbuf();
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "the machine refuses a private network namespace";
+    ASSERT_EQ(status, 0) << text.str();
+    for (const char* step : {"ok offline\n", "ok online\n", "ok offline-again", "ok sigterm\n"})
+        EXPECT_NE(text.str().find(step), std::string::npos) << step << "\n" << text.str();
+    EXPECT_TRUE(fs::exists(dir.path() / "tallimer.inf"));
+}
+
+}  // namespace

@@ -1,0 +1,183 @@
+#include "shell/SingleInstance.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QLocalSocket>
+#include <QSignalSpy>
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "tests/common/Fakes.h"
+
+using namespace tallimer;
+using tallimer::test::TempDir;
+
+namespace {
+
+using Outcome = InstanceLock::Outcome;
+
+TEST(InstanceLock, SecondHolderIsToldAndTheLockFreesWithItsHolder) {
+    TempDir dir;
+    auto first = std::make_unique<InstanceLock>(dir.path().string());
+    EXPECT_EQ(first->acquire(), Outcome::First);
+    EXPECT_EQ(first->acquire(), Outcome::First);  // asking again keeps it
+    InstanceLock second(dir.path().string());
+    EXPECT_EQ(second.acquire(), Outcome::Second);
+    first.reset();
+    EXPECT_EQ(second.acquire(), Outcome::First);
+}
+
+TEST(InstanceLock, NamedPerUserAndUnprotectedWhereNoFileCanBeMade) {
+    TempDir dir;
+    InstanceLock lock(dir.path().string());
+    const std::string uid = std::to_string(getuid());
+    EXPECT_EQ(lock.lockPath(), dir.str() + "tallimer-" + uid + ".lock");
+    EXPECT_EQ(lock.socketPath(), dir.str() + "tallimer-" + uid + ".socket");
+    InstanceLock nowhere((dir.path() / "missing").string());
+    EXPECT_EQ(nowhere.acquire(), Outcome::Unprotected);
+}
+
+// A copy killed while holding the lock must not block the next start.
+TEST(InstanceLock, KilledHolderLeavesNoStaleLock) {
+    TempDir dir;
+    InstanceLock inChild(dir.path().string());
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        char ok = inChild.acquire() == Outcome::First ? 'y' : 'n';
+        [[maybe_unused]] ssize_t n = write(ready[1], &ok, 1);
+        pause();
+        _exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(read(ready[0], &ok, 1), 1);
+    EXPECT_EQ(ok, 'y');
+    InstanceLock meanwhile(dir.path().string());
+    EXPECT_EQ(meanwhile.acquire(), Outcome::Second);
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(ready[0]);
+    close(ready[1]);
+    EXPECT_TRUE(std::filesystem::exists(inChild.lockPath()));
+    InstanceLock after(dir.path().string());
+    EXPECT_EQ(after.acquire(), Outcome::First);
+}
+
+// Many starts at the same instant: exactly one gets the lock.
+TEST(InstanceLock, SimultaneousStartsLeaveExactlyOne) {
+    TempDir dir;
+    constexpr int kStarts = 8;
+    std::vector<std::unique_ptr<InstanceLock>> locks;
+    for (int i = 0; i < kStarts; ++i)
+        locks.push_back(std::make_unique<InstanceLock>(dir.path().string()));
+    // go releases every child at once (its write end closes); hold keeps the winner holding
+    // the lock until all have tried.
+    int go[2], hold[2], done[2];
+    ASSERT_EQ(pipe(go), 0);
+    ASSERT_EQ(pipe(hold), 0);
+    ASSERT_EQ(pipe(done), 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < kStarts; ++i) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            char c;
+            close(go[1]);
+            close(hold[1]);
+            if (read(go[0], &c, 1) != 0) _exit(3);
+            Outcome o = locks[i]->acquire();
+            char r = o == Outcome::First ? 'F' : o == Outcome::Second ? 'S' : 'U';
+            [[maybe_unused]] ssize_t n = write(done[1], &r, 1);
+            if (read(hold[0], &c, 1) != 0) _exit(4);
+            _exit(0);
+        }
+        children.push_back(pid);
+    }
+    close(go[0]);
+    close(hold[0]);
+    close(go[1]);
+    std::string results;
+    for (int i = 0; i < kStarts; ++i) {
+        char r;
+        ASSERT_EQ(read(done[0], &r, 1), 1);
+        results += r;
+    }
+    close(hold[1]);
+    for (pid_t pid : children) waitpid(pid, nullptr, 0);
+    close(done[0]);
+    close(done[1]);
+    EXPECT_EQ(std::count(results.begin(), results.end(), 'F'), 1) << results;
+    EXPECT_EQ(std::count(results.begin(), results.end(), 'S'), kStarts - 1) << results;
+}
+
+// Leaves a socket file that nobody listens on, as a crashed copy does.
+void LeaveStaleSocket(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    close(fd);
+    ASSERT_TRUE(std::filesystem::exists(path));
+}
+
+TEST(InstanceServer, StaleSocketIsReplacedAndTheShowMessageArrives) {
+    TempDir dir;
+    InstanceLock lock(dir.path().string());
+    ASSERT_EQ(lock.acquire(), Outcome::First);
+    LeaveStaleSocket(lock.socketPath());
+    EXPECT_FALSE(SomeoneListens(lock.socketPath()));
+
+    InstanceServer server;
+    ASSERT_TRUE(server.listen(lock.socketPath()));
+    QSignalSpy shown(&server, &InstanceServer::showRequested);
+    EXPECT_TRUE(SendShowMessage(lock.socketPath()));
+    EXPECT_TRUE(shown.wait(5000));
+    EXPECT_EQ(shown.count(), 1);
+}
+
+TEST(InstanceServer, LiveServerIsNeverRemoved) {
+    TempDir dir;
+    const std::string path = dir.str() + "live.socket";
+    InstanceServer running;
+    ASSERT_TRUE(running.listen(path));
+    InstanceServer intruder;
+    EXPECT_FALSE(intruder.listen(path));
+    QSignalSpy shown(&running, &InstanceServer::showRequested);
+    EXPECT_TRUE(SendShowMessage(path));
+    EXPECT_TRUE(shown.wait(5000));
+}
+
+TEST(InstanceServer, OnlyTheShowMessageShows) {
+    TempDir dir;
+    const std::string path = dir.str() + "s.socket";
+    InstanceServer server;
+    ASSERT_TRUE(server.listen(path));
+    QSignalSpy shown(&server, &InstanceServer::showRequested);
+
+    QLocalSocket noise;
+    noise.connectToServer(QString::fromStdString(path));
+    ASSERT_TRUE(noise.waitForConnected(5000));
+    noise.write("2023\nhello\n20");  // the "20" ends in the next write
+    noise.flush();
+    noise.write("24\n");
+    noise.flush();
+    noise.disconnectFromServer();
+
+    EXPECT_TRUE(shown.wait(5000));
+    EXPECT_EQ(shown.count(), 1);
+    EXPECT_FALSE(SendShowMessage(dir.str() + "nobody.socket"));
+}
+
+}  // namespace

@@ -1,0 +1,72 @@
+// The real program on an X server: without a notification area it shows the error box and
+// ends with code 0; with a tray host it hides after its first show, its icon
+// is in the notification area, the icon's menu restores it, a second start shows it and
+// ends with code 0, and SIGTERM ends it with its files written. Leaves a screenshot of the
+// window under a French locale in the build's artefacts folder.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/common/Fakes.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Have(const std::string& tool) {
+    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// The build folder: the test's own folder's parent when the environment does not say.
+fs::path BuildDir() {
+    if (std::string dir = Env("TALLIMER_BUILD_DIR"); !dir.empty()) return dir;
+    return fs::read_symlink("/proc/self/exe").parent_path().parent_path();
+}
+
+TEST(Smoke, ProgramUnderXvfbWithATrayHost) {
+    for (const char* tool : {"xvfb-run", "xauth", "trayer", "xdotool", "xwininfo", "import"})
+        if (!Have(tool)) GTEST_SKIP() << tool << " is not installed";
+    const fs::path source = Env("TALLIMER_SOURCE_DIR");
+    const fs::path build = BuildDir();
+    const fs::path program = build / "app" / "tallimer";
+    if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
+
+    // The program's own folder, as it is laid out beside the build's.
+    tallimer::test::TempDir dir;
+    const fs::path app = dir.path() / "app";
+    fs::create_directories(app);
+    fs::copy(source / "data", app, fs::copy_options::recursive);
+    fs::copy_file(program, app / "tallimer");
+    const fs::path artefacts = build / "artefacts";
+    fs::create_directories(artefacts);
+
+    const fs::path out = dir.path() / "scenario.out";
+    const std::string command = "timeout 120 xvfb-run -a -s '-screen 0 1024x768x24' bash '" +
+                                (source / "tests/shell/smoke-scenario.sh").string() + "' '" +
+                                app.string() + "' '" + artefacts.string() + "' >'" + out.string() +
+                                "' 2>&1";
+    const int status = std::system(command.c_str());
+    std::ostringstream text;
+    text << std::ifstream(out).rdbuf();
+    const std::string log = text.str();
+    EXPECT_EQ(status, 0) << log;
+    for (const char* step :
+         {"hidden", "tray-icon", "menu", "restore", "screenshot", "sigterm", "second-start"})
+        EXPECT_NE(log.find(std::string("ok ") + step + "\n"), std::string::npos)
+            << "step " << step << ":\n"
+            << log;
+    EXPECT_TRUE(fs::exists(app / "tallimer.inf"));
+    EXPECT_TRUE(fs::exists(artefacts / "main-window-fr.png"));
+    std::cout << log.substr(0, log.find('\n')) << "\n";  // the start-up time
+}
+
+}  // namespace
