@@ -116,6 +116,8 @@ bool TUpDown::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- TfRegle
 
+TfRegle* fRegle = nullptr;
+
 TfRegle::TfRegle(QWidget* parent) : QDialog(parent) {
     setObjectName("fRegle");
     setWindowTitle(QStringLiteral("Règlages des comptes"));
@@ -247,6 +249,10 @@ TfRegle::TfRegle(QWidget* parent) : QDialog(parent) {
     layout->addLayout(boxes);
     layout->addLayout(bottom);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+TfRegle::~TfRegle() {
+    if (fRegle == this) fRegle = nullptr;
 }
 
 int TfRegle::ItemIndex(const QGroupBox* group) {

@@ -46,6 +46,7 @@ class TfRegle : public QDialog {
     Q_OBJECT
   public:
     explicit TfRegle(QWidget* parent = nullptr);
+    ~TfRegle() override;
 
     // Opening, before exec(): lists every account in the collection's order and selects the
     // first whose name equals providerName ignoring letter case, then fills from it.
@@ -91,5 +92,8 @@ class TfRegle : public QDialog {
 
     std::vector<Account*> references_;  // parallel to the items of cbFAI
 };
+
+// The settings dialog, created second at start and alive until the end.
+extern TfRegle* fRegle;
 
 }  // namespace tallimer

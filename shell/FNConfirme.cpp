@@ -9,6 +9,8 @@
 
 namespace tallimer {
 
+TfConfirm* fConfirm = nullptr;
+
 TfConfirm::TfConfirm(QWidget* parent) : QDialog(parent) {
     setObjectName("fConfirm");
     setWindowTitle(QStringLiteral("Confirmation de sortie"));
@@ -61,6 +63,10 @@ TfConfirm::TfConfirm(QWidget* parent) : QDialog(parent) {
     layout->addSpacing(6);
     layout->addWidget(CheckBox1);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+TfConfirm::~TfConfirm() {
+    if (fConfirm == this) fConfirm = nullptr;
 }
 
 }  // namespace tallimer

@@ -13,6 +13,7 @@ class TfConfirm : public QDialog {
     Q_OBJECT
   public:
     explicit TfConfirm(QWidget* parent = nullptr);
+    ~TfConfirm() override;
 
     QLabel* Image1;
     QLabel* Label1;
@@ -21,5 +22,8 @@ class TfConfirm : public QDialog {
     QPushButton* BitBtn2;
     QCheckBox* CheckBox1;
 };
+
+// The exit confirmation, created last at start and alive until the end.
+extern TfConfirm* fConfirm;
 
 }  // namespace tallimer

@@ -15,6 +15,8 @@
 
 namespace tallimer {
 
+TfModifPrix* fModifPrix = nullptr;
+
 TfModifPrix::TfModifPrix(QWidget* parent) : QDialog(parent) {
     setObjectName("fModifPrix");
     setWindowTitle(QStringLiteral("Modification d'un prix"));
@@ -50,6 +52,10 @@ TfModifPrix::TfModifPrix(QWidget* parent) : QDialog(parent) {
     layout->addSpacing(6);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+TfModifPrix::~TfModifPrix() {
+    if (fModifPrix == this) fModifPrix = nullptr;
 }
 
 void TfModifPrix::FormActivate() {

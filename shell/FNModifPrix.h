@@ -14,6 +14,7 @@ class TfModifPrix : public QDialog {
     Q_OBJECT
   public:
     explicit TfModifPrix(QWidget* parent = nullptr);
+    ~TfModifPrix() override;
 
     // Shows Prix in Edit1 as an invoice amount.
     void FormActivate();
@@ -35,5 +36,8 @@ class TfModifPrix : public QDialog {
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
 };
+
+// The price correction dialog, created fifth at start and alive until the end.
+extern TfModifPrix* fModifPrix;
 
 }  // namespace tallimer

@@ -18,9 +18,14 @@
 #include <exception>
 
 #include "accounts/AccountFiles.h"
+#include "accounts/FNRegle.h"
 #include "controls/RatePictures.h"
 #include "invoices/Invoices.h"
 #include "platform/SystemLocale.h"
+#include "shell/DialogFlows.h"
+#include "shell/FNConfirme.h"
+#include "shell/FNModifPrix.h"
+#include "shell/FNPropos.h"
 #include "support/NumberText.h"
 
 namespace tallimer {
@@ -466,22 +471,34 @@ void TfPrinc::Quitter1Click() {
     close();
 }
 
-// ---- Dialog commands (wired by the dialogs as they land)
+// ---- Dialog commands. A dialog not created (this window tested alone) does nothing.
 
-void TfPrinc::bnRegleClick() {}
+void TfPrinc::bnRegleClick() {
+    if (!fRegle) return;
+    fRegle->Prepare(accounts_, teFAI->text());
+    fRegle->exec();
+}
 
 void TfPrinc::rglages1Click() {
     bnRegleClick();
 }
 
-void TfPrinc::bnProposClick() {}
+void TfPrinc::bnProposClick() {
+    if (AboutBox) AboutBox->exec();
+}
 
-void TfPrinc::teCoutTotalDblClick() {}
+void TfPrinc::teCoutTotalDblClick() {
+    if (fModifPrix) CorrectPeriodCost(meter_.currentAccount, *fModifPrix, *teCoutTotal);
+}
 
-void TfPrinc::tePrixTotalTotalDblClick() {}
+void TfPrinc::tePrixTotalTotalDblClick() {
+    if (fModifPrix)
+        CorrectOverallCost(meter_.currentAccount, meter_.overallCost, *fModifPrix,
+                           *tePrixTotalTotal);
+}
 
 bool TfPrinc::FormCloseQuery() {
-    return true;
+    return !fConfirm || ConfirmClose(askOnExit, *fConfirm, *this);
 }
 
 // ---- Closing

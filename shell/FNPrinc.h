@@ -100,13 +100,13 @@ class TfPrinc : public QWidget, private MeterHost {
     void bnFermerClick();
     void Quitter1Click();
 
-    // Handlers of the dialogs' commands; the dialogs are wired in here as they come.
+    // Handlers of the dialogs' commands.
     void bnRegleClick();
     void rglages1Click();
     void bnProposClick();
     void teCoutTotalDblClick();
     void tePrixTotalTotalDblClick();
-    // Whether a close may proceed. Until the exit confirmation is wired, it always may.
+    // Whether a close may proceed: the exit confirmation, unless the user said never to ask.
     bool FormCloseQuery();
     // A close that proceeds: everything is written.
     void FormClose();

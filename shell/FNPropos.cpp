@@ -13,6 +13,8 @@
 
 namespace tallimer {
 
+TAboutBox* AboutBox = nullptr;
+
 TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     setObjectName("AboutBox");
     setWindowTitle(QStringLiteral("A propos"));
@@ -70,6 +72,10 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     outer->addWidget(panel);
     outer->addWidget(OKButton, 0, Qt::AlignHCenter);
     outer->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+TAboutBox::~TAboutBox() {
+    if (AboutBox == this) AboutBox = nullptr;
 }
 
 void TAboutBox::CommentsClick() {

@@ -16,6 +16,7 @@ class TAboutBox : public QDialog {
     Q_OBJECT
   public:
     explicit TAboutBox(QWidget* parent = nullptr);
+    ~TAboutBox() override;
 
     // Open the web address and the e-mail address as the labels show them.
     void CommentsClick();
@@ -32,5 +33,8 @@ class TAboutBox : public QDialog {
     TLinkLabel* Label1;
     QPushButton* OKButton;
 };
+
+// The about box, created third at start and alive until the end.
+extern TAboutBox* AboutBox;
 
 }  // namespace tallimer

@@ -10,6 +10,7 @@
 #include <memory>
 #include <thread>
 
+#include "accounts/FNRegle.h"
 #include "controls/ErrorReport.h"
 #include "controls/RatePictures.h"
 #include "invoices/FNFacture.h"
@@ -18,7 +19,10 @@
 #include "platform/SystemClock.h"
 #include "shell/Application.h"
 #include "shell/ExitSignals.h"
+#include "shell/FNConfirme.h"
+#include "shell/FNModifPrix.h"
 #include "shell/FNPrinc.h"
+#include "shell/FNPropos.h"
 #include "shell/HeadlessTray.h"
 #include "shell/SingleInstance.h"
 
@@ -90,8 +94,13 @@ int main(int argc, char** argv) {
         // The windows, in this order: fPrinc, fRegle, AboutBox, fFacture, fModifPrix, fConfirm.
         princ = std::make_unique<TfPrinc>(dependencies);
         fPrinc = princ.get();
+        // The dialogs belong to the main window and go with it.
+        fRegle = new TfRegle(fPrinc);
+        AboutBox = new TAboutBox(fPrinc);
         facture = std::make_unique<TfFacture>(princ->AppFolder());
         fFacture = facture.get();
+        fModifPrix = new TfModifPrix(fPrinc);
+        fConfirm = new TfConfirm(fPrinc);
         princ->SetInvoiceDesk(DeskOf(*fFacture));
     } catch (const std::exception& error) {
         ReportException(nullptr, error);

@@ -1,0 +1,216 @@
+// The main window's commands that open the dialogs, with the dialogs created as at start.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "accounts/AccountFiles.h"
+#include "accounts/FNRegle.h"
+#include "shell/FNConfirme.h"
+#include "shell/FNModifPrix.h"
+#include "shell/FNPrinc.h"
+#include "shell/FNPropos.h"
+#include "support/Date.h"
+#include "tests/common/Fakes.h"
+
+using namespace tallimer;
+using tallimer::test::FakeClock;
+using tallimer::test::FakeConnectionName;
+using tallimer::test::FakeCounters;
+using tallimer::test::ReadFile;
+using tallimer::test::TempDir;
+using tallimer::test::WriteFile;
+
+namespace {
+
+class SilentTray : public TrayShell {
+  public:
+    bool add(const QIcon&, const QString&) override { return true; }
+    bool modify(const QIcon&, const QString&) override { return true; }
+    bool remove() override { return true; }
+    void popupMenu(QMenu*, QPoint) override {}
+    QPoint cursorPos() const override { return {}; }
+    Qt::KeyboardModifiers modifiers() const override { return {}; }
+};
+
+// Acts on the modal window that comes up next.
+void WhenShown(std::function<void()> user) {
+    QTimer::singleShot(0, std::move(user));
+}
+
+class MainWindowDialogs : public ::testing::Test {
+  protected:
+    MainWindowDialogs() {
+        std::filesystem::create_directory(dir.path() / "Comptes");
+        std::filesystem::create_directory(dir.path() / "Factures");
+        clock.utc = 36000000;
+        names.name = "Modem";
+        Account modem;
+        modem.nextInvoice = EncodeDate(2030, 1, 1);
+        WriteFile(dir.path() / "Comptes" / "Modem.fai", WriteAccount(modem));
+        WriteFile(dir.path() / "Comptes" / "Autre.fai", WriteAccount(modem));
+    }
+
+    // The main window and its dialogs in the start-up order (no invoice manager here).
+    TfPrinc& make() {
+        PrincDependencies d;
+        d.appFolder = dir.str();
+        d.clock = &clock;
+        d.names = &names;
+        d.counters = &counters;
+        d.trayShell = &tray;
+        d.hostAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
+        window = std::make_unique<TfPrinc>(d);
+        window->OnlineIP1->SetEnabled(false);
+        fRegle = new TfRegle(window.get());
+        AboutBox = new TAboutBox(window.get());
+        fModifPrix = new TfModifPrix(window.get());
+        fModifPrix->showMessage = [](const QString&) {};
+        fConfirm = new TfConfirm(window.get());
+        return *window;
+    }
+
+    TempDir dir;
+    FakeClock clock;
+    FakeConnectionName names;
+    FakeCounters counters;
+    SilentTray tray;
+    std::unique_ptr<TfPrinc> window;
+};
+
+TEST_F(MainWindowDialogs, DialogsGoWithTheMainWindow) {
+    make();
+    EXPECT_NE(fRegle, nullptr);
+    EXPECT_NE(fConfirm, nullptr);
+    window.reset();
+    EXPECT_EQ(fRegle, nullptr);
+    EXPECT_EQ(AboutBox, nullptr);
+    EXPECT_EQ(fModifPrix, nullptr);
+    EXPECT_EQ(fConfirm, nullptr);
+}
+
+TEST_F(MainWindowDialogs, SettingsOpenOnTheCurrentProviderFromToolbarAndMenu) {
+    TfPrinc& w = make();
+    w.bnGo->trigger();  // a connection under "Modem"
+    QString selected;
+    WhenShown([&] {
+        selected = fRegle->cbFAI->currentText();
+        fRegle->tePrixSec->setText("0,0047");
+        fRegle->BitBtn1->click();
+    });
+    w.bnRegle->trigger();
+    EXPECT_EQ(selected, "Modem");
+    EXPECT_EQ(w.accounts().find("Modem")->pricePerSecond, 0.0047f);
+    EXPECT_FALSE(fRegle->isVisible());
+
+    WhenShown([&] {
+        selected = fRegle->cbFAI->currentText();
+        fRegle->tePrixSec->setText("9");
+        fRegle->BitBtn2->click();
+    });
+    w.rglages1->trigger();
+    EXPECT_EQ(selected, "Modem");
+    EXPECT_EQ(w.accounts().find("Modem")->pricePerSecond, 0.0047f);
+}
+
+TEST_F(MainWindowDialogs, AboutBoxFromTheToolbar) {
+    TfPrinc& w = make();
+    bool shown = false;
+    WhenShown([&] {
+        shown = AboutBox->isVisible();
+        AboutBox->OKButton->click();
+    });
+    w.bnPropos->trigger();
+    EXPECT_TRUE(shown);
+    EXPECT_FALSE(AboutBox->isVisible());
+}
+
+TEST_F(MainWindowDialogs, CostsAreCorrectedByDoubleClickOnceAConnectionWasMade) {
+    TfPrinc& w = make();
+    w.FormActivate();
+    int opened = 0;
+    QObject::connect(fModifPrix, &QDialog::finished, [&] { ++opened; });
+    QTest::mouseDClick(w.teCoutTotal, Qt::LeftButton);
+    QTest::mouseDClick(w.tePrixTotalTotal, Qt::LeftButton);
+    EXPECT_EQ(opened, 0);
+
+    w.bnGo->trigger();
+    w.bnGo->trigger();  // connected and ended: the account stays current
+    WhenShown([&] {
+        fModifPrix->Edit1->setText("12,5");
+        fModifPrix->BitBtn1->click();
+    });
+    QTest::mouseDClick(w.teCoutTotal, Qt::LeftButton);
+    EXPECT_EQ(w.accounts().find("Modem")->periodCost, 12.5f);
+    EXPECT_EQ(w.teCoutTotal->text(), "12,5");
+    EXPECT_EQ(w.meter().overallCost, 0.0f);
+
+    WhenShown([&] {
+        fModifPrix->Edit1->setText("99");
+        fModifPrix->BitBtn1->click();
+    });
+    QTest::mouseDClick(w.tePrixTotalTotal, Qt::LeftButton);
+    EXPECT_EQ(w.meter().overallCost, 99.0f);
+    EXPECT_EQ(w.tePrixTotalTotal->text(), "99");
+    EXPECT_EQ(w.accounts().find("Modem")->periodCost, 12.5f);
+    EXPECT_EQ(opened, 2);
+    w.RefreshDisplay();
+    EXPECT_EQ(w.teCoutTotal->text(), "12,50");
+    EXPECT_EQ(w.tePrixTotalTotal->text(), "99,00");
+}
+
+TEST_F(MainWindowDialogs, CloseAsksAndNeverAskAgainLastsAcrossARestart) {
+    {
+        TfPrinc& w = make();
+        w.show();
+        QSignalSpy closed(&w, &TfPrinc::Closed);
+        WhenShown([] { fConfirm->BitBtn2->click(); });  // "Réduire"
+        w.Quitter1->trigger();
+        EXPECT_EQ(closed.count(), 0);
+        EXPECT_FALSE(w.isVisible());
+        EXPECT_TRUE(w.askOnExit);
+
+        WhenShown([] {
+            fConfirm->CheckBox1->click();
+            fConfirm->BitBtn2->click();
+        });
+        w.bnFermer->trigger();
+        EXPECT_EQ(closed.count(), 0);
+        EXPECT_FALSE(w.askOnExit);
+
+        // No question from now on: the close proceeds and saves the choice.
+        bool asked = false;
+        QObject::connect(fConfirm, &QDialog::finished, [&] { asked = true; });
+        w.close();
+        EXPECT_FALSE(asked);
+        EXPECT_EQ(closed.count(), 1);
+    }
+    EXPECT_EQ(ReadFile(dir.path() / "tallimer.inf").back(), '0');
+    TfPrinc& again = make();
+    EXPECT_FALSE(again.askOnExit);
+    QSignalSpy closed(&again, &TfPrinc::Closed);
+    again.Quitter1->trigger();
+    EXPECT_EQ(closed.count(), 1);
+}
+
+TEST_F(MainWindowDialogs, StopEndsTheProgram) {
+    TfPrinc& w = make();
+    w.show();
+    QSignalSpy closed(&w, &TfPrinc::Closed);
+    WhenShown([] { fConfirm->BitBtn1->click(); });  // "Arrêter"
+    w.bnFermer->trigger();
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_TRUE(w.askOnExit);
+    EXPECT_EQ(ReadFile(dir.path() / "tallimer.inf").back(), '1');
+}
+
+}  // namespace
