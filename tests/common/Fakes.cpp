@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -77,6 +78,16 @@ TempDir::~TempDir() {
     std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path_, ec);
+}
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+std::filesystem::path BuildDir() {
+    if (std::string dir = Env("TALLIMER_BUILD_DIR"); !dir.empty()) return dir;
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
 }
 
 std::string ReadFile(const std::filesystem::path& p) {

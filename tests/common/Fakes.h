@@ -78,6 +78,10 @@ class TempDir {
 };
 
 std::string ReadFile(const std::filesystem::path& p);
+// An environment variable, empty when unset.
+std::string Env(const char* name);
+// The build folder: TALLIMER_BUILD_DIR, else the parent of the test program's folder.
+std::filesystem::path BuildDir();
 void WriteFile(const std::filesystem::path& p, const std::string& bytes);
 
 }  // namespace tallimer::test

@@ -17,16 +17,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-// The build folder: the test's own folder's parent when the environment does not say.
-fs::path BuildDir() {
-    if (std::string dir = Env("TALLIMER_BUILD_DIR"); !dir.empty()) return dir;
-    return fs::read_symlink("/proc/self/exe").parent_path().parent_path();
-}
+using tallimer::test::BuildDir;
+using tallimer::test::Env;
 
 TEST(NetworkNamespace, LinkUpMetersLinkDownWritesTheTime) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root for a private network namespace";

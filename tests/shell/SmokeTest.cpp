@@ -21,16 +21,8 @@ bool Have(const std::string& tool) {
     return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
-// The build folder: the test's own folder's parent when the environment does not say.
-fs::path BuildDir() {
-    if (std::string dir = Env("TALLIMER_BUILD_DIR"); !dir.empty()) return dir;
-    return fs::read_symlink("/proc/self/exe").parent_path().parent_path();
-}
+using tallimer::test::BuildDir;
+using tallimer::test::Env;
 
 TEST(Smoke, ProgramUnderXvfbWithATrayHost) {
     for (const char* tool : {"xvfb-run", "xauth", "trayer", "xdotool", "xwininfo", "import"})
