@@ -27,6 +27,7 @@
 #include "controls/Trayicon.h"
 #include "richtext/RichInvoice.h"
 #include "shell/FNPrinc.h"
+#include "shell/HeadlessTray.h"
 #include "support/Errors.h"
 #include "tests/common/Fakes.h"
 
@@ -390,16 +391,8 @@ TEST_F(ManagerTest, PrintsEitherDocumentAsOneJob) {
     EXPECT_FALSE(fs::exists(dir.path() / "cancelled.pdf"));
 }
 
-// A notification area that accepts everything, for the main window.
-class QuietTray : public TrayShell {
-  public:
-    bool add(const QIcon&, const QString&) override { return true; }
-    bool modify(const QIcon&, const QString&) override { return true; }
-    bool remove() override { return true; }
-    void popupMenu(QMenu*, QPoint) override {}
-    QPoint cursorPos() const override { return {}; }
-    Qt::KeyboardModifiers modifiers() const override { return {}; }
-};
+// A notification area that accepts everything, as a run without a display has.
+using QuietTray = tallimer::HeadlessTray;
 
 TEST_F(ManagerTest, TheMainWindowLogsClosesOpensAndSavesThroughTheManager) {
     fs::create_directory(dir.path() / "Comptes");

@@ -19,6 +19,7 @@
 #include "shell/FNModifPrix.h"
 #include "shell/FNPrinc.h"
 #include "shell/FNPropos.h"
+#include "shell/HeadlessTray.h"
 #include "support/Date.h"
 #include "tests/common/Fakes.h"
 
@@ -32,15 +33,8 @@ using tallimer::test::WriteFile;
 
 namespace {
 
-class SilentTray : public TrayShell {
-  public:
-    bool add(const QIcon&, const QString&) override { return true; }
-    bool modify(const QIcon&, const QString&) override { return true; }
-    bool remove() override { return true; }
-    void popupMenu(QMenu*, QPoint) override {}
-    QPoint cursorPos() const override { return {}; }
-    Qt::KeyboardModifiers modifiers() const override { return {}; }
-};
+// A notification area that accepts everything, as a run without a display has.
+using SilentTray = tallimer::HeadlessTray;
 
 // Acts on the modal window that comes up next.
 void WhenShown(std::function<void()> user) {
