@@ -108,7 +108,8 @@ TfFacture::TfFacture(const std::string& appFolder, QWidget* parent)
     window->addWidget(GroupBox2, 1);
     window->addLayout(closeRow);
 
-    RichEdit1->setMinimumSize(420, 190);
+    // Wide enough for the template's amounts column (right tab at 13 cm) without scrolling.
+    RichEdit1->setMinimumSize(540, 190);
     RichEdit2->setMinimumSize(620, 190);
     setFixedSize(sizeHint());
 

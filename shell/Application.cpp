@@ -1,5 +1,9 @@
 #include "shell/Application.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
 #include "controls/ErrorReport.h"
 #include "support/Errors.h"
 
@@ -16,6 +20,17 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
         ReportException(receiver, Error("Exception inconnue"));
     }
     return false;
+}
+
+QTranslator* InstallFrenchQtTexts(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QLocale(QLocale::French, QLocale::France), "qtbase", "_",
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        return nullptr;
+    }
+    return translator;
 }
 
 }  // namespace tallimer

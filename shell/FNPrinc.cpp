@@ -505,6 +505,9 @@ bool TfPrinc::FormCloseQuery() {
 
 void TfPrinc::FormClose() {
     closed_ = true;
+    // A connection still metered ends with the program: its cost is in the period's totals,
+    // so its line belongs on the running invoice too.
+    meter_.Disconnect();
     SaveFiles();
     // The running invoice reaches its file at exit, whether or not its window was opened.
     saveRunningInvoice();

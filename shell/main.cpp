@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
     }
 
     TApplication app(argc, argv);
+    InstallFrenchQtTexts(app);
     QGuiApplication::setApplicationName(kApplicationTitle);
     QGuiApplication::setDesktopFileName("tallimer");
     QGuiApplication::setWindowIcon(AppIcon());

@@ -12,12 +12,14 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
+#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
@@ -440,6 +442,26 @@ TEST_F(ManagerTest, TheMainWindowLogsClosesOpensAndSavesThroughTheManager) {
     manager.RichEdit2->insertPlainText(" vu");
     princ.EndWithoutAsking();
     EXPECT_TRUE(TextOf(Q(folder() + "temp.rtf")).endsWith(line + " vu"));
+    EXPECT_TRUE(reports.empty());
+}
+
+// Someone checking a bill reads the amounts column: an archive made from the installed
+// template shows it whole in the viewer, without scrolling sideways.
+TEST_F(RunningClosingTest, TheViewerShowsTheInstalledTemplatesAmountColumn) {
+    const char* source = std::getenv("TALLIMER_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    fs::copy_file(fs::path(source) / "data" / "base.rtf", dir.path() / "base.rtf",
+                  fs::copy_options::overwrite_existing);
+    Manager manager(folder());
+    manager.RunningFile().AddLine(when, msTIME::Hms(23, 59, 59, 0), 1234.5f);
+    manager.RunningFile().ClosePeriod(account, "Maison");
+    EXPECT_TRUE(Open(manager, [&] {
+        Select(manager, "Maison 05 mars 01.rtf");
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(manager.RichEdit1->toPlainText().contains("1235,00"));
+        EXPECT_EQ(manager.RichEdit1->horizontalScrollBar()->maximum(), 0);
+        EXPECT_EQ(manager.RichEdit2->horizontalScrollBar()->maximum(), 0);
+    }));
     EXPECT_TRUE(reports.empty());
 }
 

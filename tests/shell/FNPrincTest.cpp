@@ -394,6 +394,27 @@ TEST_F(MainWindow, CloseSavesEverythingAndEndsTheProgram) {
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "Comptes" / "Modem.fai"));
 }
 
+TEST_F(MainWindow, EndingDuringAConnectionWritesItsLineBeforeSaving) {
+    FakeInvoice invoice;
+    TfPrinc& w = make();
+    w.SetInvoiceDesk({[&] { return &invoice; }, {}, [] {}});
+    w.bnGo->trigger();
+    tick(1000);
+    tick(5000);
+    w.Quitter1->trigger();
+    ASSERT_EQ(invoice.paragraphs.size(), 1u);
+    EXPECT_NE(invoice.paragraphs[0].text.find("\t00:00:05\t1,33"), std::string::npos)
+        << invoice.paragraphs[0].text;
+    EXPECT_EQ(ReadFile(dir.path() / "Comptes" / "Modem.fai").substr(0, 6), "5000\r\n");
+
+    // Off line, an end writes no line.
+    FakeInvoice second;
+    TfPrinc& again = make();
+    again.SetInvoiceDesk({[&] { return &second; }, {}, [] {}});
+    again.EndWithoutAsking();
+    EXPECT_TRUE(second.paragraphs.empty());
+}
+
 TEST_F(MainWindow, EndWithoutAskingClosesAHiddenWindowOnce) {
     int invoiceSaves = 0;
     TfPrinc& w = make();
