@@ -351,34 +351,16 @@ void TfPrinc::showProviderName(const std::string& name) {
     teFAI->setText(Q(name));
 }
 
-InvoiceDocument* TfPrinc::runningInvoice() const {
-    return desk_.runningInvoice ? desk_.runningInvoice() : nullptr;
-}
-
 void TfPrinc::saveRunningInvoice() {
     if (desk_.saveRunning) desk_.saveRunning();
 }
 
 void TfPrinc::closePeriod(Account& account, const std::string& providerName) {
-    if (desk_.closePeriod) {
-        desk_.closePeriod(account, providerName);
-        return;
-    }
-    InvoiceDocument* invoice = runningInvoice();
-    if (!invoice) return;
-    ClosePeriod(account, providerName, appFolder_, *invoice, locale_);
-    saveRunningInvoice();
+    if (desk_.closePeriod) desk_.closePeriod(account, providerName);
 }
 
 void TfPrinc::addInvoiceLine(DateTime when, msTIME duration, float amount) {
-    if (desk_.addLine) {
-        desk_.addLine(when, duration, amount);
-        return;
-    }
-    InvoiceDocument* invoice = runningInvoice();
-    if (!invoice) return;
-    AddInvoiceLine(*invoice, when, duration, amount, locale_);
-    saveRunningInvoice();
+    if (desk_.addLine) desk_.addLine(when, duration, amount);
 }
 
 void TfPrinc::showRates(const std::optional<std::string>& received,

@@ -39,21 +39,18 @@ struct PrincDependencies {
 // The invoice manager as the main window uses it. Empty parts are skipped, so the window
 // works before the manager exists.
 struct InvoiceDesk {
-    std::function<InvoiceDocument*()> runningInvoice;
     std::function<void()> open;         // the toolbar's "Gère les factures"
     std::function<void()> saveRunning;  // writes the running invoice to its file
-    // The manager's own line and closing, written to the file at once; when empty the window
-    // changes runningInvoice() itself, then calls saveRunning.
-    std::function<void(DateTime, msTIME, float)> addLine = {};
-    std::function<void(Account&, const std::string&)> closePeriod = {};
+    // A line and a period closing, each written to the file at once.
+    std::function<void(DateTime, msTIME, float)> addLine;
+    std::function<void(Account&, const std::string&)> closePeriod;
 };
 
-// The desk of the manager window: RunningInvoice(), OpenFromMainWindow(), SaveRunning() and
-// RunningFile() with AddLine and ClosePeriod.
+// The desk of the manager window: OpenFromMainWindow(), SaveRunning() and RunningFile() with
+// AddLine and ClosePeriod.
 template <class Manager>
 InvoiceDesk DeskOf(Manager& manager) {
-    return {[&manager] { return &manager.RunningInvoice(); },
-            [&manager] { manager.OpenFromMainWindow(); }, [&manager] { manager.SaveRunning(); },
+    return {[&manager] { manager.OpenFromMainWindow(); }, [&manager] { manager.SaveRunning(); },
             [&manager](DateTime when, msTIME duration, float amount) {
                 manager.RunningFile().AddLine(when, duration, amount);
             },
@@ -176,7 +173,6 @@ class TfPrinc : public QWidget, private MeterHost {
     void buildToolBar();
     void buildFields();
     void saveRunningInvoice();
-    InvoiceDocument* runningInvoice() const;
 
     std::string appFolder_;
     Locale locale_;

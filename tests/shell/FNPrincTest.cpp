@@ -18,6 +18,7 @@
 
 #include "accounts/AccountFiles.h"
 #include "controls/ErrorReport.h"
+#include "invoices/Invoices.h"
 #include "support/Date.h"
 #include "support/Errors.h"
 #include "tests/common/Fakes.h"
@@ -32,6 +33,24 @@ using tallimer::test::TempDir;
 using tallimer::test::WriteFile;
 
 namespace {
+
+// The manager's desk over a fake running invoice: each change goes to the invoice, then to
+// its file (`save`).
+InvoiceDesk DeskOver(TfPrinc& window, FakeInvoice* invoice, std::function<void()> save) {
+    InvoiceDesk desk;
+    desk.saveRunning = save;
+    if (!invoice) return desk;
+    desk.addLine = [invoice, save](DateTime when, msTIME duration, float amount) {
+        AddInvoiceLine(*invoice, when, duration, amount, Locale::french());
+        if (save) save();
+    };
+    desk.closePeriod = [invoice, save, folder = window.AppFolder()](Account& account,
+                                                                    const std::string& name) {
+        ClosePeriod(account, name, folder, *invoice, Locale::french());
+        if (save) save();
+    };
+    return desk;
+}
 
 // The notification area as the window drives it: remembers the last icon and hint.
 class RecordingTray : public TrayShell {
@@ -251,7 +270,7 @@ TEST_F(MainWindow, GoButtonMetersOffLineAndOneLineIsWrittenAtRelease) {
     int invoiceSaves = 0;
     writeAccount("Modem", Account{});
     TfPrinc& w = make();
-    w.SetInvoiceDesk({[&] { return &invoice; }, {}, [&] { ++invoiceSaves; }});
+    w.SetInvoiceDesk(DeskOver(w, &invoice, [&] { ++invoiceSaves; }));
 
     w.bnGo->trigger();
     EXPECT_TRUE(w.bnGo->isChecked());
@@ -317,7 +336,7 @@ TEST_F(MainWindow, PeriodClosingErrorIsShownAfterMeteringStarts) {
     FakeInvoice invoice;
     invoice.failSave = true;  // the archive cannot be written
     make();                   // "Modem" is new: its billing date lies in the past
-    window->SetInvoiceDesk({[&] { return &invoice; }, {}, {}});
+    window->SetInvoiceDesk(DeskOver(*window, &invoice, {}));
 
     addresses = {"127.0.0.1", "192.0.2.7"};
     window->OnlineIP1->Poll();
@@ -382,7 +401,7 @@ TEST_F(MainWindow, HelpOpensTheFileBesideTheProgram) {
 TEST_F(MainWindow, CloseSavesEverythingAndEndsTheProgram) {
     int invoiceSaves = 0;
     TfPrinc& w = make();
-    w.SetInvoiceDesk({{}, {}, [&] { ++invoiceSaves; }});
+    w.SetInvoiceDesk(DeskOver(w, nullptr, [&] { ++invoiceSaves; }));
     QSignalSpy closed(&w, &TfPrinc::Closed);
     w.bnGo->trigger();
     tick(1000);
@@ -397,7 +416,7 @@ TEST_F(MainWindow, CloseSavesEverythingAndEndsTheProgram) {
 TEST_F(MainWindow, EndingDuringAConnectionWritesItsLineBeforeSaving) {
     FakeInvoice invoice;
     TfPrinc& w = make();
-    w.SetInvoiceDesk({[&] { return &invoice; }, {}, [] {}});
+    w.SetInvoiceDesk(DeskOver(w, &invoice, [] {}));
     w.bnGo->trigger();
     tick(1000);
     tick(5000);
@@ -410,7 +429,7 @@ TEST_F(MainWindow, EndingDuringAConnectionWritesItsLineBeforeSaving) {
     // Off line, an end writes no line.
     FakeInvoice second;
     TfPrinc& again = make();
-    again.SetInvoiceDesk({[&] { return &second; }, {}, [] {}});
+    again.SetInvoiceDesk(DeskOver(again, &second, [] {}));
     again.EndWithoutAsking();
     EXPECT_TRUE(second.paragraphs.empty());
 }
@@ -418,7 +437,7 @@ TEST_F(MainWindow, EndingDuringAConnectionWritesItsLineBeforeSaving) {
 TEST_F(MainWindow, EndWithoutAskingClosesAHiddenWindowOnce) {
     int invoiceSaves = 0;
     TfPrinc& w = make();
-    w.SetInvoiceDesk({{}, {}, [&] { ++invoiceSaves; }});
+    w.SetInvoiceDesk(DeskOver(w, nullptr, [&] { ++invoiceSaves; }));
     QSignalSpy closed(&w, &TfPrinc::Closed);
     w.EndWithoutAsking();
     w.EndWithoutAsking();  // the signal, then the end of the loop
