@@ -8,6 +8,8 @@ ifeq ($(CI),true)
 WERROR := ON
 endif
 
+MAKEFLAGS += --no-print-directory
+
 .PHONY: all deps configure build run test asan bench fuzz interop format clean install
 
 all: build
@@ -21,7 +23,9 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# The program alone (its data folder comes with it): no need to wait for tests and benchmarks.
+run: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target tallimer
 	@bash scripts/run-meter $(BUILD)
 
 test: build
