@@ -35,8 +35,9 @@ asan: deps
 	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTALLIMER_SANITIZE=ON -DTALLIMER_BENCH=OFF \
 	    -DTALLIMER_WERROR=$(WERROR) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build build-asan -j $(JOBS)
-	@cd build-asan && ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	    TALLIMER_SANITIZED=1 ctest --output-on-failure -j $(JOBS)
+	@cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
+	    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    ctest --output-on-failure -j $(JOBS)
 
 bench: build
 	@for b in $(BUILD)/bench/bench_core $(BUILD)/bench/bench_qt; do \
