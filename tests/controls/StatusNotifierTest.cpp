@@ -29,6 +29,7 @@
 #include <memory>
 
 #include "controls/Trayicon.h"
+#include "tests/common/qt/PrivateBus.h"
 
 namespace {
 
@@ -144,24 +145,8 @@ class StatusNotifierHost : public ::testing::Test {
     }
 
     void startBus() {
-        const QString config = dir_.filePath(QStringLiteral("bus.conf"));
-        QFile f(config);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
-                               "<auth>EXTERNAL</auth><policy context=\"default\">"
-                               "<allow send_destination=\"*\"/>"
-                               // Qt's own connection is refused without it
-                               "<allow eavesdrop=\"true\"/>"
-                               "<allow own=\"*\"/></policy>"
-                               "</busconfig>")
-                    .arg(dir_.path())
-                    .toUtf8());
-        f.close();
-        daemon_.start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                       QStringLiteral("--print-address")});
-        ASSERT_TRUE(daemon_.waitForStarted(10000));
-        address_ = FirstLine(daemon_);
+        address_ = tallimer::test::StartPrivateBus(daemon_, dir_.path(),
+                                                   QStringLiteral("unix:dir=") + dir_.path());
         ASSERT_FALSE(address_.isEmpty()) << daemon_.readAllStandardError().toStdString();
     }
 

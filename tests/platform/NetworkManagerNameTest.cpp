@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "platform/NetworkManagerName.h"
+#include "tests/common/qt/PrivateBus.h"
 
 namespace tallimer {
 namespace {
@@ -59,24 +60,7 @@ class NetworkManagerNameTest : public ::testing::Test {
 
     // Starts the bus daemon listening at the given address and connects the stand-in's side.
     void startBus(const QString& listen) {
-        const QString config = dir_.filePath(QStringLiteral("bus.conf"));
-        QFile f(config);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral("<busconfig><type>session</type><listen>%1</listen>"
-                               "<auth>EXTERNAL</auth><policy context=\"default\">"
-                               "<allow send_destination=\"*\"/><allow eavesdrop=\"true\"/>"
-                               "<allow own=\"*\"/></policy>"
-                               "</busconfig>")
-                    .arg(listen)
-                    .toUtf8());
-        f.close();
-        daemon_.start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                       QStringLiteral("--print-address")});
-        ASSERT_TRUE(daemon_.waitForStarted(10000));
-        while (!daemon_.canReadLine() && daemon_.waitForReadyRead(10000)) {
-        }
-        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+        address_ = test::StartPrivateBus(daemon_, dir_.path(), listen);
         ASSERT_FALSE(address_.isEmpty()) << daemon_.readAllStandardError().toStdString();
 
         server_ = QDBusConnection::connectToBus(address_, QStringLiteral("nm-stand-in"));
