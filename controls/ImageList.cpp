@@ -1,11 +1,20 @@
 #include "controls/ImageList.h"
 
-#include <utility>
-
 TImageList::TImageList(QObject* owner) : QObject(owner) {}
 
-TImageList::TImageList(QList<QPixmap> images, QObject* owner)
-    : QObject(owner), images_(std::move(images)) {}
+TImageList::TImageList(QList<QPixmap> images, QObject* owner) : QObject(owner) {
+    for (const QPixmap& image : images) add(image);
+}
+
+void TImageList::add(const QPixmap& image) {
+    images_.append(image);
+    icons_.append(image.isNull() ? QIcon() : QIcon(image));
+}
+
+void TImageList::clear() {
+    images_.clear();
+    icons_.clear();
+}
 
 QPixmap TImageList::pixmap(int index) const {
     if (index < 0 || index >= count()) return QPixmap();
@@ -13,6 +22,6 @@ QPixmap TImageList::pixmap(int index) const {
 }
 
 QIcon TImageList::icon(int index) const {
-    QPixmap p = pixmap(index);
-    return p.isNull() ? QIcon() : QIcon(p);
+    if (index < 0 || index >= count()) return QIcon();
+    return icons_.at(index);
 }

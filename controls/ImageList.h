@@ -14,8 +14,8 @@ class TImageList : public QObject {
     TImageList(QList<QPixmap> images, QObject* owner = nullptr);
 
     int count() const { return static_cast<int>(images_.size()); }
-    void add(const QPixmap& image) { images_.append(image); }
-    void clear() { images_.clear(); }
+    void add(const QPixmap& image);
+    void clear();
     const QList<QPixmap>& images() const { return images_; }
 
     // A null pixmap or icon for an index outside the list.
@@ -24,6 +24,9 @@ class TImageList : public QObject {
 
   private:
     QList<QPixmap> images_;
+    // One icon per image, made once: the same image keeps the same icon, so the tray can
+    // tell an unchanged picture from a new one.
+    QList<QIcon> icons_;
 };
 
 namespace tallimer {

@@ -18,15 +18,20 @@ QtTrayShell::QtTrayShell() {
 bool QtTrayShell::add(const QIcon& icon, const QString& tip) {
     if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
     tray_.setIcon(icon);
+    shownIcon_ = icon.cacheKey();
     tray_.setToolTip(tip);
     tray_.show();
     return tray_.isVisible();
 }
 
 bool QtTrayShell::modify(const QIcon& icon, const QString& tip) {
-    // Only the properties: an icon taken away at session end must not come back.
-    tray_.setIcon(icon);
-    tray_.setToolTip(tip);
+    // Only the properties: an icon taken away at session end must not come back. The
+    // display refresh asks every second; the desktop hears only of real changes.
+    if (icon.cacheKey() != shownIcon_) {
+        tray_.setIcon(icon);
+        shownIcon_ = icon.cacheKey();
+    }
+    if (tip != tray_.toolTip()) tray_.setToolTip(tip);
     return tray_.isVisible();
 }
 

@@ -86,6 +86,7 @@ class QtTrayShell : public TrayShell {
 
   private:
     QSystemTrayIcon tray_;
+    qint64 shownIcon_ = 0;  // cache key of the icon the desktop has
 };
 
 class TTrayIcon : public QObject {

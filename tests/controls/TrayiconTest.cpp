@@ -534,3 +534,22 @@ TEST(QtTrayShell, AddFailsExactlyWhenThereIsNoNotificationArea) {
     }
     EXPECT_NO_THROW(icon.SetVisible(false));
 }
+
+namespace {
+
+// The display refresh sets the icon every second: an unchanged picture must be recognisable
+// as such, or the desktop redraws the icon each second.
+TEST(TrayIcon, ThePictureOfAnIndexStaysTheSameIcon) {
+    MainWindowIcon m;
+    m.icon->SetIconIndex(2);
+    const qint64 first = m.icon->CurrentIcon().cacheKey();
+    m.icon->SetIconIndex(2);
+    EXPECT_EQ(m.icon->CurrentIcon().cacheKey(), first);
+    m.icon->SetIconIndex(3);
+    EXPECT_NE(m.icon->CurrentIcon().cacheKey(), first);
+    EXPECT_EQ(m.list.icon(3).cacheKey(), m.icon->CurrentIcon().cacheKey());
+    m.list.clear();
+    EXPECT_TRUE(m.list.icon(0).isNull());
+}
+
+}  // namespace
