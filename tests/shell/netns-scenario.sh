@@ -17,13 +17,7 @@ fail() {
     kill -9 "$main" 2>/dev/null
     exit 1
 }
-waitfor() {
-    for _ in $(seq 100); do
-        if eval "$1" >/dev/null 2>&1; then return 0; fi
-        sleep 0.1
-    done
-    return 1
-}
+source "$(dirname "$0")/scenario-lib.sh"  # waitfor
 accounts() { find "$dir/Comptes" -name '*.fai' -type f; }  # ".fai" for the empty name
 firstline() { head -n 1 "$(accounts | head -n 1)" | tr -d '\r'; }
 

@@ -20,14 +20,7 @@ fail() {
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; }
 
-# Polls a condition for up to 10 s.
-waitfor() {
-    for _ in $(seq 100); do
-        if eval "$1" >/dev/null 2>&1; then return 0; fi
-        sleep 0.1
-    done
-    return 1
-}
+source "$(dirname "$0")/scenario-lib.sh"  # waitfor
 
 # The main window: the program's top-level window 315 pixels wide.
 mainwin() {
