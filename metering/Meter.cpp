@@ -1,5 +1,7 @@
 #include "metering/Meter.h"
 
+#include <algorithm>
+#include <climits>
 #include <exception>
 
 #include "support/NumberText.h"
@@ -7,8 +9,6 @@
 namespace tallimer {
 
 namespace {
-
-constexpr std::int32_t kDayMs = 86400000;
 
 float Stored(long double v) {
     return static_cast<float>(v);
@@ -32,10 +32,16 @@ void Meter::TimerTick() {
         if (!currentAccount) return;
         Account& account = *currentAccount;
         tickTime.FromClock(clock_);
-        if (lastTick == 0 && !haveLastTick_) lastTick = tickTime;
-        msTIME elapsed = tickTime - lastTick;
-        // UTC midnight between two ticks: the time-of-day difference is a day short.
-        if (elapsed.totalMs < 0) elapsed = elapsed + kDayMs;
+        // The elapsed time comes from the monotonic clock: a step of the wall clock (a time
+        // synchronisation) counts nothing, UTC midnight needs no care, and the time the machine
+        // spends suspended is not connection time (no dial-up or mobile link survives it).
+        const std::int64_t now = clock_.monotonicMs();
+        if (!haveLastTick_) {
+            if (lastTick == 0) lastTick = tickTime;
+            lastMono_ = now;
+        }
+        const msTIME elapsed(
+            static_cast<std::int32_t>(std::clamp<std::int64_t>(now - lastMono_, 0, INT32_MAX)));
 
         connectionDuration = connectionDuration + elapsed;
         account.periodDuration = account.periodDuration + elapsed;
@@ -66,6 +72,8 @@ void Meter::TimerTick() {
         host_->refreshDisplay();
         UpdateThroughput(elapsed);
         lastTick.FromClock(clock_);
+        // From this tick's own reading: the time the tick took is counted by the next one.
+        lastMono_ = now;
         haveLastTick_ = true;
     } catch (...) {
         // The tick never reports; the next one runs normally.

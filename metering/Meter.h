@@ -79,7 +79,8 @@ class Meter {
     // lastTick holds a reading. A reading of exactly 00:00:00.000 is 0 too, so "lastTick is 0"
     // alone would make the next tick measure nothing.
     bool haveLastTick_ = false;
-    bool statsOpen_ = false;  // the counters are read only during a connection
+    std::int64_t lastMono_ = 0;  // monotonic reading the next tick measures from
+    bool statsOpen_ = false;     // the counters are read only during a connection
     // A counter not yet read in this connection: its first reading only sets the baseline.
     bool receivedFresh_ = false;
     bool sentFresh_ = false;

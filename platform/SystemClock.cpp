@@ -26,6 +26,12 @@ LocalDateTime SystemClock::localNow() const {
                          t.tm_wday + 1};
 }
 
+std::int64_t SystemClock::monotonicMs() const {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 const Clock& TheSystemClock() {
     static const SystemClock clock;
     return clock;

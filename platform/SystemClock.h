@@ -1,5 +1,6 @@
 #pragma once
-// The machine's clock: UTC time of day and the local calendar with its time zone.
+// The machine's clock: UTC time of day, the local calendar with its time zone, and the
+// monotonic clock, which does not run during a suspend.
 #include "support/Clock.h"
 
 namespace tallimer {
@@ -8,6 +9,7 @@ class SystemClock : public Clock {
   public:
     std::int32_t utcMsOfDay() const override;
     LocalDateTime localNow() const override;
+    std::int64_t monotonicMs() const override;
 };
 
 // The one system clock of the program.

@@ -1,6 +1,7 @@
 #pragma once
-// The clock seam: elapsed time comes from the UTC time of day, tariffs and dates from the
-// local calendar. The Linux source is platform/SystemClock; tests use a fake.
+// The clock seam: the UTC time of day, the local calendar for tariffs and dates, and a
+// monotonic reading for elapsed time. The Linux source is platform/SystemClock; tests use a
+// fake.
 #include <cstdint>
 
 namespace tallimer {
@@ -17,6 +18,9 @@ class Clock {
     // Milliseconds since 00:00:00.000 UTC today, 0 .. 86,399,999.
     virtual std::int32_t utcMsOfDay() const = 0;
     virtual LocalDateTime localNow() const = 0;
+    // Milliseconds from an arbitrary origin, never going back. Steps of the wall clock do
+    // not move it, and it stands still while the machine is suspended.
+    virtual std::int64_t monotonicMs() const = 0;
 };
 
 }  // namespace tallimer

@@ -11,7 +11,9 @@ using namespace tallimer;
 class BenchClock : public Clock {
   public:
     std::int32_t utc = 22 * 3600000;
+    std::int64_t mono = 0;
     std::int32_t utcMsOfDay() const override { return utc; }
+    std::int64_t monotonicMs() const override { return mono; }
     LocalDateTime localNow() const override { return {2001, 3, 7, 23, 0, 0, 0, 4}; }
 };
 
@@ -43,6 +45,7 @@ void BM_TimerTick(benchmark::State& state) {
     meter.Connect();
     for (auto _ : state) {
         clock.utc = (clock.utc + 1000) % 86400000;
+        clock.mono += 1000;
         meter.TimerTick();
         benchmark::DoNotOptimize(meter.connectionCost);
     }

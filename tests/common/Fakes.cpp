@@ -12,18 +12,25 @@
 namespace tallimer::test {
 
 void FakeClock::advance(std::int32_t ms) {
-    utc = (utc + ms) % 86400000;
-    long total =
-        ((local.hour * 60L + local.minute) * 60L + local.second) * 1000L + local.millisecond + ms;
-    long days = total / 86400000;
-    total %= 86400000;
+    stepWall(ms);
+    mono += ms;
+}
+
+void FakeClock::stepWall(std::int32_t ms) {
+    constexpr long long kDay = 86400000;
+    auto floorDiv = [](long long a, long long b) { return a / b - (a % b < 0 ? 1 : 0); };
+    utc = static_cast<std::int32_t>(((utc + ms) % kDay + kDay) % kDay);
+    long long total = ((local.hour * 60LL + local.minute) * 60LL + local.second) * 1000LL +
+                      local.millisecond + ms;
+    long long days = floorDiv(total, kDay);
+    total -= days * kDay;
     local.hour = static_cast<int>(total / 3600000);
     local.minute = static_cast<int>(total / 60000 % 60);
     local.second = static_cast<int>(total / 1000 % 60);
     local.millisecond = static_cast<int>(total % 1000);
     if (days) {
         local.day += static_cast<int>(days);  // tests stay within a month
-        local.dayOfWeek = static_cast<int>((local.dayOfWeek - 1 + days) % 7 + 1);
+        local.dayOfWeek = static_cast<int>(((local.dayOfWeek - 1 + days) % 7 + 7) % 7 + 1);
     }
 }
 

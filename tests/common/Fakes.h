@@ -11,15 +11,21 @@
 
 namespace tallimer::test {
 
-// A clock that says what the test sets. utc is the UTC time of day in ms.
+// A clock that says what the test sets. utc is the UTC time of day in ms, mono the monotonic
+// reading.
 class FakeClock : public Clock {
   public:
     std::int32_t utc = 0;
     LocalDateTime local;  // a Wednesday 10:00 by default
+    std::int64_t mono = 1000000;
     FakeClock() { local = {2001, 3, 7, 10, 0, 0, 0, 4}; }
     std::int32_t utcMsOfDay() const override { return utc; }
     LocalDateTime localNow() const override { return local; }
-    void advance(std::int32_t ms);  // moves both clocks on, local minutes and hours included
+    std::int64_t monotonicMs() const override { return mono; }
+    // Real time passing: every clock moves on, local minutes and hours included.
+    void advance(std::int32_t ms);
+    // The wall clock set forward or back (a time synchronisation): the monotonic clock stays.
+    void stepWall(std::int32_t ms);
 };
 
 class FakeConnectionName : public ConnectionNameSource {

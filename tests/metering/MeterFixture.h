@@ -2,6 +2,7 @@
 // A meter wired to fakes, with a host that records what the meter asks of the window.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ struct RecordingHost : MeterHost {
     bool tickEnabled = false;
     bool failClosing = false;
     bool failRefresh = false;
+    std::function<void()> duringRefresh;  // runs inside the tick, before it ends
 
     void showProviderName(const std::string& n) override { names.push_back(n); }
     void closePeriod(Account&, const std::string& n) override {
@@ -34,6 +36,7 @@ struct RecordingHost : MeterHost {
     }
     void refreshDisplay() override {
         ++refreshes;
+        if (duringRefresh) duringRefresh();
         if (failRefresh) throw Error("refresh");
     }
     void showRates(const std::optional<std::string>& r,

@@ -137,7 +137,7 @@ TEST_F(TickTest, PrimalisteHalvesFromTwentyTwoHoursUtcOnly) {
         clock.utc = utcMs - 1000;
         meter.TimerTick();
         float before = meter.connectionCost;
-        clock.utc = utcMs;
+        clock.advance(1000);
         meter.TimerTick();
         return meter.connectionCost - before;
     };
@@ -154,11 +154,60 @@ TEST_F(TickTest, UtcMidnightBetweenTwoTicksAddsTheRealGap) {
     clock.utc = 86399500;
     meter.Connect();
     meter.TimerTick();
-    clock.utc = 500;  // one second later, past midnight
+    clock.advance(1000);  // one second later, past midnight
+    ASSERT_EQ(clock.utc, 500);
     meter.TimerTick();
     EXPECT_EQ(meter.connectionDuration.totalMs, 1000);
     EXPECT_FLOAT_EQ(meter.connectionCost, 0.01f);
     EXPECT_EQ(meter.overallDuration.totalMs, 1000);
+}
+
+TEST_F(TickTest, WallClockStepsAndSuspendsCountOnlyRealTime) {
+    Account& a = account();
+    a.creditDuration = 0;
+    a.reductionType = 0;  // "Soirée": the local hour still picks the price
+    a.pricePerSecond = 0.01f;
+    a.offPeakPrice = 0.005f;
+    clock.utc = 15 * 3600000;
+    clock.local.hour = 16;
+    meter.Connect();
+    tick();
+    std::int64_t start = clock.mono;
+    float lastCost = 0;
+    std::int32_t lastDuration = 0;
+    auto stepThenTick = [&](std::int32_t step, std::int32_t after) {
+        clock.stepWall(step);
+        tick(after);
+        SCOPED_TRACE(testing::Message() << "step " << step);
+        EXPECT_EQ(meter.connectionDuration.totalMs, clock.mono - start);
+        EXPECT_EQ(a.periodDuration, meter.connectionDuration);
+        EXPECT_EQ(meter.overallDuration, meter.connectionDuration);
+        EXPECT_GE(meter.connectionCost, lastCost);
+        EXPECT_GT(meter.connectionDuration.totalMs, lastDuration);
+        lastCost = meter.connectionCost;
+        lastDuration = meter.connectionDuration.totalMs;
+    };
+    stepThenTick(-500, 1000);
+    stepThenTick(-2000, 1000);      // before: a whole day
+    stepThenTick(-3600000, 1000);   // an hour back
+    stepThenTick(3600000, 1000);    // an hour forward, or an hour suspended
+    stepThenTick(-86399000, 1000);  // almost a day back
+    EXPECT_FLOAT_EQ(meter.connectionCost, 0.05f);
+    EXPECT_EQ(meter.rateIcon, 1);
+
+    // A step onto 20:00 local: that tick is priced at the evening rate.
+    clock.stepWall(((20 - clock.local.hour) * 60 - clock.local.minute) * 60000);
+    tick();
+    EXPECT_EQ(meter.rateIcon, 2);
+    EXPECT_FLOAT_EQ(meter.connectionCost, 0.055f);
+
+    // Time spent inside a tick (a window that held the loop) is counted by the next one.
+    host.duringRefresh = [&] { clock.advance(20000); };
+    tick();
+    host.duringRefresh = nullptr;
+    tick();
+    EXPECT_EQ(meter.connectionDuration.totalMs, clock.mono - start);
+    EXPECT_FLOAT_EQ(meter.connectionCost, 0.055f + 22 * 0.005f);
 }
 
 TEST_F(TickTest, AFailureInTheTickKeepsWhatWasAdded) {
