@@ -19,6 +19,7 @@
 
 #include "accounts/AccountFiles.h"
 #include "accounts/FNRegle.h"
+#include "controls/ErrorReport.h"
 #include "controls/RatePictures.h"
 #include "invoices/Invoices.h"
 #include "platform/SystemLocale.h"
@@ -72,7 +73,7 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
     Timer1->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, [this] { meter_.TimerTick(); });
+    connect(Timer1, &QTimer::timeout, this, &TfPrinc::Timer1Timer);
 
     SaveTimer = new QTimer(this);
     SaveTimer->setObjectName("SaveTimer");
@@ -410,6 +411,11 @@ void TfPrinc::teDureeTotalTotaleDblClick() {
 }
 
 // ---- Window commands
+
+void TfPrinc::Timer1Timer() {
+    QueuedReports queued;
+    meter_.TimerTick();
+}
 
 void TfPrinc::Timer2Timer() {
     Timer2->stop();

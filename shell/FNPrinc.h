@@ -86,6 +86,8 @@ class TfPrinc : public QWidget, private MeterHost {
     void FormActivate();
     void teDureeTotalTotaleClick();
     void teDureeTotalTotaleDblClick();
+    // The metering tick: nothing it runs may hold the event loop, so its reports are queued.
+    void Timer1Timer();
     void Timer2Timer();
     void SaveTimerTimer();
     void BitBtn1Click();

@@ -7,8 +7,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
@@ -18,7 +20,9 @@
 
 #include "accounts/AccountFiles.h"
 #include "controls/ErrorReport.h"
+#include "invoices/FNFacture.h"
 #include "invoices/Invoices.h"
+#include "richtext/RichInvoice.h"
 #include "support/Date.h"
 #include "support/Errors.h"
 #include "tests/common/Fakes.h"
@@ -432,6 +436,74 @@ TEST_F(MainWindow, EndingDuringAConnectionWritesItsLineBeforeSaving) {
     again.SetInvoiceDesk(DeskOver(again, &second, [] {}));
     again.EndWithoutAsking();
     EXPECT_TRUE(second.paragraphs.empty());
+}
+
+// Error boxes of the event loop's queue; the ones a tick reports are never modal.
+QList<QMessageBox*> Notices() {
+    QList<QMessageBox*> boxes;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) boxes << box;
+    return boxes;
+}
+
+TEST_F(MainWindow, AnInvoiceThatCannotBeSavedDuringATickIsReportedAfterItWithoutBlocking) {
+    WriteFile(dir.path() / "base.rtf", "{\\rtf1 Facture\\par}");
+    Account modem;
+    modem.packageEnabled = true;
+    modem.packageType = 0;
+    modem.packagePrice = 15;
+    modem.packageRemaining = 3600000;
+    writeAccount("Modem", modem);
+    TfPrinc& w = make();
+    TfFacture manager(dir.str());
+    w.SetInvoiceDesk(DeskOf(manager));
+    std::filesystem::create_directory(dir.path() / "temp.rtf");  // nothing can replace a folder
+    const QString message =
+        QString::fromStdString("Impossible de créer le fichier " + dir.str() + "temp.rtf");
+
+    w.bnGo->trigger();
+    auto timerTick = [&](int ms) {
+        clock.advance(ms);
+        w.Timer1Timer();
+    };
+    timerTick(1000);                   // the package fee: its line cannot be saved
+    EXPECT_TRUE(Notices().isEmpty());  // nothing shown inside the tick
+    QCoreApplication::sendPostedEvents();
+    ASSERT_EQ(Notices().size(), 1);
+    QMessageBox* box = Notices()[0];
+    EXPECT_EQ(box->text(), message);
+    EXPECT_FALSE(box->isModal());
+    EXPECT_EQ(box->windowModality(), Qt::NonModal);
+
+    // Metering goes on while it is open; a second failure adds no box.
+    w.meter().currentAccount->packageCharged = false;  // a new period's fee
+    timerTick(1000);
+    timerTick(20000);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(Notices(), QList<QMessageBox*>{box});
+    EXPECT_EQ(w.meter().connectionDuration.totalMs, 21000);
+    EXPECT_EQ(w.meter().connectionCost, 30.0f);
+
+    // Once it is closed, the next failure is told again.
+    box->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    w.meter().currentAccount->packageCharged = false;
+    timerTick(1000);
+    QCoreApplication::sendPostedEvents();
+    ASSERT_EQ(Notices().size(), 1);
+    Notices()[0]->close();
+
+    // The lines stayed in the document: the next change writes them all.
+    std::filesystem::remove(dir.path() / "temp.rtf");
+    w.bnGo->trigger();
+    QTextDocument saved;
+    LoadRtfFile(saved, QString::fromStdString(dir.str() + "temp.rtf"));
+    const QStringList lines = saved.toPlainText().split('\n');
+    ASSERT_EQ(lines.size(), 5) << saved.toPlainText().toStdString();
+    for (int i = 1; i <= 3; ++i) EXPECT_TRUE(lines[i].endsWith("\t00:00:00\t15,00")) << i;
+    EXPECT_TRUE(lines[4].endsWith("\t00:00:22\t45,00")) << lines[4].toStdString();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(Notices().isEmpty());
 }
 
 TEST_F(MainWindow, EndWithoutAskingClosesAHiddenWindowOnce) {
