@@ -12,8 +12,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
+#include <string>
 #include <system_error>
 #include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "support/Date.h"
@@ -23,37 +26,28 @@ namespace tallimer {
 namespace {
 
 constexpr char kCtrlZ = 0x1A;
-// Longer than any number a file can hold; a longer token is garbage, and reading stops
-// there instead of collecting it.
-constexpr std::size_t kMaxToken = 64;
+// Significant digits kept of a real number; what lies beyond only says whether it is zero,
+// which is all the rounding to a float needs.
+constexpr std::size_t kKeptDigits = 800;
 
-bool IsSpace(unsigned char c) {
+bool IsSpace(int c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// White-space separated tokens from memory or from an open file, read in small chunks so
-// a huge file costs only what is read of it. A Ctrl-Z ends the text.
-class TokenReader {
+bool IsDigit(int c) {
+    return c >= '0' && c <= '9';
+}
+
+// Values read as the stream extraction reads them, from memory or from an open file: white
+// space skipped, then the longest prefix that is a number of the kind; the rest of the token is
+// where the next value starts. A Ctrl-Z ends the text. Files are read in small chunks, so a
+// huge file costs only what is read of it.
+class ValueReader {
   public:
-    explicit TokenReader(std::string_view bytes) : window_(bytes) {}
-    explicit TokenReader(int fd) : fd_(fd) {}
+    explicit ValueReader(std::string_view bytes) : window_(bytes) {}
+    explicit ValueReader(int fd) : fd_(fd) {}
 
-    // False at the end of the text and for a token too long to be a value.
-    bool next(std::string_view& token) {
-        int c;
-        while ((c = get()) >= 0 && IsSpace(static_cast<unsigned char>(c))) {
-        }
-        std::size_t length = 0;
-        while (c >= 0 && !IsSpace(static_cast<unsigned char>(c))) {
-            if (length == kMaxToken) return false;
-            token_[length++] = static_cast<char>(c);
-            c = get();
-        }
-        token = std::string_view(token_, length);
-        return length > 0;
-    }
-
-    // Each reads one value and stores it only when the whole token is a value of its kind.
+    // Each gives false, storing nothing, when no value of its kind starts there.
     bool time(msTIME& t) {
         std::int32_t v;
         if (!integer(v)) return false;
@@ -63,16 +57,23 @@ class TokenReader {
 
     template <class T>
     bool integer(T& out) {
-        std::string_view t;
-        if (!next(t)) return false;
-        if (t[0] == '+') {  // the stream extraction took a plus sign, from_chars does not
-            t.remove_prefix(1);
-            if (t.empty() || t[0] == '-') return false;
+        skipSpace();
+        int c = get();
+        const bool negative = c == '-';
+        if (c == '+' || c == '-') c = get();
+        if (!IsDigit(c) || (negative && std::is_unsigned_v<T>)) return false;
+        const unsigned long long limit =
+            static_cast<unsigned long long>(std::numeric_limits<T>::max()) + (negative ? 1 : 0);
+        unsigned long long v = 0;
+        bool over = false;
+        for (; IsDigit(c); c = get()) {
+            if (over) continue;
+            v = v * 10 + static_cast<unsigned>(c - '0');
+            over = v > limit;
         }
-        T v;
-        auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-        if (ec != std::errc() || end != t.data() + t.size()) return false;
-        out = v;
+        unget(c);
+        if (over) return false;
+        out = static_cast<T>(negative ? -static_cast<long long>(v) : static_cast<long long>(v));
         return true;
     }
 
@@ -83,26 +84,85 @@ class TokenReader {
         return true;
     }
 
-    // Digits, point and exponent only: "inf" and "nan" are no numbers here, and a value
-    // beyond a float (1e400, or 1e-50 that would become 0) is malformed.
+    // A type number: read through an int and kept as its low 8 bits.
+    bool byte(std::int8_t& out) {
+        std::int32_t v;
+        if (!integer(v)) return false;
+        out = static_cast<std::int8_t>(static_cast<std::uint8_t>(v & 0xFF));
+        return true;
+    }
+
+    // Sign, digits with one point, exponent. "inf" and "nan" are no numbers here, and a
+    // value beyond a float (1e400, or 1e-50 that would become 0) is malformed.
     bool real(float& out) {
-        std::string_view t;
-        if (!next(t)) return false;
-        if (t[0] == '+') {
-            t.remove_prefix(1);
-            if (t.empty() || t[0] == '-') return false;
+        skipSpace();
+        int c = get();
+        const bool negative = c == '-';
+        if (c == '+' || c == '-') c = get();
+        std::string digits;  // significant digits: value = 0.digits x 10^exponent
+        long long exponent = 0;
+        bool anyDigit = false, dropped = false;
+        auto keep = [&](int d) {
+            if (digits.size() < kKeptDigits)
+                digits += static_cast<char>(d);
+            else if (d != '0')
+                dropped = true;
+        };
+        for (; IsDigit(c); c = get()) {
+            anyDigit = true;
+            if (digits.empty() && c == '0') continue;
+            keep(c);
+            ++exponent;
         }
-        if (t.find_first_not_of("0123456789.eE+-") != std::string_view::npos) return false;
-        float v;
-        auto [end, ec] =
-            std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::general);
-        if (ec != std::errc() || end != t.data() + t.size()) return false;
-        out = v;
+        if (c == '.') {
+            for (c = get(); IsDigit(c); c = get()) {
+                anyDigit = true;
+                if (digits.empty() && c == '0')
+                    --exponent;
+                else
+                    keep(c);
+            }
+        }
+        if (!anyDigit) return false;
+        if (c == 'e' || c == 'E') {
+            const int e = c;
+            c = get();
+            const int sign = c == '+' || c == '-' ? c : 0;
+            if (sign) c = get();
+            if (IsDigit(c)) {
+                long long power = 0;
+                for (; IsDigit(c); c = get()) power = std::min(power * 10 + (c - '0'), 1LL << 40);
+                exponent += sign == '-' ? -power : power;
+            } else {
+                // No digits after it: the number ends before the "e".
+                unget(c);
+                if (sign) unget(sign);
+                c = e;
+            }
+        }
+        unget(c);
+        float v = 0;
+        if (!digits.empty()) {
+            if (dropped) digits += '1';
+            const std::string text = "0." + digits + "e" + std::to_string(exponent);
+            auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v,
+                                             std::chars_format::general);
+            if (ec != std::errc() || end != text.data() + text.size()) return false;
+        }
+        out = negative ? -v : v;
         return true;
     }
 
   private:
+    void skipSpace() {
+        int c;
+        while (IsSpace(c = get())) {
+        }
+        unget(c);
+    }
+
     int get() {
+        if (pushed_ > 0) return pushback_[--pushed_];
         if (ended_) return -1;
         if (pos_ == window_.size() && !refill()) return -1;
         char c = window_[pos_++];
@@ -111,6 +171,11 @@ class TokenReader {
             return -1;
         }
         return static_cast<unsigned char>(c);
+    }
+
+    // Gives back a character read, to be read again; the end of the text stays the end.
+    void unget(int c) {
+        if (c >= 0) pushback_[pushed_++] = c;
     }
 
     bool refill() {
@@ -135,16 +200,17 @@ class TokenReader {
     std::string_view window_;
     std::size_t pos_ = 0;
     bool ended_ = false;
-    char token_[kMaxToken];
+    int pushback_[3] = {};  // at most "e", a sign and the character after them
+    int pushed_ = 0;
     char buffer_[4096];
 };
 
-void ReadAccountFrom(TokenReader& in, Account& a) {
+void ReadAccountFrom(ValueReader& in, Account& a) {
     if (!(in.time(a.periodDuration) && in.real(a.periodCost) && in.time(a.packageDuration) &&
           in.time(a.packageRemaining) && in.real(a.pricePerSecond) && in.time(a.creditDuration) &&
           in.real(a.offPeakPrice) && in.real(a.creditPrice) && in.real(a.packagePrice) &&
           in.flag(a.packageEnabled) && in.flag(a.primaliste) && in.flag(a.primalisteInternet) &&
-          in.flag(a.packageCharged) && in.integer(a.packageType) && in.integer(a.reductionType)))
+          in.flag(a.packageCharged) && in.byte(a.packageType) && in.byte(a.reductionType)))
         return;
     unsigned year = 0, month = 0, day = 0;
     if (!(in.integer(year) && in.integer(month) && in.integer(day))) return;
@@ -154,7 +220,7 @@ void ReadAccountFrom(TokenReader& in, Account& a) {
     in.integer(a.periodMonths);
 }
 
-void ReadStateFrom(TokenReader& in, OverallState& s) {
+void ReadStateFrom(ValueReader& in, OverallState& s) {
     if (in.time(s.overallDuration) && in.real(s.overallCost)) in.flag(s.askOnExit);
 }
 
@@ -165,7 +231,7 @@ void ReadFileWith(const std::string& path, Read read) {
     if (fd < 0) return;
     struct stat st;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        TokenReader in(fd);
+        ValueReader in(fd);
         read(in);
     }
     ::close(fd);
@@ -264,12 +330,12 @@ std::string WriteState(const OverallState& s) {
 }
 
 void ReadAccount(std::string_view bytes, Account& account) {
-    TokenReader in(bytes);
+    ValueReader in(bytes);
     ReadAccountFrom(in, account);
 }
 
 void ReadState(std::string_view bytes, OverallState& state) {
-    TokenReader in(bytes);
+    ValueReader in(bytes);
     ReadStateFrom(in, state);
 }
 
@@ -386,7 +452,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
 }
 
 void LoadAll(const std::string& appFolder, AccountCollection& accounts, OverallState& state) {
-    ReadFileWith(appFolder + "tallimer.inf", [&](TokenReader& in) { ReadStateFrom(in, state); });
+    ReadFileWith(appFolder + "tallimer.inf", [&](ValueReader& in) { ReadStateFrom(in, state); });
 
     // Files that this program would not have written under that name ("X.FAI", a name
     // escaped by hand) are read first, so the file it writes has the last word.
@@ -404,7 +470,7 @@ void LoadAll(const std::string& appFolder, AccountCollection& accounts, OverallS
     for (const auto& [plain, file, name] : found) {
         // A folder, or a file that cannot be opened, still yields the account.
         Account& account = accounts.findOrCreate(name);
-        ReadFileWith(folder + file, [&](TokenReader& in) { ReadAccountFrom(in, account); });
+        ReadFileWith(folder + file, [&](ValueReader& in) { ReadAccountFrom(in, account); });
     }
 }
 

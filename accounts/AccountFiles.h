@@ -29,9 +29,12 @@ void SaveAll(const std::string& appFolder, const AccountCollection& accounts,
 std::string WriteAccount(const Account& account);
 std::string WriteState(const OverallState& state);
 
-// Reads values in file order, token by token across any white space, into the record.
-// Reading stops at the first missing or malformed value; every field from there on is left
-// as it was (the defaults, in a new record).
+// Reads values in file order into the record as the stream extraction reads them: white
+// space skipped, then the longest prefix that is a number of the field's kind ("12x" is 12,
+// "1.5" read as an integer is 1 and the next value starts at ".5"). Type numbers are read
+// through an int and keep its low 8 bits. Reading stops at the first value that is missing or
+// does not start as its kind; every field from there on is left as it was (the defaults, in a
+// new record).
 void ReadAccount(std::string_view bytes, Account& account);
 void ReadState(std::string_view bytes, OverallState& state);
 

@@ -147,23 +147,16 @@ TEST(AccountFileText, StopsAtTheFirstBadValueKeepingDefaultsFromThere) {
             EXPECT_EQ(got[j], j < firstLost(k) ? full[j] : defaults[j])
                 << "token " << j << " of " << text;
     };
-    const std::vector<std::string> timeBad = {"2147483648",
-                                              "-2147483649",
-                                              "9223372036854775807",
-                                              "1.5",
-                                              "0x10",
-                                              "12abc",
-                                              "--1",
-                                              "+-1",
-                                              "+",
-                                              ""};
-    const std::vector<std::string> floatBad = {"1e400", "-1e400", "1e-50",    "nan",
-                                               "inf",   "-inf",   "infinity", "1,5",
-                                               "1e",    "+-1",    ".",        "0x1p3"};
-    const std::vector<std::string> flagBad = {"2", "-1", "true", "0.0", "256"};
-    const std::vector<std::string> int8Bad = {"128", "-129", "1.0", "x"};
-    const std::vector<std::string> dateBad = {"-1", "4294967296", "1e3", "x"};
-    const std::vector<std::string> monthsBad = {"65536", "-1", "1.5"};
+    // Values that do not even begin as their kind (a number that starts well and goes on
+    // with something else is read as far as it goes: see ReadsAsTheStreamExtractionDoes).
+    const std::vector<std::string> timeBad = {
+        "2147483648", "-2147483649", "9223372036854775807", "--1", "+-1", "+", "x1", ""};
+    const std::vector<std::string> floatBad = {"1e400", "-1e400", "1e-50",    "nan", "inf",
+                                               "-inf",  "+-1",    "infinity", ".",   ".e5"};
+    const std::vector<std::string> flagBad = {"2", "-1", "true", "256", ".0"};
+    const std::vector<std::string> int8Bad = {"2147483648", "x"};
+    const std::vector<std::string> dateBad = {"-1", "4294967296", "x"};
+    const std::vector<std::string> monthsBad = {"65536", "-1"};
     const std::vector<const std::vector<std::string>*> kinds = {
         &timeBad,  &floatBad, &timeBad, &timeBad, &floatBad, &timeBad, &floatBad,
         &floatBad, &floatBad, &flagBad, &flagBad, &flagBad,  &flagBad, &int8Bad,
@@ -188,6 +181,91 @@ TEST(AccountFileText, StopsAtTheFirstBadValueKeepingDefaultsFromThere) {
     }
     EXPECT_EQ(Read("0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 2000 2 29 1").nextInvoice,
               EncodeDate(2000, 2, 29));
+}
+
+TEST(AccountFileText, ReadsAsTheStreamExtractionDoes) {
+    const auto full = Fields(Full());
+    const auto defaults = Fields(Account{});
+    // Field `at` of a full account replaced by `text`: the fields the reading gives.
+    auto withField = [&](std::size_t at, const std::string& text) {
+        auto tokens = full;
+        tokens[at] = text;
+        return Fields(Read(Join(tokens, tokens.size())));
+    };
+    // Full up to `at`, then `read`, then defaults: where the reading stopped.
+    auto stoppedAfter = [&](std::size_t at, const std::vector<std::string>& read) {
+        auto out = full;
+        std::copy(read.begin(), read.end(), out.begin() + static_cast<long>(at));
+        for (std::size_t j = at + read.size(); j < out.size(); ++j) out[j] = defaults[j];
+        return out;
+    };
+
+    // A number, then the rest of its token where the next value starts.
+    EXPECT_EQ(withField(0, "3725000x"), stoppedAfter(0, {"3725000"}));
+    EXPECT_EQ(withField(0, "0x10"), stoppedAfter(0, {"0"}));
+    EXPECT_EQ(withField(1, "2,5"), stoppedAfter(1, {"2"}));
+    EXPECT_EQ(withField(1, "1e"), stoppedAfter(1, {"1"}));
+    EXPECT_EQ(withField(1, "1e+x"), stoppedAfter(1, {"1"}));
+    EXPECT_EQ(withField(1, "0x1p3"), stoppedAfter(1, {"0"}));
+    EXPECT_EQ(withField(10, "0.0"), stoppedAfter(10, {"0"}));
+    EXPECT_EQ(withField(13, "1.0"), stoppedAfter(13, {"1"}));
+    EXPECT_EQ(withField(15, "1e3"), stoppedAfter(15, {"1899", "12", "30"}));  // no month
+    EXPECT_EQ(Fields(Read("3725000x 5")), stoppedAfter(0, {"3725000"}));
+    // "1.5" as an integer is 1, and ".5" is the next value: every value after moves on one.
+    auto shifted = Fields(Read("1.5 " + Join(full, full.size())));
+    EXPECT_EQ(shifted[0], "1");
+    EXPECT_EQ(shifted[1], "0.5");
+    EXPECT_EQ(std::vector<std::string>(shifted.begin() + 2, shifted.begin() + 6),
+              std::vector<std::string>({full[0], "1234", "0.57", full[2]}));
+    EXPECT_EQ(Fields(Read("12abc")), stoppedAfter(0, {"12"}));
+
+    // Leading zeros are no limit, and a real keeps its exact rounding past many digits.
+    EXPECT_EQ(withField(0, std::string(69, '0') + "5"), withField(0, "5"));
+    EXPECT_EQ(Read(std::string(200, '0') + "7 0." + std::string(300, '0') + "1e301").periodCost,
+              1.0f);
+    EXPECT_EQ(Read("0 1.000000059604644775390625" + std::string(900, '0') + "1").periodCost,
+              1.00000012f);  // just above half a step: up
+    EXPECT_EQ(Read("0 1.000000059604644775390625" + std::string(900, '0')).periodCost,
+              1.0f);  // exactly half: to even
+
+    // Type numbers go through an int and keep its low 8 bits; the reading goes on.
+    auto types = withField(13, "200");
+    EXPECT_EQ(types[13], "-56");
+    EXPECT_EQ(types, [&] {
+        auto t = full;
+        t[13] = "-56";
+        return t;
+    }());
+    EXPECT_EQ(withField(14, "-129")[14], "127");
+    EXPECT_EQ(withField(14, "384")[14], "-128");
+    Account byType = Read(Join(full, 13) + "200 256 2001 3 15 6");
+    EXPECT_EQ(byType.packageType, -56);
+    EXPECT_EQ(byType.reductionType, 0);
+    EXPECT_EQ(byType.nextInvoice, EncodeDate(2001, 3, 15));
+    EXPECT_EQ(byType.periodMonths, 6);
+
+    // msTIME's own stream extraction reads durations the same.
+    for (const std::string& text :
+         std::vector<std::string>{"3725000x", "1.5", std::string(69, '0') + "5", "-12abc"}) {
+        msTIME streamed;
+        std::istringstream in(text);
+        in >> streamed;
+        EXPECT_EQ(Read(text).periodDuration, streamed) << text;
+    }
+
+    // The state file, and the same through the files on disk.
+    OverallState state;
+    ReadState("7 2,5 0", state);
+    EXPECT_EQ(WriteState(state), "7\r\n2\r\n1");
+    TempDir dir;
+    fs::create_directories(dir.path() / "Comptes");
+    WriteFile(dir.path() / "tallimer.inf", "7 2,5 0");
+    WriteFile(dir.path() / "Comptes" / "a.fai", Join(full, 13) + "200 256 2001 3 15 6");
+    OverallState loaded;
+    AccountCollection accounts;
+    LoadAll(dir.str(), accounts, loaded);
+    EXPECT_EQ(WriteState(loaded), WriteState(state));
+    EXPECT_EQ(WriteAccount(*accounts.find("a")), WriteAccount(byType));
 }
 
 TEST(StateFileText, ReadsWhatIsThereAndStops) {
