@@ -21,6 +21,7 @@
 #include "accounts/FNRegle.h"
 #include "controls/ErrorReport.h"
 #include "controls/RatePictures.h"
+#include "controls/WholeText.h"
 #include "invoices/Invoices.h"
 #include "platform/SystemLocale.h"
 #include "shell/DialogFlows.h"
@@ -204,6 +205,12 @@ void TfPrinc::buildFields() {
     text(tePrixTotalTotal, "tePrixTotalTotal", "Coût total", "0,00 F");
     text(Edit1, "Edit1", "Débit en réception", "0,0");
     text(Edit2, "Edit2", "Débit en émission", "0,0");
+
+    // Figures take a smaller type rather than lose a digit.
+    QLineEdit* const figures[] = {
+        teDuree,        teDureeTotale,      teCout,           teCoutTotal, teForfait,
+        teForfaitTotal, teDureeTotalTotale, tePrixTotalTotal, Edit1,       Edit2};
+    for (QLineEdit* figure : figures) KeepTextWhole(figure);
 
     auto* connection = new QGroupBox("Connection", this);
     connection->setObjectName("GroupBox1");

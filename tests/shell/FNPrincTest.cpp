@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
@@ -436,6 +438,64 @@ TEST_F(MainWindow, EndingDuringAConnectionWritesItsLineBeforeSaving) {
     again.SetInvoiceDesk(DeskOver(again, &second, [] {}));
     again.EndWithoutAsking();
     EXPECT_TRUE(second.paragraphs.empty());
+}
+
+// The width a line edit has for its text, as it lays the text out when painting.
+int TextRoom(const QLineEdit* field) {
+    QStyleOptionFrame option;
+    option.initFrom(field);
+    option.rect = field->contentsRect();
+    option.lineWidth = field->hasFrame() ? field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth,
+                                                                       &option, field)
+                                         : 0;
+    option.midLineWidth = 0;
+    option.state |= QStyle::State_Sunken;
+    if (field->isReadOnly()) option.state |= QStyle::State_ReadOnly;
+    option.features = QStyleOptionFrame::None;
+    QRect r = field->style()->subElementRect(QStyle::SE_LineEditContents, &option, field);
+    r = r.marginsRemoved(field->textMargins());
+    return r.width() - 2 * 2;  // the line edit's own margin on each side
+}
+
+TEST_F(MainWindow, TheWidestFiguresShowWhole) {
+    TfPrinc& w = make();
+    const QSize size = w.size();
+    w.show();
+    Meter& m = w.meter();
+    m.currentAccount = &w.accounts().findOrCreate("Modem");
+    QList<QLineEdit*> figures{w.teDuree, w.teDureeTotale, w.teForfait,          w.teForfaitTotal,
+                              w.teCout,  w.teCoutTotal,   w.teDureeTotalTotale, w.tePrixTotalTotal};
+    auto check = [&](std::int32_t duration, float amount) {
+        m.connectionDuration = m.overallDuration = duration;
+        m.currentAccount->periodDuration = m.currentAccount->packageRemaining =
+            m.currentAccount->packageDuration = duration;
+        m.connectionCost = m.overallCost = m.currentAccount->periodCost = amount;
+        w.RefreshDisplay();
+        for (QLineEdit* field : figures) {
+            EXPECT_LE(field->fontMetrics().horizontalAdvance(field->text()), TextRoom(field))
+                << field->objectName().toStdString() << " " << field->text().toStdString();
+        }
+    };
+    auto inWindowType = [&] {
+        for (QLineEdit* field : figures)
+            if (field->font().pointSizeF() != w.font().pointSizeF()) return false;
+        return true;
+    };
+    check(3725000, 12.34f);
+    EXPECT_TRUE(inWindowType());   // what fits keeps the window's type
+    check(INT32_MAX, 9999999.0f);  // 596:31:23 and 9999999,00
+    EXPECT_EQ(w.teDuree->text(), "596:31:23");
+    EXPECT_EQ(w.tePrixTotalTotal->text(), "9999999,00");
+    EXPECT_FALSE(inWindowType());
+    check(-1000, -9999999.0f);     // 00:00:0-1 and -9999999,00
+    check(359999000, 8888888.8f);  // 99:59:59 and 8888889,00
+    EXPECT_EQ(w.teDuree->text(), "99:59:59");
+    EXPECT_EQ(w.teCout->text(), "8888889,00");
+    check(0, 0);
+    EXPECT_TRUE(inWindowType());
+    w.teDureeTotalTotale->SetFHeure(INT32_MAX);  // any way the text comes
+    check(INT32_MAX, 0);
+    EXPECT_EQ(w.size(), size);
 }
 
 // Error boxes of the event loop's queue; the ones a tick reports are never modal.
