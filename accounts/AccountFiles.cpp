@@ -175,7 +175,7 @@ class ValueReader {
 
     // Gives back a character read, to be read again; the end of the text stays the end.
     void unget(int c) {
-        if (c >= 0) pushback_[pushed_++] = c;
+        if (c >= 0 && pushed_ < 3) pushback_[pushed_++] = c;
     }
 
     bool refill() {
