@@ -1,7 +1,7 @@
 #include "metering/Meter.h"
 
 #include <algorithm>
-#include <climits>
+#include <cstdint>
 #include <exception>
 
 #include "support/NumberText.h"
