@@ -46,6 +46,9 @@ void Meter::TimerTick() {
         connectionDuration = connectionDuration + elapsed;
         account.periodDuration = account.periodDuration + elapsed;
         overallDuration = overallDuration + elapsed;
+        // Counted now: a failure further on must not have the next tick count it again.
+        lastMono_ = now;
+        haveLastTick_ = true;
 
         if (account.packageEnabled) {
             if (!account.packageCharged) {
@@ -72,9 +75,6 @@ void Meter::TimerTick() {
         host_->refreshDisplay();
         UpdateThroughput(elapsed);
         lastTick.FromClock(clock_);
-        // From this tick's own reading: the time the tick took is counted by the next one.
-        lastMono_ = now;
-        haveLastTick_ = true;
     } catch (...) {
         // The tick never reports; the next one runs normally.
     }
