@@ -50,7 +50,7 @@ if [ "$1" = --as-user ]; then
     exit 0
 fi
 
-deb="$1"
+deb="$(realpath "$1")" # apt-get takes a file only by a path with a slash
 work="$2"
 skip() {
     echo "skip: $1"
