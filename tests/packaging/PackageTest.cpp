@@ -41,7 +41,8 @@ TEST(Package, BuildsCleanInstallsRunsAsAUserAndIsRemoved) {
     TempDir dir;
     const fs::path log = dir.path() / "out.log";
 
-    ASSERT_EQ(Shell("cd '" + build.string() + "' && cpack -G DEB -B '" + dir.str() + "pkg'", log), 0)
+    ASSERT_EQ(Shell("cd '" + build.string() + "' && cpack -G DEB -B '" + dir.str() + "pkg'", log),
+              0)
         << ReadFile(log);
     fs::path deb;
     for (const auto& entry : fs::recursive_directory_iterator(build / "artefacts"))
@@ -75,8 +76,8 @@ TEST(Package, BuildsCleanInstallsRunsAsAUserAndIsRemoved) {
     EXPECT_EQ(ReadFile(log).find("\nE: "), std::string::npos) << ReadFile(log);
     EXPECT_NE(ReadFile(log).rfind("E: ", 0), 0u) << ReadFile(log);
     EXPECT_EQ(Shell("appstreamcli validate --no-net '" +
-                      (source / "packaging/org.example.tallimer.metainfo.xml").string() + "'",
-                  log),
+                        (source / "packaging/org.example.tallimer.metainfo.xml").string() + "'",
+                    log),
               0)
         << ReadFile(log);
 
@@ -84,8 +85,8 @@ TEST(Package, BuildsCleanInstallsRunsAsAUserAndIsRemoved) {
     fs::create_directories(dir.path() / "work");
     const int status =
         Shell("timeout 240 bash '" + (source / "tests/packaging/deb-scenario.sh").string() + "' '" +
-                deb.string() + "' '" + (dir.path() / "work").string() + "'",
-            out);
+                  deb.string() + "' '" + (dir.path() / "work").string() + "'",
+              out);
     const std::string text = ReadFile(out);
     if (text.rfind("skip: ", 0) == 0) GTEST_SKIP() << text;
     EXPECT_EQ(status, 0) << text;
@@ -94,4 +95,56 @@ TEST(Package, BuildsCleanInstallsRunsAsAUserAndIsRemoved) {
             << "step " << step << ":\n"
             << text;
     EXPECT_FALSE(fs::exists("/usr/bin/tallimer")) << "the package was left installed";
+}
+
+// make install for one user: the program with its files, a menu entry and the session's
+// autostart entry; AUTOSTART=0 leaves the latter out; make uninstall takes back what install
+// added and nothing of the user's.
+TEST(Package, UserInstallStartsWithTheSessionAndUninstallKeepsTheUsersData) {
+    const fs::path build = BuildDir();
+    const fs::path source = Env("TALLIMER_SOURCE_DIR");
+    if (!fs::exists(build / "app" / "tallimer")) GTEST_SKIP() << "the program is not built";
+    TempDir dir;
+    const fs::path home = dir.path() / "home";
+    const fs::path dest = home / ".local/share/tallimer";
+    const fs::path autostart = home / ".config/autostart/tallimer.desktop";
+    const fs::path menu = home / ".local/share/applications/tallimer.desktop";
+    const fs::path log = dir.path() / "out.log";
+    const std::string env = "cd '" + source.string() +
+                            "' && env -u XDG_CONFIG_HOME -u PREFIX HOME='" + home.string() + "' ";
+    const std::string install = "bash scripts/install-user '" + build.string() + "'";
+
+    ASSERT_EQ(Shell(env + install, log), 0) << ReadFile(log);
+    EXPECT_EQ(ReadFile(dest / "base.rtf"), ReadFile(source / "data/base.rtf"));
+    EXPECT_EQ(fs::read_symlink(home / ".local/bin/tallimer"), dest / "tallimer");
+    const std::string entry = ReadFile(menu);
+    EXPECT_NE(entry.find("\nExec=\"" + (dest / "tallimer").string() + "\"\n"), std::string::npos)
+        << entry;
+    EXPECT_EQ(ReadFile(autostart), entry);
+
+    // The user meters and adapts the template.
+    tallimer::test::WriteFile(dest / "tallimer.inf", "1000\r\n0.5\r\n1");
+    tallimer::test::WriteFile(dest / "Comptes/Modem.fai", "account");
+    tallimer::test::WriteFile(dest / "Factures/Modem 01 janv. 26.rtf", "{\\rtf1 archive}");
+    ASSERT_EQ(Shell(env + "AUTOSTART=0 " + install, log), 0) << ReadFile(log);
+    EXPECT_FALSE(fs::exists(autostart));
+    EXPECT_TRUE(fs::exists(menu));
+    tallimer::test::WriteFile(dest / "base.rtf", "{\\rtf1 my header}");
+
+    ASSERT_EQ(Shell(env + "bash scripts/uninstall-user", log), 0) << ReadFile(log);
+    std::set<std::string> left;
+    for (const auto& e : fs::recursive_directory_iterator(home))
+        // The menu's cache is the desktop's, rebuilt where its tool is installed.
+        if (!e.is_directory() && e.path().filename() != "mimeinfo.cache")
+            left.insert(fs::relative(e.path(), home).string());
+    EXPECT_EQ(left, (std::set<std::string>{
+                        ".local/share/tallimer/tallimer.inf",
+                        ".local/share/tallimer/Comptes/Modem.fai",
+                        ".local/share/tallimer/Factures/Modem 01 janv. 26.rtf",
+                        ".local/share/tallimer/base.rtf",
+                    }))
+        << ReadFile(log);
+    EXPECT_EQ(ReadFile(dest / "base.rtf"), "{\\rtf1 my header}");
+    EXPECT_FALSE(fs::is_symlink(home / ".local/bin/tallimer"));
+    EXPECT_EQ(Shell(env + "bash scripts/uninstall-user", log), 0) << ReadFile(log);
 }
