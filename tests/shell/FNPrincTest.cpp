@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -19,6 +20,7 @@
 #include "accounts/AccountFiles.h"
 #include "controls/ErrorReport.h"
 #include "invoices/Invoices.h"
+#include "shell/FNConfirme.h"
 #include "support/Date.h"
 #include "support/Errors.h"
 #include "tests/common/Fakes.h"
@@ -381,6 +383,14 @@ TEST_F(MainWindow, HidesAfterFirstShowAndComesBackOnTopWhenAsked) {
     EXPECT_TRUE(w.isVisible());
 }
 
+// The exit confirmation answered "Réduire".
+struct ReduceOnExit : TfConfirm {
+    int exec() override {
+        QTimer::singleShot(0, this, [this] { BitBtn2->click(); });
+        return TfConfirm::exec();
+    }
+};
+
 // A desktop with no notification area: an ordinary window that stays, minimizes to the
 // taskbar, says why once, and takes up the usual ways when an area appears.
 TEST_F(MainWindow, WithoutANotificationAreaItIsAnOrdinaryWindowUntilOneAppears) {
@@ -405,6 +415,16 @@ TEST_F(MainWindow, WithoutANotificationAreaItIsAnOrdinaryWindowUntilOneAppears) 
     w.WMShowInstance();  // a second start
     EXPECT_TRUE(w.isVisible());
     EXPECT_FALSE(w.isMinimized());
+    {
+        ReduceOnExit confirm;
+        fConfirm = &confirm;
+        QSignalSpy closed(&w, &TfPrinc::Closed);
+        w.bnFermer->trigger();
+        EXPECT_EQ(closed.count(), 0);
+        EXPECT_TRUE(w.isVisible());
+        EXPECT_TRUE(w.isMinimized());
+    }
+    w.WMShowInstance();
 
     // Metering goes on as anywhere else.
     w.bnGo->trigger();
