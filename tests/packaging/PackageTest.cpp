@@ -21,6 +21,18 @@ using tallimer::test::TempDir;
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
 bool Have(const std::string& tool) {
     return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
@@ -33,6 +45,7 @@ int Shell(const std::string& command, const fs::path& out) {
 }  // namespace
 
 TEST(Package, BuildsCleanInstallsRunsAsAUserAndIsRemoved) {
+    if (kSanitized) GTEST_SKIP() << "a sanitizer build is not for packaging";
     for (const char* tool : {"cpack", "dpkg-deb", "dpkg-shlibdeps", "lintian", "appstreamcli"})
         if (!Have(tool)) GTEST_SKIP() << tool << " is not installed";
     const fs::path build = BuildDir();
