@@ -58,7 +58,7 @@ waitfor 'mainwin' || fail no-tray "no main window"
 W=$(mainwin)
 # Well past the moment it hides where there is a notification area, and past the first poll
 # of the addresses, so the picture shows a connection being metered.
-while [ $(($(ms) - started)) -lt 3000 ]; do sleep 0.2; done
+while [ $(($(ms) - started)) -lt 4000 ]; do sleep 0.2; done
 [ "$(mapstate "$W")" = IsViewable ] || fail no-tray "the window went away: $(mapstate "$W")"
 import -window root "$artefacts/no-tray-window.png" || fail no-tray "no screenshot"
 xdotool windowminimize "$W"
