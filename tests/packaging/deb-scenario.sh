@@ -102,12 +102,18 @@ for f in /usr/bin/tallimer /usr/share/tallimer/base.rtf /usr/share/tallimer/aide
 done
 echo "ok install"
 
-# An ordinary user with a home of its own.
+# An ordinary user with a home of its own, and these scripts where that user can read them
+# (the source tree may be in a folder only root enters).
 home="$work/home"
 mkdir -p -m 700 "$home/run"
+mkdir -p "$work/scripts/packaging" "$work/scripts/shell"
+cp "$here/deb-scenario.sh" "$work/scripts/packaging/"
+cp "$here/../shell/scenario-lib.sh" "$work/scripts/shell/"
+chmod -R a+rX "$work/scripts"
+chmod a+x "$work" "$(dirname "$work")"
 chown -R 65534:65534 "$home"
 setpriv --reuid=65534 --regid=65534 --clear-groups \
     env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$home/run" LANG=fr_FR.UTF-8 \
     timeout 90 xvfb-run -a -s '-screen 0 1024x768x24' \
-    bash "$here/deb-scenario.sh" --as-user "$home/.local/share/tallimer"
+    bash "$work/scripts/packaging/deb-scenario.sh" --as-user "$home/.local/share/tallimer"
 exit $?
