@@ -28,8 +28,10 @@ waitfor '[ -S "$XDG_RUNTIME_DIR/$socket" ]' || fail compositor "weston did not s
 
 log="$dir/client.log"
 started=$(ms)
-# The client's protocol log shows what it asks of the compositor.
-env QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=$socket WAYLAND_DEBUG=client LANG=fr_FR.UTF-8 \
+# The client's protocol log shows what it asks of the compositor. In a sanitizer build the
+# Wayland client library and the plugins unloaded at exit keep allocations of their own,
+# which name no function of ours: the leak check belongs to the other runs.
+env ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0"} QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=$socket WAYLAND_DEBUG=client LANG=fr_FR.UTF-8 \
     "$app" 2>"$log" &
 main=$!
 pids+=($main)
