@@ -10,7 +10,7 @@ endif
 
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build run test asan bench fuzz interop format clean install
+.PHONY: all deps configure build run test asan bench fuzz interop format clean install uninstall deb
 
 all: build
 
@@ -58,8 +58,17 @@ interop: deps
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
+AUTOSTART ?= 1
 install: build
-	@bash scripts/install-user $(BUILD)
+	@AUTOSTART=$(AUTOSTART) bash scripts/install-user $(BUILD)
+
+uninstall:
+	@bash scripts/uninstall-user
+
+# The Debian package, in $(BUILD)/artefacts/.
+deb: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target tallimer
+	@cd $(BUILD) && cpack -G DEB >/dev/null && ls -1 $(abspath $(BUILD))/artefacts/*.deb
 
 clean:
 	@rm -rf build build-asan build-fuzz

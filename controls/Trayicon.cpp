@@ -46,6 +46,12 @@ void QtTrayShell::popupMenu(QMenu* menu, QPoint at) {
     if (menu) menu->popup(at);
 }
 
+bool QtTrayShell::available() const {
+    // An XEmbed tray is looked for anew each time; a StatusNotifier host only if one was
+    // there when the program started (Qt chooses the kind of icon once).
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 QPoint QtTrayShell::cursorPos() const {
     return QCursor::pos();
 }
@@ -90,6 +96,8 @@ TTrayIcon::TTrayIcon(QObject* owner, TrayShell* shell) : QObject(owner), shell_(
     icon_ = DefaultIcon();
     animateTimer_.setInterval(1000);
     connect(&animateTimer_, &QTimer::timeout, this, &TTrayIcon::DoOnAnimate);
+    areaWatch_.setInterval(2000);
+    connect(&areaWatch_, &QTimer::timeout, this, &TTrayIcon::WatchNotificationArea);
     Update();
 }
 
@@ -107,17 +115,36 @@ QIcon TTrayIcon::DefaultIcon() {
 
 void TTrayIcon::SetVisible(bool value) {
     visible_ = value;
+    areaWatch_.stop();
     if (value) {
+        if (!shell_->available()) {
+            inArea_ = false;
+            areaWatch_.start();
+            return;
+        }
         if (!shell_->add(icon_, hint_))
             throw tallimer::Error("Cannot Create System Shell Notification Icon");
+        inArea_ = true;
         hide_ = true;
         installHook(true);
     } else {
         if (!shell_->remove())
             throw tallimer::Error("Cannot Remove System Shell Notification Icon");
+        inArea_ = false;
         hide_ = false;
         installHook(false);
     }
+}
+
+void TTrayIcon::WatchNotificationArea() {
+    if (!visible_ || inArea_ || !shell_->available()) return;
+    // An area that refuses us just after appearing (a panel still starting) gets asked again.
+    if (!shell_->add(icon_, hint_)) return;
+    areaWatch_.stop();
+    inArea_ = true;
+    hide_ = true;
+    installHook(true);
+    emit OnNotificationArea();
 }
 
 void TTrayIcon::SetHint(const QString& hint) {
@@ -142,7 +169,7 @@ void TTrayIcon::SetDefaultIcon() {
 }
 
 void TTrayIcon::Update() {
-    if (visible_) shell_->modify(icon_, hint_);
+    if (visible_ && !areaWatch_.isActive()) shell_->modify(icon_, hint_);
 }
 
 void TTrayIcon::SetAnimate(bool value) {

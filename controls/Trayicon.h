@@ -56,6 +56,8 @@ class TrayShell {
     virtual void popupMenu(QMenu* menu, QPoint at) = 0;
     virtual QPoint cursorPos() const = 0;
     virtual Qt::KeyboardModifiers modifiers() const = 0;
+    // Whether the desktop has a notification area at all right now.
+    virtual bool available() const { return true; }
 
     // Where the shell delivers mouse notifications; empty to stop delivering.
     void setSink(Sink sink) { sink_ = std::move(sink); }
@@ -79,6 +81,7 @@ class QtTrayShell : public TrayShell {
     void popupMenu(QMenu* menu, QPoint at) override;
     QPoint cursorPos() const override;
     Qt::KeyboardModifiers modifiers() const override;
+    bool available() const override;
 
     // Turns Qt's activation reasons into the button notifications of the old shell.
     void activated(QSystemTrayIcon::ActivationReason reason);
@@ -98,8 +101,14 @@ class TTrayIcon : public QObject {
     ~TTrayIcon() override;
 
     // Raises tallimer::Error when the shell refuses; Visible keeps the new value all the same.
+    // A desktop with no notification area at all refuses nothing: the icon waits for one
+    // and joins it when it appears (OnNotificationArea).
     void SetVisible(bool value);
     bool Visible() const { return visible_; }
+    // The icon is in a notification area; without one the window is an ordinary window.
+    bool HasNotificationArea() const { return inArea_; }
+    // One look for a notification area while waiting for one; a timer calls it.
+    void WatchNotificationArea();
     void SetHint(const QString& hint);
     QString Hint() const { return hint_; }
     void SetHide(bool value) { hide_ = value; }
@@ -153,6 +162,8 @@ class TTrayIcon : public QObject {
     void OnMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
     void OnMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
     void OnAnimate();
+    // A notification area appeared and the icon is in it.
+    void OnNotificationArea();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -174,9 +185,11 @@ class TTrayIcon : public QObject {
     QPointer<QMenu> popupMenu_;
     QPointer<QWidget> mainWindow_;
     QTimer animateTimer_;
+    QTimer areaWatch_;
     QString hint_;
     int iconIndex_ = 0;
     bool visible_ = false;
+    bool inArea_ = false;
     bool hide_ = true;
     bool animate_ = false;
     bool loading_ = true;

@@ -114,6 +114,8 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     TrayIcon1->SetPopupMenuOn(imRightClickUp);
     TrayIcon1->SetIcons(ImageList1);
     TrayIcon1->Loaded();
+    connect(TrayIcon1, &TTrayIcon::OnNotificationArea, this, &TfPrinc::NotificationAreaChanged);
+    NotificationAreaChanged();
 
     OnlineIP1 = new TOnlineIP(this, d.hostAddresses);
     OnlineIP1->setObjectName("OnlineIP1");
@@ -289,13 +291,35 @@ void TfPrinc::buildFields() {
     window->addWidget(ToolBar1);
     window->addLayout(client, 1);
 
-    setFixedSize(kClientWidth, kClientHeight + ToolBar1->sizeHint().height());
+    StatusLine = new QLabel(this);
+    StatusLine->setObjectName("StatusLine");
+    StatusLine->setWordWrap(true);
+    StatusLine->setContentsMargins(4, 0, 4, 3);
+    StatusLine->hide();
+    window->addWidget(StatusLine);
+    fitHeight();
 
     connect(teDureeTotalTotale, &TTimeEdit::clicked, this, &TfPrinc::teDureeTotalTotaleClick);
     connect(teDureeTotalTotale, &TTimeEdit::doubleClicked, this,
             &TfPrinc::teDureeTotalTotaleDblClick);
     teCoutTotal->installEventFilter(this);
     tePrixTotalTotal->installEventFilter(this);
+}
+
+void TfPrinc::fitHeight() {
+    int height = kClientHeight + ToolBar1->sizeHint().height();
+    if (!StatusLine->isHidden()) height += StatusLine->heightForWidth(kClientWidth);
+    setFixedSize(kClientWidth, height);
+}
+
+void TfPrinc::NotificationAreaChanged() {
+    const bool inArea = TrayIcon1->HasNotificationArea();
+    StatusLine->setText(inArea ? QString()
+                               : QStringLiteral("Aucune zone de notification : la fenêtre reste "
+                                                "ouverte et « Réduire » la place dans la barre "
+                                                "des tâches."));
+    StatusLine->setHidden(inArea);
+    fitHeight();
 }
 
 // ---- Connection lifecycle
@@ -426,11 +450,15 @@ void TfPrinc::Timer1Timer() {
 
 void TfPrinc::Timer2Timer() {
     Timer2->stop();
-    hide();
+    // Without a notification area nothing would be left to bring the window back.
+    if (TrayIcon1->HasNotificationArea()) hide();
 }
 
 void TfPrinc::BitBtn1Click() {
-    hide();
+    if (TrayIcon1->HasNotificationArea())
+        hide();
+    else
+        showMinimized();
 }
 
 void TfPrinc::BitBtn2Click() {
@@ -442,6 +470,7 @@ void TfPrinc::Restaurer1Click() {
 }
 
 void TfPrinc::WMShowInstance() {
+    if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();
@@ -531,7 +560,7 @@ void TfPrinc::closeEvent(QCloseEvent* event) {
     }
     if (!closeWithoutQuestion_ && !FormCloseQuery()) {
         event->ignore();
-        hide();
+        BitBtn1Click();  // "Réduire"
         return;
     }
     FormClose();

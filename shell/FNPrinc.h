@@ -98,6 +98,8 @@ class TfPrinc : public QWidget, private MeterHost {
     void bnAideClick();
     void bnFermerClick();
     void Quitter1Click();
+    // The desktop's notification area, present at start or joined later.
+    void NotificationAreaChanged();
 
     // Handlers of the dialogs' commands.
     void bnRegleClick();
@@ -141,6 +143,7 @@ class TfPrinc : public QWidget, private MeterHost {
     QLabel* Image2;
     QLabel* Image3;
     QLabel* Label9;
+    QLabel* StatusLine;  // shown only while the desktop has no notification area
     QMenu* PopupMenu1;
     QAction* Restaurer1;
     QAction* rglages1;
@@ -174,6 +177,7 @@ class TfPrinc : public QWidget, private MeterHost {
 
     void buildToolBar();
     void buildFields();
+    void fitHeight();
     void saveRunningInvoice();
 
     std::string appFolder_;

@@ -2,6 +2,7 @@
 // end through the saving path however the program is asked to stop.
 #include <unistd.h>
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSessionManager>
@@ -25,6 +26,7 @@
 #include "shell/FNPropos.h"
 #include "shell/HeadlessTray.h"
 #include "shell/SingleInstance.h"
+#include "support/DataFolder.h"
 
 using namespace tallimer;
 
@@ -82,7 +84,11 @@ int main(int argc, char** argv) {
     std::unique_ptr<ConnectionNameSource> names = MakeConnectionNameSource();
     LinkCountersLinux counters;
     PrincDependencies dependencies;
-    dependencies.appFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
+    const DataFolderChoice data = ChooseDataFolder(
+        QCoreApplication::applicationDirPath().toStdString(),
+        qEnvironmentVariable("XDG_DATA_HOME").toStdString(), QDir::homePath().toStdString());
+    PrepareDataFolder(data);
+    dependencies.appFolder = data.folder;
     dependencies.clock = &TheSystemClock();
     dependencies.names = names.get();
     dependencies.counters = &counters;

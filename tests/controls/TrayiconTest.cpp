@@ -517,22 +517,70 @@ TEST(QtTrayShell, ActivationsDriveTheDispatchAndTheRealMenu) {
     EXPECT_TRUE(window.isVisible());
 }
 
-TEST(QtTrayShell, AddFailsExactlyWhenThereIsNoNotificationArea) {
+TEST(QtTrayShell, WithoutANotificationAreaTheIconWaitsInsteadOfFailing) {
     TTrayIcon icon(nullptr);
     icon.SetHint("Le tallimer internet");
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        try {
-            icon.SetVisible(true);
-            FAIL() << "no error without a notification area";
-        } catch (const tallimer::Error& e) {
-            EXPECT_STREQ(e.what(), "Cannot Create System Shell Notification Icon");
-        }
-        EXPECT_TRUE(icon.Visible());
-    } else {
-        EXPECT_NO_THROW(icon.SetVisible(true));
-        EXPECT_TRUE(icon.Hide());
-    }
+    EXPECT_NO_THROW(icon.SetVisible(true));
+    EXPECT_TRUE(icon.Visible());
+    EXPECT_EQ(icon.HasNotificationArea(), QSystemTrayIcon::isSystemTrayAvailable());
     EXPECT_NO_THROW(icon.SetVisible(false));
+    EXPECT_FALSE(icon.HasNotificationArea());
+}
+
+// A desktop with no notification area (GNOME as installed): the window stays an ordinary
+// window until an area appears, then the icon joins it with the picture and hint of the moment.
+TEST(TrayIcon, WithoutANotificationAreaTheIconJoinsOneThatAppearsLater) {
+    FakeTrayShell shell;
+    shell.area = false;
+    QWidget window;
+    QMenu menu;
+    TImageList list;
+    for (QColor c : {Qt::black, Qt::red, Qt::green, Qt::cyan}) list.add(Solid(c));
+    TTrayIcon icon(nullptr, &shell);
+    Recorder r(icon, shell);
+    int joined = 0;
+    QObject::connect(&icon, &TTrayIcon::OnNotificationArea, [&] { ++joined; });
+    icon.SetMainWindow(&window);
+    icon.SetVisible(true);
+    icon.SetHint("Le tallimer internet");
+    icon.SetIcons(&list);
+    icon.SetPopupMenu(&menu);
+    icon.SetPopupMenuOn(imRightClickUp);
+    icon.Loaded();
+    icon.SetIconIndex(2);
+    EXPECT_TRUE(icon.Visible());
+    EXPECT_FALSE(icon.HasNotificationArea());
+    EXPECT_TRUE(shell.requests.empty());
+    // Minimizing is the window's own business: it goes to the taskbar, not away.
+    window.show();
+    window.setWindowState(Qt::WindowMinimized);
+    EXPECT_TRUE(window.isVisible());
+    window.setWindowState(Qt::WindowNoState);
+    icon.WatchNotificationArea();
+    EXPECT_TRUE(shell.requests.empty());
+    EXPECT_EQ(joined, 0);
+
+    // The area appears but refuses at first (a panel still starting): asked again later.
+    shell.area = true;
+    shell.refuseAdd = true;
+    EXPECT_NO_THROW(icon.WatchNotificationArea());
+    EXPECT_FALSE(icon.HasNotificationArea());
+    shell.refuseAdd = false;
+    icon.WatchNotificationArea();
+    EXPECT_TRUE(icon.HasNotificationArea());
+    EXPECT_EQ(joined, 1);
+    EXPECT_EQ(shell.count("add"), 2);
+    EXPECT_EQ(shell.last().tip, "Le tallimer internet");
+    EXPECT_EQ(shell.last().image, ImageOf(list.pixmap(2)));
+    icon.WatchNotificationArea();
+    EXPECT_EQ(shell.count("add"), 2);
+    EXPECT_EQ(joined, 1);
+
+    // From now on the usual rules: minimizing hides into the area, the menu opens.
+    window.setWindowState(Qt::WindowMinimized);
+    EXPECT_FALSE(window.isVisible());
+    shell.send(0x0205);
+    EXPECT_EQ(r.take(), QStringList({"minimize", "up R", "menu"}));
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionFrame>
@@ -25,6 +26,7 @@
 #include "invoices/FNFacture.h"
 #include "invoices/Invoices.h"
 #include "richtext/RichInvoice.h"
+#include "shell/FNConfirme.h"
 #include "support/Date.h"
 #include "support/Errors.h"
 #include "tests/common/Fakes.h"
@@ -62,6 +64,7 @@ InvoiceDesk DeskOver(TfPrinc& window, FakeInvoice* invoice, std::function<void()
 class RecordingTray : public TrayShell {
   public:
     bool refuse = false;
+    bool area = true;  // the desktop has a notification area
     int adds = 0;
     QIcon icon;
     QString tip;
@@ -81,6 +84,7 @@ class RecordingTray : public TrayShell {
     void popupMenu(QMenu*, QPoint) override {}
     QPoint cursorPos() const override { return {}; }
     Qt::KeyboardModifiers modifiers() const override { return {}; }
+    bool available() const override { return area; }
 };
 
 QImage Picture(const QPixmap& p) {
@@ -383,6 +387,66 @@ TEST_F(MainWindow, HidesAfterFirstShowAndComesBackOnTopWhenAsked) {
     w.SpeedButton1->trigger();
     EXPECT_FALSE(w.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(w.isVisible());
+}
+
+// The exit confirmation answered "Réduire".
+struct ReduceOnExit : TfConfirm {
+    int exec() override {
+        QTimer::singleShot(0, this, [this] { BitBtn2->click(); });
+        return TfConfirm::exec();
+    }
+};
+
+// A desktop with no notification area: an ordinary window that stays, minimizes to the
+// taskbar, says why once, and takes up the usual ways when an area appears.
+TEST_F(MainWindow, WithoutANotificationAreaItIsAnOrdinaryWindowUntilOneAppears) {
+    tray.area = false;
+    TfPrinc& w = make();
+    EXPECT_FALSE(w.TrayIcon1->HasNotificationArea());
+    EXPECT_EQ(tray.adds, 0);
+    EXPECT_EQ(w.StatusLine->text(),
+              "Aucune zone de notification : la fenêtre reste ouverte et « Réduire » la place "
+              "dans la barre des tâches.");
+    w.show();
+    EXPECT_TRUE(w.StatusLine->isVisible());
+    // The note is read whole, not clipped by the window's fixed size.
+    EXPECT_GE(w.StatusLine->height(), w.StatusLine->heightForWidth(w.StatusLine->width()));
+    EXPECT_LE(w.StatusLine->geometry().bottom(), w.height());
+    w.Timer2Timer();
+    EXPECT_TRUE(w.isVisible());
+
+    w.BitBtn1->trigger();  // "Réduire"
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.isMinimized());
+    w.WMShowInstance();  // a second start
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_FALSE(w.isMinimized());
+    {
+        ReduceOnExit confirm;
+        fConfirm = &confirm;
+        QSignalSpy closed(&w, &TfPrinc::Closed);
+        w.bnFermer->trigger();
+        EXPECT_EQ(closed.count(), 0);
+        EXPECT_TRUE(w.isVisible());
+        EXPECT_TRUE(w.isMinimized());
+    }
+    w.WMShowInstance();
+
+    // Metering goes on as anywhere else.
+    w.bnGo->trigger();
+    tick(1000);
+    tick(1000);
+    EXPECT_EQ(w.teDuree->text(), "00:00:01");
+    w.bnGo->trigger();
+
+    tray.area = true;
+    w.TrayIcon1->WatchNotificationArea();
+    EXPECT_EQ(tray.adds, 1);
+    EXPECT_EQ(tray.tip, "Le tallimer internet");
+    EXPECT_TRUE(w.StatusLine->isHidden());
+    EXPECT_EQ(w.height(), 189 + w.ToolBar1->sizeHint().height());
+    w.BitBtn1->trigger();
+    EXPECT_FALSE(w.isVisible());
 }
 
 // Receives the URLs the window asks the desktop to open.

@@ -1,8 +1,10 @@
-// The real program on an X server: without a notification area it shows the error box and
-// ends with code 0; with a tray host it hides after its first show, its icon
+// The real program on an X server: without a notification area it stays an ordinary window
+// that minimizes to the taskbar and meters, and its icon joins a tray host started later;
+// with a tray host from the start it hides after its first show, its icon
 // is in the notification area, the icon's menu restores it, a second start shows it and
 // ends with code 0, and SIGTERM ends it with its files written. Leaves a screenshot of the
-// window under a French locale in the build's artefacts folder.
+// window under a French locale, with and without a notification area, in the build's
+// artefacts folder.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -25,7 +27,8 @@ using tallimer::test::BuildDir;
 using tallimer::test::Env;
 
 TEST(Smoke, ProgramUnderXvfbWithATrayHost) {
-    for (const char* tool : {"xvfb-run", "xauth", "trayer", "xdotool", "xwininfo", "import"})
+    for (const char* tool :
+         {"xvfb-run", "xauth", "trayer", "xdotool", "xwininfo", "xprop", "import", "openbox"})
         if (!Have(tool)) GTEST_SKIP() << tool << " is not installed";
     const fs::path source = Env("TALLIMER_SOURCE_DIR");
     const fs::path build = BuildDir();
@@ -51,14 +54,48 @@ TEST(Smoke, ProgramUnderXvfbWithATrayHost) {
     text << std::ifstream(out).rdbuf();
     const std::string log = text.str();
     EXPECT_EQ(status, 0) << log;
-    for (const char* step :
-         {"hidden", "tray-icon", "menu", "restore", "screenshot", "sigterm", "second-start"})
+    for (const char* step : {"no-tray", "tray-later", "no-tray-meter", "hidden", "tray-icon",
+                             "menu", "restore", "screenshot", "sigterm", "second-start"})
         EXPECT_NE(log.find(std::string("ok ") + step + "\n"), std::string::npos)
             << "step " << step << ":\n"
             << log;
     EXPECT_TRUE(fs::exists(app / "tallimer.inf"));
     EXPECT_TRUE(fs::exists(artefacts / "main-window-fr.png"));
+    EXPECT_TRUE(fs::exists(artefacts / "no-tray-window.png"));
     std::cout << log.substr(0, log.find('\n')) << "\n";  // the start-up time
+}
+
+}  // namespace
+
+namespace {
+
+// On Wayland, under a compositor with no screen: there is no notification area, so the
+// program starts as an ordinary window, keeps it shown and meters.
+TEST(Smoke, ProgramOnWaylandUnderAHeadlessCompositor) {
+    if (!Have("weston")) GTEST_SKIP() << "weston is not installed";
+    const fs::path source = Env("TALLIMER_SOURCE_DIR");
+    const fs::path program = BuildDir() / "app" / "tallimer";
+    if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
+    tallimer::test::TempDir dir;
+    const fs::path app = dir.path() / "app";
+    fs::create_directories(app);
+    fs::copy(source / "data", app, fs::copy_options::recursive);
+    fs::copy_file(program, app / "tallimer");
+
+    const fs::path out = dir.path() / "scenario.out";
+    const std::string command = "timeout 60 bash '" +
+                                (source / "tests/shell/wayland-scenario.sh").string() + "' '" +
+                                app.string() + "' >'" + out.string() + "' 2>&1";
+    const int status = std::system(command.c_str());
+    std::ostringstream text;
+    text << std::ifstream(out).rdbuf();
+    const std::string log = text.str();
+    if (log.rfind("skip: ", 0) == 0) GTEST_SKIP() << log;
+    EXPECT_EQ(status, 0) << log;
+    for (const char* step : {"window", "meter"})
+        EXPECT_NE(log.find(std::string("ok ") + step + "\n"), std::string::npos)
+            << "step " << step << ":\n"
+            << log;
 }
 
 }  // namespace

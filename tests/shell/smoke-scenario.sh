@@ -43,34 +43,55 @@ trayicons() {
 }
 ms() { date +%s%3N; }
 
-# --- No notification area yet: the error box; OK, or a stop request, ends with code 0.
-findbox() {
-    box=$(xdotool search --onlyvisible --name '^Le Tallimer Internet$' 2>/dev/null | head -1)
-    [ -n "$box" ] && ! xwininfo -id "$box" | grep -q 'Width: 315$'
-}
-for how in ok sigterm; do
-    "${french[@]}" "$app" 2>"$1/run0-$how.log" &
-    main=$!
-    pids+=($main)
-    box=""
-    waitfor findbox || fail tray-refused "no error box without a notification area"
-    if [ $how = ok ]; then
-        import -window root "$artefacts/tray-refused.png"
-        xdotool windowfocus --sync "$box" key Return
-    else
-        kill -TERM "$main"
-    fi
-    wait "$main"
-    rc=$?
-    [ "$rc" = 0 ] || fail tray-refused "exit code $rc after $how"
-done
-[ ! -e "$1/tallimer.inf" ] || fail tray-refused "files written by a program that never ran"
-ok tray-refused
+# --- No notification area yet (under a window manager, as on a desktop without one): an
+# ordinary window that stays shown, minimizes to the taskbar, meters, and whose icon joins
+# the notification area once one appears.
+openbox --sm-disable >/dev/null 2>&1 &
+wm=$!
+pids+=($wm)
+waitfor 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail no-tray "no window manager"
+started=$(ms)
+"${french[@]}" "$app" 2>"$1/run0.log" &
+main=$!
+pids+=($main)
+waitfor 'mainwin' || fail no-tray "no main window"
+W=$(mainwin)
+# Well past the moment it hides where there is a notification area, and past the first poll
+# of the addresses, so the picture shows a connection being metered.
+while [ $(($(ms) - started)) -lt 4000 ]; do sleep 0.2; done
+[ "$(mapstate "$W")" = IsViewable ] || fail no-tray "the window went away: $(mapstate "$W")"
+import -window root "$artefacts/no-tray-window.png" || fail no-tray "no screenshot"
+xdotool windowminimize "$W"
+waitfor 'xprop -id $W WM_STATE | grep -q "window state: Iconic"' ||
+    fail no-tray "the window manager's minimize did not leave it in the taskbar"
+"${french[@]}" "$app" 2>"$1/run0b.log" || fail no-tray "the second copy failed"
+waitfor '[ "$(mapstate $W)" = IsViewable ]' || fail no-tray "a second start does not bring it back"
+kill "$wm"
+wait "$wm" 2>/dev/null
+ok no-tray
 
 trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
     >/dev/null 2>&1 &
 pids+=($!)
 xdotool search --sync --classname panel >/dev/null || fail tray-host "trayer did not start"
+waitfor '[ -n "$(trayicons)" ]' || fail tray-later "no icon once a notification area appeared"
+ok tray-later
+
+# On line from the start (an address other than 127.0.0.1), it has been metering all along.
+while [ $(($(ms) - started)) -lt 4500 ]; do sleep 0.2; done
+kill -TERM "$main"
+wait "$main"
+rc=$?
+[ "$rc" = 0 ] || fail no-tray-meter "exit code $rc"
+if ip -4 -o addr show scope global | grep -q inet; then
+    [ "$(head -1 "$1/tallimer.inf" | tr -d '\r')" -gt 0 ] 2>/dev/null ||
+        fail no-tray-meter "nothing metered: $(head -1 "$1/tallimer.inf" 2>&1)"
+    ok no-tray-meter
+else
+    echo "note: off line, nothing to meter"
+    ok no-tray-meter
+fi
+rm -f "$1/tallimer.inf"
 
 # --- First run: hides after its first show, the tray menu restores it.
 start=$(ms)

@@ -25,6 +25,7 @@ class FakeTrayShell : public TrayShell {
     bool refuseAdd = false;
     bool refuseRemove = false;
     bool shown = false;  // the icon is in the notification area
+    bool area = true;    // the desktop has a notification area
     QPoint cursor{612, 745};
     Qt::KeyboardModifiers keys = Qt::NoModifier;
 
@@ -49,6 +50,7 @@ class FakeTrayShell : public TrayShell {
     }
     QPoint cursorPos() const override { return cursor; }
     Qt::KeyboardModifiers modifiers() const override { return keys; }
+    bool available() const override { return area; }
 
     // A mouse notification from the desktop.
     void send(int mouseMessage) { notify(mouseMessage); }
