@@ -28,7 +28,7 @@ struct RecordingHost : MeterHost {
     bool failRefresh = false;
 
     void showProviderName(const std::string& n) override { names.push_back(n); }
-    void closePeriod(Account&, const std::string& n) override {
+    void closePeriod(Account&, const std::string& n, DateTime) override {
         closings.push_back(n);
         if (failClosing) throw Error("Impossible de créer le fichier Factures/x.rtf");
     }
