@@ -19,6 +19,7 @@
 
 #include "accounts/AccountFiles.h"
 #include "accounts/FNRegle.h"
+#include "controls/ErrorReport.h"
 #include "controls/RatePictures.h"
 #include "invoices/Invoices.h"
 #include "platform/SystemLocale.h"
@@ -63,6 +64,7 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
       appFolder_(d.appFolder),
+      names_(d.names),
       locale_(SystemLocale()),
       meter_(*d.clock, accounts_, *d.names, *d.counters, locale_) {
     setObjectName("fPrinc");
@@ -118,6 +120,14 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     OnlineIP1->SetEnabled(true);
     OnlineIP1->SetDispatchInterval(2000);
     connect(OnlineIP1, &TOnlineIP::OnChanged, this, &TfPrinc::OnlineIP1Changed);
+    connect(OnlineIP1, &TOnlineIP::OnSwitched, this, &TfPrinc::OnlineIP1Switched);
+    names_->setOnSwitch([this] {
+        try {
+            ConnectionSwitched();
+        } catch (const std::exception& e) {
+            ReportException(this, e);
+        }
+    });
 
     meter_.setHost(this);
 
@@ -129,6 +139,7 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
 }
 
 TfPrinc::~TfPrinc() {
+    names_->setOnSwitch({});
     meter_.setHost(nullptr);
     if (fPrinc == this) fPrinc = nullptr;
 }
@@ -329,6 +340,17 @@ void TfPrinc::OnlineIP1Changed(QObject*) {
     }
 }
 
+void TfPrinc::OnlineIP1Switched(QObject*) {
+    teIP->setText(OnlineIP1->IP());
+    if (meter_.AddressMoveSplits()) ConnectionSwitched();
+}
+
+void TfPrinc::ConnectionSwitched() {
+    if (!meter_.metering()) return;
+    Disconnect();
+    Connect();
+}
+
 void TfPrinc::bnClick() {
     if (bnGo->isChecked())
         Connect();
@@ -355,8 +377,8 @@ void TfPrinc::saveRunningInvoice() {
     if (desk_.saveRunning) desk_.saveRunning();
 }
 
-void TfPrinc::closePeriod(Account& account, const std::string& providerName) {
-    if (desk_.closePeriod) desk_.closePeriod(account, providerName);
+void TfPrinc::closePeriod(Account& account, const std::string& providerName, DateTime today) {
+    if (desk_.closePeriod) desk_.closePeriod(account, providerName, today);
 }
 
 void TfPrinc::addInvoiceLine(DateTime when, msTIME duration, float amount) {
