@@ -62,7 +62,9 @@ void NetworkManagerName::setOnSwitch(std::function<void()> callback) {
 }
 
 bool NetworkManagerName::reportsSwitches() const {
-    return subscribed_ && !primary_.isEmpty() && primary_ != QLatin1String("/");
+    // A bus that has gone (the daemon restarted) brings no signal until the next reading.
+    const bool live = bus_ ? bus_->isConnected() : QDBusConnection(kSystemBusName).isConnected();
+    return subscribed_ && live && !primary_.isEmpty() && primary_ != QLatin1String("/");
 }
 
 void NetworkManagerName::propertiesChanged(const QDBusMessage& message) {

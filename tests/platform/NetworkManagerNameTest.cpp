@@ -261,11 +261,16 @@ TEST_F(SystemBusNameTest, TheFirstReadingAfterABusRestartHasTheName) {
     source.setOnSwitch([&] { ++switches; });
     EXPECT_EQ(source.defaultConnectionName(), "Wanadoo Modem");
 
+    EXPECT_TRUE(source.reportsSwitches());
+
     restartBus(listen);
+    // Signals of the dead bus will never come: an address that moves must tell.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !source.reportsSwitches(); }, 10000));
     serveManager(kPrimaryPath);
     serve(kPrimaryPath, new ActiveStandIn(QStringLiteral("Club Internet")));
     EXPECT_EQ(source.defaultConnectionName(), "Club Internet");
     EXPECT_EQ(source.defaultConnectionName(), "Club Internet");
+    EXPECT_TRUE(source.reportsSwitches());
     serve(club, new ActiveStandIn(QStringLiteral("Wanadoo Modem")));
     switchPrimary(club);
     EXPECT_TRUE(QTest::qWaitFor([&] { return switches == 1; }, 10000));
