@@ -121,13 +121,6 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     OnlineIP1->SetDispatchInterval(2000);
     connect(OnlineIP1, &TOnlineIP::OnChanged, this, &TfPrinc::OnlineIP1Changed);
     connect(OnlineIP1, &TOnlineIP::OnSwitched, this, &TfPrinc::OnlineIP1Switched);
-    names_->setOnSwitch([this] {
-        try {
-            ConnectionSwitched();
-        } catch (const std::exception& e) {
-            ReportException(this, e);
-        }
-    });
 
     meter_.setHost(this);
 
@@ -136,6 +129,15 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     meter_.overallDuration = state.overallDuration;
     meter_.overallCost = state.overallCost;
     askOnExit = state.askOnExit;
+
+    // Last: a construction that fails leaves no callback to a window that never was.
+    names_->setOnSwitch([this] {
+        try {
+            ConnectionSwitched();
+        } catch (const std::exception& e) {
+            ReportException(this, e);
+        }
+    });
 }
 
 TfPrinc::~TfPrinc() {
