@@ -57,10 +57,25 @@ void TOnlineIP::report(const std::exception& error) {
     reporting_ = false;
 }
 
+bool TOnlineIP::notify(void (TOnlineIP::*event)(QObject*)) {
+    QPointer<TOnlineIP> alive(this);
+    try {
+        emit(this->*event)(this);
+    } catch (const std::exception& e) {
+        report(e);
+    } catch (...) {
+        report(std::runtime_error("Exception inconnue"));
+    }
+    return alive;
+}
+
 void TOnlineIP::Poll() {
+    const QString previous = ip_;
+    bool previousKept = false;
     try {
         const std::vector<std::string> list = addresses_();
         ip_ = list.empty() ? QString() : QString::fromStdString(list.back());
+        previousKept = std::find(list.begin(), list.end(), previous.toStdString()) != list.end();
     } catch (const std::exception& e) {
         report(e);
         return;
@@ -70,18 +85,14 @@ void TOnlineIP::Poll() {
     }
     const bool was = online_;
     online_ = !ip_.isEmpty() && ip_ != QLatin1String("127.0.0.1");
+    if (online_ && was && !previousKept) {
+        notify(&TOnlineIP::OnSwitched);
+        return;
+    }
     if (online_ == was) return;
 
     // A failing slot does not keep the handler from hearing of the change.
-    QPointer<TOnlineIP> alive(this);
-    try {
-        emit OnChanged(this);
-    } catch (const std::exception& e) {
-        report(e);
-    } catch (...) {
-        report(std::runtime_error("Exception inconnue"));
-    }
-    if (!alive || !handler_) return;
+    if (!notify(&TOnlineIP::OnChanged) || !handler_) return;
     try {
         ChangedHandler handler = handler_;  // may be replaced while it runs
         handler(this);

@@ -52,9 +52,14 @@ class TOnlineIP : public QObject {
   signals:
     // Online has changed; IP and Online already hold the new values.
     void OnChanged(QObject* sender);
+    // On line before and after, but the address is another one and the previous one is gone
+    // (a quick switch or redial between two polls). A second address gained is no switch.
+    void OnSwitched(QObject* sender);
 
   private:
     void report(const std::exception& error);
+    // Emits, reporting what the slots throw; false when the detector is gone meanwhile.
+    bool notify(void (TOnlineIP::*event)(QObject*));
 
     bool enabled_ = true;
     unsigned dispatchInterval_ = 1000;

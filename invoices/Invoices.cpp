@@ -42,12 +42,13 @@ void ArchiveInvoice(const Account& account, const std::string& providerName,
     invoice.saveRtf(path);
 }
 
-void StartNewPeriod(Account& account, const std::string& appFolder, InvoiceDocument& invoice) {
+void StartNewPeriod(Account& account, const std::string& appFolder, InvoiceDocument& invoice,
+                    DateTime today) {
     account.periodDuration = 0;
     account.periodCost = 0;
     account.packageRemaining = account.packageDuration;
     account.packageCharged = false;
-    account.nextInvoice = AddMonths(account.nextInvoice, account.periodMonths);
+    account.nextInvoice = NextBillingDate(account.nextInvoice, account.periodMonths, today);
     try {
         invoice.loadRtf(appFolder + "base.rtf");
     } catch (...) {
@@ -58,7 +59,7 @@ void StartNewPeriod(Account& account, const std::string& appFolder, InvoiceDocum
 }
 
 void ClosePeriod(Account& account, const std::string& providerName, const std::string& appFolder,
-                 InvoiceDocument& invoice, const Locale& locale) {
+                 InvoiceDocument& invoice, const Locale& locale, DateTime today) {
     std::size_t paragraphs = invoice.paragraphCount();
     CharAttributes attributes = invoice.appendAttributes();
     try {
@@ -68,7 +69,7 @@ void ClosePeriod(Account& account, const std::string& providerName, const std::s
         invoice.setAppendAttributes(attributes);
         throw;
     }
-    StartNewPeriod(account, appFolder, invoice);
+    StartNewPeriod(account, appFolder, invoice, today);
 }
 
 }  // namespace tallimer

@@ -23,14 +23,16 @@ std::string ArchivePath(const std::string& appFolder, const std::string& provide
 void ArchiveInvoice(const Account& account, const std::string& providerName,
                     const std::string& appFolder, InvoiceDocument& invoice, const Locale& locale);
 
-// Zeroes the period, refills the package, moves the billing date on by the period and
-// reloads the template "base.rtf". Raises FileError::open when the template cannot be read;
-// the account is reset all the same and the running invoice is left empty.
-void StartNewPeriod(Account& account, const std::string& appFolder, InvoiceDocument& invoice);
+// Zeroes the period, refills the package, moves the billing date on (NextBillingDate: by
+// the period, or past today when far behind) and reloads the template "base.rtf". Raises
+// FileError::open when the template cannot be read; the account is reset all the same and
+// the running invoice is left empty.
+void StartNewPeriod(Account& account, const std::string& appFolder, InvoiceDocument& invoice,
+                    DateTime today);
 
 // ArchiveInvoice then StartNewPeriod, all or nothing for the running invoice: when the
 // archive cannot be written the totals are taken back out and the account is untouched.
 void ClosePeriod(Account& account, const std::string& providerName, const std::string& appFolder,
-                 InvoiceDocument& invoice, const Locale& locale);
+                 InvoiceDocument& invoice, const Locale& locale, DateTime today);
 
 }  // namespace tallimer

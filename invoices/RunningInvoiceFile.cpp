@@ -18,10 +18,11 @@ void RunningInvoiceFile::AddLine(DateTime when, msTIME duration, float amount) {
     SaveReporting();
 }
 
-void RunningInvoiceFile::ClosePeriod(Account& account, const std::string& providerName) {
+void RunningInvoiceFile::ClosePeriod(Account& account, const std::string& providerName,
+                                     DateTime today) {
     std::exception_ptr closingError;
     try {
-        tallimer::ClosePeriod(account, providerName, appFolder_, document_, locale_);
+        tallimer::ClosePeriod(account, providerName, appFolder_, document_, locale_, today);
     } catch (...) {
         closingError = std::current_exception();
     }

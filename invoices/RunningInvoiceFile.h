@@ -29,7 +29,7 @@ class RunningInvoiceFile {
     void AddLine(DateTime when, msTIME duration, float amount);
     // Closes the account's period (all or nothing for the invoice) and writes the file. The
     // closing's own error is raised after the write; a failed write is reported.
-    void ClosePeriod(Account& account, const std::string& providerName);
+    void ClosePeriod(Account& account, const std::string& providerName, DateTime today);
 
     // Writes the file atomically; raises FileError::create.
     void Save();

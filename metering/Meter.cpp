@@ -151,9 +151,10 @@ void Meter::Connect() {
     currentAccount = &accounts_.findOrCreate(providerName_);
     host_->showProviderName(providerName_);
     std::exception_ptr closingError;
-    if (LocalToday(clock_) > currentAccount->nextInvoice) {
+    const DateTime today = LocalToday(clock_);
+    if (today > currentAccount->nextInvoice) {
         try {
-            host_->closePeriod(*currentAccount, providerName_);
+            host_->closePeriod(*currentAccount, providerName_, today);
         } catch (...) {
             closingError = std::current_exception();
         }

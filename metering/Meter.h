@@ -20,7 +20,8 @@ class MeterHost {
     virtual ~MeterHost() = default;
     virtual void showProviderName(const std::string& /*name*/) {}
     // Files the running invoice and opens a new period (ArchiveInvoice, StartNewPeriod).
-    virtual void closePeriod(Account& /*account*/, const std::string& /*providerName*/) {}
+    virtual void closePeriod(Account& /*account*/, const std::string& /*providerName*/,
+                             DateTime /*today*/) {}
     virtual void refreshDisplay() {}
     // New rate texts; an empty optional leaves that field as it is.
     virtual void showRates(const std::optional<std::string>& /*received*/,
@@ -47,6 +48,9 @@ class Meter {
     // Stops metering and logs the connection; does nothing when not metering.
     void Disconnect();
     bool metering() const { return metering_; }
+    // Whether the machine's address moving to another one starts a new connection: it does
+    // while metering, unless the name source reports switches itself (it has split it).
+    bool AddressMoveSplits() const { return metering_ && !names_.reportsSwitches(); }
     const std::string& providerName() const { return providerName_; }
 
     // Metering state, read by the display and the dialogs.

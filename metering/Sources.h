@@ -2,6 +2,7 @@
 // What metering needs from the outside world besides the clock. Linux sources live in
 // platform/; tests use fakes.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,11 @@ class ConnectionNameSource {
   public:
     virtual ~ConnectionNameSource() = default;
     virtual std::string defaultConnectionName() = 0;
+    // Called, on the program's thread, when the primary connection becomes another one. A
+    // source that cannot tell never calls.
+    virtual void setOnSwitch(std::function<void()> callback) { (void)callback; }
+    // Whether a switch away from the connection now in use would reach that callback.
+    virtual bool reportsSwitches() const { return false; }
 };
 
 // Cumulative byte counters of the link, low 32 bits.

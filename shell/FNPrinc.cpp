@@ -65,6 +65,7 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
       appFolder_(d.appFolder),
+      names_(d.names),
       locale_(SystemLocale()),
       meter_(*d.clock, accounts_, *d.names, *d.counters, locale_) {
     setObjectName("fPrinc");
@@ -122,6 +123,7 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     OnlineIP1->SetEnabled(true);
     OnlineIP1->SetDispatchInterval(2000);
     connect(OnlineIP1, &TOnlineIP::OnChanged, this, &TfPrinc::OnlineIP1Changed);
+    connect(OnlineIP1, &TOnlineIP::OnSwitched, this, &TfPrinc::OnlineIP1Switched);
 
     meter_.setHost(this);
 
@@ -130,9 +132,19 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     meter_.overallDuration = state.overallDuration;
     meter_.overallCost = state.overallCost;
     askOnExit = state.askOnExit;
+
+    // Last: a construction that fails leaves no callback to a window that never was.
+    names_->setOnSwitch([this] {
+        try {
+            ConnectionSwitched();
+        } catch (const std::exception& e) {
+            ReportException(this, e);
+        }
+    });
 }
 
 TfPrinc::~TfPrinc() {
+    names_->setOnSwitch({});
     meter_.setHost(nullptr);
     if (fPrinc == this) fPrinc = nullptr;
 }
@@ -361,6 +373,17 @@ void TfPrinc::OnlineIP1Changed(QObject*) {
     }
 }
 
+void TfPrinc::OnlineIP1Switched(QObject*) {
+    teIP->setText(OnlineIP1->IP());
+    if (meter_.AddressMoveSplits()) ConnectionSwitched();
+}
+
+void TfPrinc::ConnectionSwitched() {
+    if (!meter_.metering()) return;
+    Disconnect();
+    Connect();
+}
+
 void TfPrinc::bnClick() {
     if (bnGo->isChecked())
         Connect();
@@ -387,8 +410,8 @@ void TfPrinc::saveRunningInvoice() {
     if (desk_.saveRunning) desk_.saveRunning();
 }
 
-void TfPrinc::closePeriod(Account& account, const std::string& providerName) {
-    if (desk_.closePeriod) desk_.closePeriod(account, providerName);
+void TfPrinc::closePeriod(Account& account, const std::string& providerName, DateTime today) {
+    if (desk_.closePeriod) desk_.closePeriod(account, providerName, today);
 }
 
 void TfPrinc::addInvoiceLine(DateTime when, msTIME duration, float amount) {

@@ -43,7 +43,7 @@ struct InvoiceDesk {
     std::function<void()> saveRunning;  // writes the running invoice to its file
     // A line and a period closing, each written to the file at once.
     std::function<void(DateTime, msTIME, float)> addLine;
-    std::function<void(Account&, const std::string&)> closePeriod;
+    std::function<void(Account&, const std::string&, DateTime today)> closePeriod;
 };
 
 // The desk of the manager window: OpenFromMainWindow(), SaveRunning() and RunningFile() with
@@ -54,8 +54,8 @@ InvoiceDesk DeskOf(Manager& manager) {
             [&manager](DateTime when, msTIME duration, float amount) {
                 manager.RunningFile().AddLine(when, duration, amount);
             },
-            [&manager](Account& account, const std::string& providerName) {
-                manager.RunningFile().ClosePeriod(account, providerName);
+            [&manager](Account& account, const std::string& providerName, DateTime today) {
+                manager.RunningFile().ClosePeriod(account, providerName, today);
             }};
 }
 
@@ -82,6 +82,9 @@ class TfPrinc : public QWidget, private MeterHost {
 
     // Handlers, named after their control and event.
     void OnlineIP1Changed(QObject* sender);
+    void OnlineIP1Switched(QObject* sender);
+    // A switch to another connection, however quick: the running one ends, the next starts.
+    void ConnectionSwitched();
     void bnClick();
     void FormActivate();
     void teDureeTotalTotaleClick();
@@ -168,7 +171,7 @@ class TfPrinc : public QWidget, private MeterHost {
   private:
     // MeterHost: what the meter asks of the window.
     void showProviderName(const std::string& name) override;
-    void closePeriod(Account& account, const std::string& providerName) override;
+    void closePeriod(Account& account, const std::string& providerName, DateTime today) override;
     void refreshDisplay() override { RefreshDisplay(); }
     void showRates(const std::optional<std::string>& received,
                    const std::optional<std::string>& sent) override;
@@ -181,6 +184,7 @@ class TfPrinc : public QWidget, private MeterHost {
     void saveRunningInvoice();
 
     std::string appFolder_;
+    ConnectionNameSource* names_;
     Locale locale_;
     AccountCollection accounts_;
     Meter meter_;

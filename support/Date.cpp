@@ -1,5 +1,6 @@
 #include "support/Date.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -62,6 +63,26 @@ DateTime AddMonths(DateTime date, int months) {
                              month_day_last{month{static_cast<unsigned>(m)}}};
     unsigned dayOf = std::min(d.day, static_cast<unsigned>(last.day()));
     return EncodeDate(static_cast<int>(y), static_cast<unsigned>(m), dayOf);
+}
+
+DateTime NextBillingDate(DateTime billingDate, int periodMonths, DateTime today) {
+    if (periodMonths <= 0) return AddMonths(billingDate, periodMonths);
+    if (billingDate == 0) return AddMonths(today, periodMonths);
+    DateTime next = AddMonths(billingDate, periodMonths);
+    if (next >= today) return next;
+    // Far behind: start from the whole periods between the two months, then step.
+    YearMonthDay from = DecodeDate(billingDate), to = DecodeDate(today);
+    long months = (static_cast<long>(to.year) - from.year) * 12 + static_cast<long>(to.month) -
+                  static_cast<long>(from.month);
+    long periods = std::max(1L, months / periodMonths);
+    // AddMonths stops at year 9999: a date that no longer moves ends the search.
+    for (DateTime previous = next;; ++periods) {
+        next = AddMonths(billingDate,
+                         static_cast<int>(std::min<long>(periods * periodMonths, 9999L * 12)));
+        if (next >= today) return next;
+        if (periods > 1 && next <= previous) return previous;
+        previous = next;
+    }
 }
 
 std::string FormatShortDate(DateTime date, const Locale& locale) {

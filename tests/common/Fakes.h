@@ -1,6 +1,7 @@
 #pragma once
 // Fakes of core's seams, shared by the tests.
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,7 +32,11 @@ class FakeClock : public Clock {
 class FakeConnectionName : public ConnectionNameSource {
   public:
     std::string name;
+    bool reports = false;
+    std::function<void()> onSwitch;
     std::string defaultConnectionName() override { return name; }
+    void setOnSwitch(std::function<void()> callback) override { onSwitch = std::move(callback); }
+    bool reportsSwitches() const override { return reports; }
 };
 
 class FakeCounters : public LinkCounterSource {

@@ -124,12 +124,36 @@ TEST_F(OnlineIPTest, LostResolutionWhileOnLineFiresOnce) {
     EXPECT_EQ(seen[1].ip, "");
 }
 
-TEST_F(OnlineIPTest, NewAddressWhileOnLineFiresNothing) {
+// A new address in place of the old one is a switch, never a change of Online; a second
+// address gained, or the first one dropped while the other stays, is none.
+TEST_F(OnlineIPTest, NewAddressWhileOnLineIsASwitchOnlyWhenTheOldOneIsGone) {
+    QSignalSpy switches(&detector, &TOnlineIP::OnSwitched);
     pollWith({"10.64.0.7"});
     pollWith({"10.64.0.99"});
     EXPECT_EQ(detector.IP().toStdString(), "10.64.0.99");
     EXPECT_TRUE(detector.Online());
     EXPECT_EQ(seen.size(), 1u);
+    ASSERT_EQ(switches.size(), 1);
+    EXPECT_EQ(switches[0][0].value<QObject*>(), &detector);
+
+    pollWith({"127.0.0.1", "10.64.0.99", "192.0.2.4"});
+    pollWith({"127.0.0.1", "192.0.2.4"});
+    pollWith({"127.0.0.1", "192.0.2.4"});
+    EXPECT_EQ(detector.IP().toStdString(), "192.0.2.4");
+    EXPECT_EQ(switches.size(), 1);
+
+    pollWith({"127.0.0.1"});
+    pollWith({"127.0.0.1", "10.64.0.7"});
+    EXPECT_EQ(switches.size(), 1);
+    EXPECT_EQ(seen.size(), 3u);
+
+    // What a switch's slot throws is reported, and polling goes on.
+    QObject::connect(&detector, &TOnlineIP::OnSwitched,
+                     [] { throw std::runtime_error("bascule"); });
+    pollWith({"10.64.0.8"});
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].message, "bascule");
+    EXPECT_EQ(switches.size(), 2);
 }
 
 TEST_F(OnlineIPTest, WrittenResultsAreIgnored) {

@@ -81,7 +81,7 @@ TEST_F(InteropLibreOffice, AnArchiveOpensWithItsLinesAndBoldTotals) {
                                       msTIME::Hms(1, 2, 9, 0), 12.3456f);
         manager.RunningFile().AddLine(EncodeDateTime({2001, 3, 5, 23, 0, 0, 0, 2}),
                                       msTIME::Hms(0, 1, 0, 0), 3.0f);
-        manager.RunningFile().ClosePeriod(account, "Maison");
+        manager.RunningFile().ClosePeriod(account, "Maison", EncodeDate(2001, 3, 6));
     }
     SetErrorReportHandler(previous);
     const QString archive = Q(dir.str() + "Factures/Maison 05 mars 01.rtf");

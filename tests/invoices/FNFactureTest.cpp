@@ -252,7 +252,7 @@ class RunningClosingTest : public ManagerTest {
 TEST_F(RunningClosingTest, TheArchiveHasTheLinesAndBoldTotalsAndTheTemplateComesBack) {
     Manager manager(folder());
     manager.RunningFile().AddLine(when, msTIME::Hms(1, 2, 9, 0), 12.3456f);
-    manager.RunningFile().ClosePeriod(account, "Maison");
+    manager.RunningFile().ClosePeriod(account, "Maison", EncodeDate(2001, 3, 6));
 
     const QString archive = Q(folder() + "Factures/Maison 05 mars 01.rtf");
     QTextDocument filed;
@@ -289,7 +289,8 @@ TEST_F(RunningClosingTest, AnUnwritableFolderLeavesTheRunningInvoiceAsItWas) {
     const QString before = manager.RichEdit2->toPlainText();
     const std::string kept = ReadFile(dir.path() / "temp.rtf");
     for (int attempt = 0; attempt < 2; ++attempt) {
-        EXPECT_THROW(manager.RunningFile().ClosePeriod(account, "Maison"), FileError);
+        EXPECT_THROW(manager.RunningFile().ClosePeriod(account, "Maison", EncodeDate(2001, 3, 6)),
+                     FileError);
         EXPECT_EQ(manager.RichEdit2->toPlainText(), before);
         EXPECT_EQ(ReadFile(dir.path() / "temp.rtf"), kept);
         EXPECT_EQ(account.nextInvoice, EncodeDate(2001, 3, 5));
@@ -454,7 +455,7 @@ TEST_F(RunningClosingTest, TheViewerShowsTheInstalledTemplatesAmountColumn) {
                   fs::copy_options::overwrite_existing);
     Manager manager(folder());
     manager.RunningFile().AddLine(when, msTIME::Hms(23, 59, 59, 0), 1234.5f);
-    manager.RunningFile().ClosePeriod(account, "Maison");
+    manager.RunningFile().ClosePeriod(account, "Maison", EncodeDate(2001, 3, 6));
     EXPECT_TRUE(Open(manager, [&] {
         Select(manager, "Maison 05 mars 01.rtf");
         QCoreApplication::processEvents();

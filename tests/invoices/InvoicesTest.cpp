@@ -64,13 +64,17 @@ class ClosingTest : public ::testing::Test {
         account.packageCharged = true;
         account.nextInvoice = EncodeDate(2001, 3, 5);
     }
+    // As the first start of the day after the billing date closes it.
+    void close() {
+        ClosePeriod(account, "Maison", dir.str(), invoice, fr, account.nextInvoice + 1);
+    }
     std::string archive(const std::string& date) {
         return dir.str() + "Factures/Maison " + date + ".rtf";
     }
 };
 
 TEST_F(ClosingTest, TwoTotalsInBoldWithoutAPackage) {
-    ClosePeriod(account, "Maison", dir.str(), invoice, fr);
+    close();
     EXPECT_EQ(ReadFile(archive("05 mars 01")),
               "Facture Internet\n\tline\n\n\nCoût total = 12,35\nDurée totale = 03:04:05");
     ASSERT_EQ(invoice.saves.size(), 1u);
@@ -88,7 +92,7 @@ TEST_F(ClosingTest, ThreeTotalsWithAPackageAndTheAccountReset) {
     for (std::size_t i = 2; i < 7; ++i) EXPECT_TRUE(copy.paragraphs[i].attributes.bold);
     EXPECT_FALSE(copy.paragraphs[1].attributes.bold);
 
-    ClosePeriod(account, "Maison", dir.str(), invoice, fr);
+    close();
     EXPECT_EQ(account.periodCost, 0.0f);
     EXPECT_EQ(account.periodDuration.totalMs, 0);
     EXPECT_EQ(account.packageRemaining.totalMs, account.packageDuration.totalMs);
@@ -99,22 +103,22 @@ TEST_F(ClosingTest, ThreeTotalsWithAPackageAndTheAccountReset) {
 TEST_F(ClosingTest, PeriodLengthsMoveTheBillingDate) {
     account.periodMonths = 12;
     account.nextInvoice = EncodeDate(2001, 1, 31);
-    ClosePeriod(account, "Maison", dir.str(), invoice, fr);
+    close();
     EXPECT_EQ(Ymd(account.nextInvoice), "2002-1-31");
     account.periodMonths = 1;
     account.nextInvoice = EncodeDate(2001, 12, 15);
-    ClosePeriod(account, "Maison", dir.str(), invoice, fr);
+    close();
     EXPECT_EQ(Ymd(account.nextInvoice), "2002-1-15");
     account.nextInvoice = EncodeDate(2001, 1, 31);
-    ClosePeriod(account, "Maison", dir.str(), invoice, fr);
+    close();
     EXPECT_EQ(Ymd(account.nextInvoice), "2001-2-28");  // the month's last day
 }
 
 TEST_F(ClosingTest, ZeroMonthsReplacesTheArchiveOfTheSameName) {
     account.periodMonths = 0;
-    ClosePeriod(account, "Maison", dir.str(), invoice, fr);
+    close();
     invoice.appendParagraph("\tsecond");
-    ClosePeriod(account, "Maison", dir.str(), invoice, fr);
+    close();
     EXPECT_EQ(Ymd(account.nextInvoice), "2001-3-5");
     EXPECT_EQ(ReadFile(archive("05 mars 01")),
               "Facture Internet\n\tsecond\n\n\nCoût total = 0,00\nDurée totale = 00:00:00");
@@ -127,7 +131,7 @@ TEST_F(ClosingTest, AnArchiveThatCannotBeWrittenLeavesEverythingAsItWas) {
     invoice.failSave = true;
     Account before = account;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        EXPECT_THROW(ClosePeriod(account, "Maison", dir.str(), invoice, fr), FileError);
+        EXPECT_THROW(close(), FileError);
         EXPECT_EQ(invoice.paragraphs.size(), 2u);
         EXPECT_EQ(invoice.appendAttributes(), italic);
         EXPECT_EQ(account.periodCost, before.periodCost);
@@ -135,14 +139,14 @@ TEST_F(ClosingTest, AnArchiveThatCannotBeWrittenLeavesEverythingAsItWas) {
         EXPECT_TRUE(account.packageCharged);
     }
     invoice.failSave = false;
-    ClosePeriod(account, "Maison", dir.str(), invoice, fr);
+    close();
     EXPECT_EQ(ReadFile(archive("05 mars 01")),
               "Facture Internet\n\tline\n\n\nCoût total = 12,35\nDurée totale = 03:04:05");
 }
 
 TEST_F(ClosingTest, AMissingTemplateStillResetsTheAccountAndEmptiesTheInvoice) {
     invoice.failLoad = true;
-    EXPECT_THROW(ClosePeriod(account, "Maison", dir.str(), invoice, fr), FileError);
+    EXPECT_THROW(close(), FileError);
     EXPECT_TRUE(std::filesystem::exists(archive("05 mars 01")));
     EXPECT_EQ(account.periodCost, 0.0f);
     EXPECT_EQ(Ymd(account.nextInvoice), "2001-4-5");
@@ -153,15 +157,16 @@ TEST_F(ClosingTest, AMissingTemplateStillResetsTheAccountAndEmptiesTheInvoice) {
 struct InvoicingHost : test::RecordingHost {
     FakeInvoice* invoice;
     std::string folder;
-    void closePeriod(Account& a, const std::string& name) override {
-        ClosePeriod(a, name, folder, *invoice, Locale::french());
+    void closePeriod(Account& a, const std::string& name, DateTime today) override {
+        ClosePeriod(a, name, folder, *invoice, Locale::french(), today);
     }
     void addInvoiceLine(DateTime when, msTIME d, float amount) override {
         AddInvoiceLine(*invoice, when, d, amount, Locale::french());
     }
 };
 
-TEST(CatchingUp, ThreePeriodsBehindNeedThreeStartsAndGiveThreeArchives) {
+// A billing date far behind is filed once and caught up at once: no flood of archives.
+TEST(CatchingUp, ADateFarBehindClosesOncePastToday) {
     TempDir dir;
     FakeInvoice invoice;
     invoice.template_ = {{"Facture", {}}};
@@ -181,29 +186,53 @@ TEST(CatchingUp, ThreePeriodsBehindNeedThreeStartsAndGiveThreeArchives) {
     a.nextInvoice = EncodeDate(2001, 1, 5);
     a.creditDuration = 0;
     a.pricePerSecond = 0.01f;
-    for (int start = 0; start < 4; ++start) {
+    auto connection = [&] {
         meter.Connect();
         clock.advance(1000);
         meter.TimerTick();
         clock.advance(1000);
         meter.TimerTick();
         meter.Disconnect();
-    }
-    auto archive = [&](const std::string& date) {
-        return ReadFile(dir.str() + "Factures/Maison " + date + ".rtf");
     };
-    EXPECT_EQ(archive("05 janv. 01"), "Facture\n\n\nCoût total = 0,00\nDurée totale = 00:00:00");
-    EXPECT_EQ(archive("05 févr. 01"),
-              "Facture\n\t07 mars 01, 10:00:02\t00:00:01\t0,01\n\n\nCoût total = 0,01\n"
-              "Durée totale = 00:00:01");
-    EXPECT_EQ(archive("05 mars 01"),
-              "Facture\n\t07 mars 01, 10:00:04\t00:00:01\t0,01\n\n\nCoût total = 0,01\n"
-              "Durée totale = 00:00:01");
-    EXPECT_EQ(invoice.saves.size(), 3u);  // the fourth start is within the period
+    for (int start = 0; start < 3; ++start) connection();
+    auto archive = [&](const std::string& name) {
+        return ReadFile(dir.str() + "Factures/" + name + ".rtf");
+    };
+    EXPECT_EQ(archive("Maison 05 janv. 01"),
+              "Facture\n\n\nCoût total = 0,00\nDurée totale = 00:00:00");
+    EXPECT_EQ(invoice.saves.size(), 1u);  // two periods behind, one closing
     EXPECT_EQ(Ymd(a.nextInvoice), "2001-4-5");
-    EXPECT_EQ(
-        invoice.text(),
-        "Facture\n\t07 mars 01, 10:00:06\t00:00:01\t0,01\n\t07 mars 01, 10:00:08\t00:00:01\t0,01");
+    EXPECT_EQ(invoice.text(),
+              "Facture\n\t07 mars 01, 10:00:02\t00:00:01\t0,01\n"
+              "\t07 mars 01, 10:00:04\t00:00:01\t0,01\n\t07 mars 01, 10:00:06\t00:00:01\t0,01");
+
+    // Years behind, from a day the months of the catch-up lack: the day is kept, not worn down
+    // to the 28th by the short months on the way.
+    clock.local = {2027, 4, 5, 10, 0, 0, 0, 2};
+    names.name = "Club Internet";
+    Account& club = accounts.findOrCreate("Club Internet");
+    club.nextInvoice = EncodeDate(2001, 1, 31);
+    club.periodCost = 4.5f;
+    connection();
+    connection();
+    EXPECT_EQ(invoice.saves.size(), 2u);
+    // The running invoice is shared: the lines of every account since the last closing.
+    EXPECT_EQ(archive("Club Internet 31 janv. 01"),
+              "Facture\n\t07 mars 01, 10:00:02\t00:00:01\t0,01\n"
+              "\t07 mars 01, 10:00:04\t00:00:01\t0,01\n\t07 mars 01, 10:00:06\t00:00:01\t0,01"
+              "\n\n\nCoût total = 4,50\nDurée totale = 00:00:00");
+    EXPECT_EQ(Ymd(club.nextInvoice), "2027-4-30");
+
+    // A new account, its date never set: one archive, then a period from today.
+    names.name = "Wanadoo";
+    connection();
+    connection();
+    EXPECT_EQ(invoice.saves.size(), 3u);
+    EXPECT_TRUE(std::filesystem::exists(dir.str() + "Factures/Wanadoo 30 déc. 99.rtf"));
+    EXPECT_EQ(Ymd(accounts.find("Wanadoo")->nextInvoice), "2027-5-5");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.str() + "Factures"),
+                            std::filesystem::directory_iterator()),
+              3);
 }
 
 }  // namespace

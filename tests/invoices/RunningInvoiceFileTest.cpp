@@ -59,7 +59,7 @@ TEST_F(RunningFileTest, AClosedPeriodReachesTheFile) {
     account.periodCost = 3;
     account.nextInvoice = EncodeDate(2001, 3, 5);
     running.AddLine(when, 1000, 3);
-    running.ClosePeriod(account, "Maison");
+    running.ClosePeriod(account, "Maison", EncodeDate(2001, 3, 6));
     EXPECT_EQ(temp(), "Facture");
     EXPECT_EQ(ReadFile(dir.path() / "Factures" / "Maison 05 mars 01.rtf"),
               "Facture\n\t05 mars 01, 21:07:44\t00:00:01\t3,00\n\n\nCoût total = 3,00\n"
@@ -73,7 +73,7 @@ TEST_F(RunningFileTest, AHalfDoneClosingIsWrittenThenRaised) {
     account.nextInvoice = EncodeDate(2001, 3, 5);
     running.AddLine(when, 1000, 3);
     invoice.failLoad = true;
-    EXPECT_THROW(running.ClosePeriod(account, "Maison"), FileError);
+    EXPECT_THROW(running.ClosePeriod(account, "Maison", EncodeDate(2001, 3, 6)), FileError);
     EXPECT_EQ(temp(), "");
     EXPECT_TRUE(reports.empty());
 }
@@ -81,7 +81,7 @@ TEST_F(RunningFileTest, AHalfDoneClosingIsWrittenThenRaised) {
 TEST_F(RunningFileTest, AFailedArchiveAndAFailedWriteAreBothShown) {
     Account account;
     invoice.failSave = true;
-    EXPECT_THROW(running.ClosePeriod(account, "Maison"), FileError);
+    EXPECT_THROW(running.ClosePeriod(account, "Maison", EncodeDate(2001, 3, 6)), FileError);
     EXPECT_EQ(reports.size(), 1u);
 }
 

@@ -30,7 +30,7 @@ struct RecordingHost : MeterHost {
     std::function<void()> duringRefresh;  // runs inside the tick, before it ends
 
     void showProviderName(const std::string& n) override { names.push_back(n); }
-    void closePeriod(Account&, const std::string& n) override {
+    void closePeriod(Account&, const std::string& n, DateTime) override {
         closings.push_back(n);
         if (failClosing) throw Error("Impossible de créer le fichier Factures/x.rtf");
     }

@@ -2,13 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QMutex>
 #include <QProcess>
 #include <QSemaphore>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <memory>
+#include <vector>
 
 #include "platform/NetworkManagerName.h"
 #include "tests/common/qt/PrivateBus.h"
@@ -22,9 +26,17 @@ class ManagerStandIn : public QObject {
     Q_PROPERTY(QDBusObjectPath PrimaryConnection READ PrimaryConnection)
   public:
     explicit ManagerStandIn(QString path) : primary_(std::move(path)) {}
-    QDBusObjectPath PrimaryConnection() const { return primary_; }
+    QDBusObjectPath PrimaryConnection() const {
+        QMutexLocker lock(&mutex_);  // read on the serving thread, changed by the test's
+        return primary_;
+    }
+    void setPrimary(const QString& path) {
+        QMutexLocker lock(&mutex_);
+        primary_ = QDBusObjectPath(path);
+    }
 
   private:
+    mutable QMutex mutex_;
     QDBusObjectPath primary_;
 };
 
@@ -59,6 +71,7 @@ class NetworkManagerNameTest : public ::testing::Test {
     }
 
     // Starts the bus daemon listening at the given address and connects the stand-in's side.
+    QString address() const { return address_; }
     void startBus(const QString& listen) {
         address_ = test::StartPrivateBus(daemon_, dir_.path(), listen);
         ASSERT_FALSE(address_.isEmpty()) << daemon_.readAllStandardError().toStdString();
@@ -89,7 +102,26 @@ class NetworkManagerNameTest : public ::testing::Test {
     }
     void serveManager(const QString& primary) {
         ASSERT_TRUE(server_.registerService(QStringLiteral("org.freedesktop.NetworkManager")));
-        serve(QStringLiteral("/org/freedesktop/NetworkManager"), new ManagerStandIn(primary));
+        manager_ = new ManagerStandIn(primary);
+        serve(QStringLiteral("/org/freedesktop/NetworkManager"), manager_);
+    }
+    // NetworkManager's switch: the property changes, then the signal tells.
+    void switchPrimary(const QString& path, const QString& interface = kManagerInterface) {
+        manager_->setPrimary(path);
+        QDBusMessage signal = QDBusMessage::createSignal(
+            QStringLiteral("/org/freedesktop/NetworkManager"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
+        signal
+            << interface << QVariantMap{{QStringLiteral("PrimaryConnection"), QVariant::fromValue(QDBusObjectPath(path))}}
+            << QStringList();
+        ASSERT_TRUE(server_.send(signal));
+    }
+    // The bus daemon dies and a new one starts at the same address, without the stand-in.
+    void restartBus(const QString& listen) {
+        QDBusConnection::disconnectFromBus(QStringLiteral("nm-stand-in"));
+        daemon_.kill();
+        daemon_.waitForFinished(5000);
+        startBus(listen);
     }
     std::string name(int timeoutMs = 2000) {
         NetworkManagerName source(
@@ -99,8 +131,11 @@ class NetworkManagerNameTest : public ::testing::Test {
 
     QSemaphore gate_;
     QTemporaryDir dir_;
+    static inline const QString kManagerInterface =
+        QStringLiteral("org.freedesktop.NetworkManager");
 
   private:
+    ManagerStandIn* manager_ = nullptr;
     QProcess daemon_;
     QString address_;
     QDBusConnection server_{QString()};
@@ -112,6 +147,42 @@ TEST_F(NetworkManagerNameTest, ReadsThePrimaryConnectionsId) {
     serveManager(kPrimaryPath);
     serve(kPrimaryPath, new ActiveStandIn(QStringLiteral("Numéris à domicile")));
     EXPECT_EQ(name(), "Numéris à domicile");
+}
+
+// The primary connection's change, as NetworkManager signals it, is a switch once per new
+// connection; none ("/") and what does not name the property are no switch.
+TEST_F(NetworkManagerNameTest, APrimaryConnectionChangeIsReportedOncePerNewConnection) {
+    const QString club = QStringLiteral("/org/freedesktop/NetworkManager/ActiveConnection/4");
+    const QString again = QStringLiteral("/org/freedesktop/NetworkManager/ActiveConnection/5");
+    serveManager(kPrimaryPath);
+    serve(kPrimaryPath, new ActiveStandIn(QStringLiteral("Wanadoo Modem")));
+    serve(club, new ActiveStandIn(QStringLiteral("Club Internet")));
+    serve(again, new ActiveStandIn(QStringLiteral("Wanadoo Modem")));
+    NetworkManagerName source(QDBusConnection::connectToBus(address(), QStringLiteral("nm-client")),
+                              2000);
+    std::vector<std::string> heard;
+    source.setOnSwitch([&] { heard.push_back(source.defaultConnectionName()); });
+    EXPECT_FALSE(source.reportsSwitches());  // nothing read yet
+    EXPECT_EQ(source.defaultConnectionName(), "Wanadoo Modem");
+    EXPECT_TRUE(source.reportsSwitches());
+
+    switchPrimary(kPrimaryPath);  // the one already read
+    switchPrimary(club, QStringLiteral("org.freedesktop.NetworkManager.Device"));
+    switchPrimary(club);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !heard.empty(); }, 10000));
+    EXPECT_EQ(heard, std::vector<std::string>{"Club Internet"});
+
+    // A redial: no primary connection for a moment, then a new one of the same name.
+    switchPrimary(QStringLiteral("/"));
+    switchPrimary(again);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return heard.size() == 2; }, 10000));
+    EXPECT_EQ(heard[1], "Wanadoo Modem");
+    switchPrimary(QStringLiteral("/"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !source.reportsSwitches(); }, 10000));
+    source.setOnSwitch({});
+    switchPrimary(club);
+    EXPECT_EQ(source.defaultConnectionName(), "Club Internet");
+    EXPECT_EQ(heard.size(), 2u);
 }
 
 TEST_F(NetworkManagerNameTest, EmptyWithoutNetworkManager) {
@@ -175,6 +246,35 @@ TEST_F(SystemBusNameTest, ABusThatComesUpLaterIsFound) {
     serve(kPrimaryPath, new ActiveStandIn(QStringLiteral("Club-Internet")));
     EXPECT_EQ(source.defaultConnectionName(), "Club-Internet");
     EXPECT_EQ(MakeConnectionNameSource()->defaultConnectionName(), "Club-Internet");
+}
+
+// After the bus daemon restarts, the first reading already has the new name, and the new
+// bus's signals are heard.
+TEST_F(SystemBusNameTest, TheFirstReadingAfterABusRestartHasTheName) {
+    const QString listen = QStringLiteral("unix:path=%1/system").arg(dir_.path());
+    const QString club = QStringLiteral("/org/freedesktop/NetworkManager/ActiveConnection/1");
+    startBus(listen);
+    serveManager(kPrimaryPath);
+    serve(kPrimaryPath, new ActiveStandIn(QStringLiteral("Wanadoo Modem")));
+    NetworkManagerName source;
+    int switches = 0;
+    source.setOnSwitch([&] { ++switches; });
+    EXPECT_EQ(source.defaultConnectionName(), "Wanadoo Modem");
+
+    EXPECT_TRUE(source.reportsSwitches());
+
+    restartBus(listen);
+    // Signals of the dead bus will never come: an address that moves must tell.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !source.reportsSwitches(); }, 10000));
+    serveManager(kPrimaryPath);
+    serve(kPrimaryPath, new ActiveStandIn(QStringLiteral("Club Internet")));
+    EXPECT_EQ(source.defaultConnectionName(), "Club Internet");
+    EXPECT_EQ(source.defaultConnectionName(), "Club Internet");
+    EXPECT_TRUE(source.reportsSwitches());
+    serve(club, new ActiveStandIn(QStringLiteral("Wanadoo Modem")));
+    switchPrimary(club);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return switches == 1; }, 10000));
+    EXPECT_EQ(source.defaultConnectionName(), "Wanadoo Modem");
 }
 
 TEST(NetworkManagerName, EmptyOnABusThatIsNotConnected) {

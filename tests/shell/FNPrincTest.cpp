@@ -52,9 +52,9 @@ InvoiceDesk DeskOver(TfPrinc& window, FakeInvoice* invoice, std::function<void()
         AddInvoiceLine(*invoice, when, duration, amount, Locale::french());
         if (save) save();
     };
-    desk.closePeriod = [invoice, save, folder = window.AppFolder()](Account& account,
-                                                                    const std::string& name) {
-        ClosePeriod(account, name, folder, *invoice, Locale::french());
+    desk.closePeriod = [invoice, save, folder = window.AppFolder()](
+                           Account& account, const std::string& name, DateTime today) {
+        ClosePeriod(account, name, folder, *invoice, Locale::french(), today);
         if (save) save();
     };
     return desk;
@@ -339,6 +339,59 @@ TEST_F(MainWindow, DetectorStartsAndEndsTheConnection) {
     EXPECT_FALSE(w.bnGo->isChecked());
     EXPECT_TRUE(w.teIP->text().isEmpty());
     EXPECT_EQ(ReadFile(dir.path() / "Comptes" / "Modem.fai").substr(0, 6), "2000\r\n");
+}
+
+// A switch from one connection to another never shows an off-line moment: it ends the
+// running connection with its line and starts the next under the new name.
+TEST_F(MainWindow, ASwitchOfConnectionEndsOneAndStartsTheNext) {
+    Account tariff;
+    tariff.creditDuration = 0;
+    tariff.pricePerSecond = 0.01f;
+    for (const char* name : {"Modem", "Club Internet", "Wanadoo Modem"}) writeAccount(name, tariff);
+    FakeInvoice invoice;
+    TfPrinc& w = make();
+    w.SetInvoiceDesk(DeskOver(w, &invoice, {}));
+    addresses = {"127.0.0.1", "192.0.2.7"};
+    w.OnlineIP1->Poll();
+    tick(1000);
+    tick(2000);
+
+    // Without a name source that reports switches, the address that moves tells.
+    names.name = "Club Internet";
+    addresses = {"127.0.0.1", "198.51.100.9"};
+    w.OnlineIP1->Poll();
+    EXPECT_EQ(invoice.text(), "\t07 mars 01, 10:00:03\t00:00:02\t0,02");
+    EXPECT_TRUE(w.meter().metering());
+    EXPECT_EQ(w.meter().currentAccount, w.accounts().find("Club Internet"));
+    EXPECT_EQ(w.teFAI->text(), "Club Internet");
+    EXPECT_EQ(w.teIP->text(), "198.51.100.9");
+    EXPECT_EQ(ReadFile(dir.path() / "Comptes" / "Modem.fai").substr(0, 6), "2000\r\n");
+    tick(1000);
+    tick(3000);
+    // A second address is no switch.
+    addresses.push_back("203.0.113.5");
+    w.OnlineIP1->Poll();
+    EXPECT_EQ(invoice.paragraphs.size(), 1u);
+
+    // The name source's word is enough, and then an address that follows is no second split.
+    names.name = "Wanadoo Modem";
+    names.reports = true;
+    ASSERT_TRUE(names.onSwitch);
+    names.onSwitch();
+    addresses = {"127.0.0.1", "10.1.1.1"};
+    w.OnlineIP1->Poll();
+    tick(1000);
+    tick(1000);
+    w.bnGo->trigger();
+    EXPECT_EQ(invoice.text(),
+              "\t07 mars 01, 10:00:03\t00:00:02\t0,02\n\t07 mars 01, 10:00:07\t00:00:03\t0,03\n"
+              "\t07 mars 01, 10:00:09\t00:00:01\t0,01");
+    EXPECT_EQ(w.meter().overallDuration.totalMs, 6000);
+    EXPECT_EQ(ReadFile(dir.path() / "Comptes" / "Club Internet.fai").substr(0, 6), "3000\r\n");
+    // Not metering, a switch starts nothing.
+    names.onSwitch();
+    EXPECT_FALSE(w.meter().metering());
+    EXPECT_EQ(invoice.paragraphs.size(), 3u);
 }
 
 TEST_F(MainWindow, PeriodClosingErrorIsShownAfterMeteringStarts) {

@@ -45,7 +45,8 @@ TEST(NetworkNamespace, LinkUpMetersLinkDownWritesTheTime) {
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
         GTEST_SKIP() << "the machine refuses a private network namespace";
     ASSERT_EQ(status, 0) << text.str();
-    for (const char* step : {"ok offline\n", "ok online\n", "ok offline-again", "ok sigterm\n"})
+    for (const char* step :
+         {"ok offline\n", "ok online\n", "ok switch\n", "ok offline-again", "ok sigterm\n"})
         EXPECT_NE(text.str().find(step), std::string::npos) << step << "\n" << text.str();
     EXPECT_TRUE(fs::exists(dir.path() / "tallimer.inf"));
 }

@@ -20,6 +20,8 @@ fail() {
 source "$(dirname "$0")/scenario-lib.sh"  # waitfor
 accounts() { find "$dir/Comptes" -name '*.fai' -type f; }  # ".fai" for the empty name
 firstline() { head -n 1 "$(accounts | head -n 1)" | tr -d '\r'; }
+# Connection lines of the running invoice: each has its stamp "dd mmm yy, hh:mm:ss".
+lines() { grep -oE ', [0-9]{2}:[0-9]{2}:[0-9]{2}' "$dir/temp.rtf" 2>/dev/null | wc -l; }
 
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$dir/run"
 mkdir -p -m 700 "$XDG_RUNTIME_DIR"
@@ -38,10 +40,17 @@ echo "ok online"
 
 # Two ticks: the first of a connection measures nothing.
 sleep 2.2
+# Straight to another connection, faster than a poll: never off line, yet a new connection.
+ip addr del 192.0.2.10/24 dev veth0
+ip addr add 198.51.100.20/24 dev veth0
+waitfor '[ "$(lines)" = 1 ]' || fail switch "$(lines) invoice lines after the switch"
+echo "ok switch"
+sleep 2.2
 # A dial-up link disappears at hang-up.
 ip link del veth0
 waitfor '[ "$(firstline)" -ge 1000 ]' ||
     fail offline-again "the account file shows $(firstline) ms after the link went down"
+waitfor '[ "$(lines)" = 2 ]' || fail offline-again "$(lines) invoice lines after the link went down"
 echo "ok offline-again $(firstline)"
 
 kill -TERM "$main"

@@ -37,6 +37,30 @@ TEST(Date, AddsMonthsKeepingTheDayOrTheMonthsLastDay) {
     EXPECT_EQ(ymd(AddMonths(EncodeDate(2001, 3, 31), 65535)), "7462-6-30");
 }
 
+TEST(Date, TheNextBillingDateCatchesUpInOneStep) {
+    auto next = [](DateTime date, int months, DateTime today) {
+        YearMonthDay d = DecodeDate(NextBillingDate(date, months, today));
+        return std::to_string(d.year) + "-" + std::to_string(d.month) + "-" + std::to_string(d.day);
+    };
+    const DateTime today = EncodeDate(2026, 12, 7);
+    // One period behind: one period on, even onto today itself (closed tomorrow).
+    EXPECT_EQ(next(EncodeDate(2026, 11, 30), 1, today), "2026-12-30");
+    EXPECT_EQ(next(EncodeDate(2026, 11, 7), 1, today), "2026-12-7");
+    // Far behind: the first billing date from today on, the day of the month kept.
+    EXPECT_EQ(next(EncodeDate(2001, 1, 31), 1, today), "2026-12-31");
+    EXPECT_EQ(next(EncodeDate(2001, 3, 31), 1, EncodeDate(2027, 2, 10)), "2027-2-28");
+    EXPECT_EQ(next(EncodeDate(2001, 3, 31), 1, EncodeDate(2027, 3, 1)), "2027-3-31");
+    EXPECT_EQ(next(EncodeDate(2001, 12, 8), 3, today), "2026-12-8");
+    EXPECT_EQ(next(EncodeDate(2001, 12, 6), 3, today), "2027-3-6");
+    EXPECT_EQ(next(EncodeDate(1996, 2, 29), 12, today), "2027-2-28");
+    // Never set: a period from today. No period: no move.
+    EXPECT_EQ(next(0, 1, today), "2027-1-7");
+    EXPECT_EQ(next(0, 12, today), "2027-12-7");
+    EXPECT_EQ(next(EncodeDate(2001, 3, 5), 0, today), "2001-3-5");
+    // The end of the calendar stops the search.
+    EXPECT_EQ(next(EncodeDate(2001, 3, 5), 1, EncodeDate(9999, 12, 31)), "9999-12-5");
+}
+
 TEST(Date, TextsUseTheLocalesMonthNames) {
     DateTime t = EncodeDateTime({2001, 3, 5, 21, 7, 44, 0, 2});
     EXPECT_EQ(FormatShortDate(t, Locale::french()), "05 mars 01");
