@@ -66,9 +66,10 @@ class InteropLibreOffice : public ::testing::Test {
     QString makeArchive();
 };
 
-// A length of the first page layout LibreOffice made, in millimetres; -1 when missing.
+// A length of the first page layout with a size that LibreOffice made, in millimetres; -1 when
+// missing.
 double PageLength(const QString& fodt, const QString& attribute) {
-    const QRegularExpression layout("<style:page-layout-properties[^>]*>");
+    const QRegularExpression layout("<style:page-layout-properties[^>]*fo:page-width[^>]*>");
     const QString element = layout.match(fodt).captured(0);
     const QRegularExpression value(attribute + "=\"([0-9.]+)(cm|mm|in|pt)\"");
     const QRegularExpressionMatch m = value.match(element);
