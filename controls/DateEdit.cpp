@@ -148,7 +148,8 @@ bool TDateEdit::eventFilter(QObject* watched, QEvent* event) {
     }
     if (event->type() == QEvent::FocusOut) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
-        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason && !Commit()) {
+        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason &&
+            window()->isVisible() && !Commit()) {
             // Back into the field once the focus change is over, unless the window went away.
             QMetaObject::invokeMethod(
                 this,

@@ -129,8 +129,9 @@ void TTimeEdit::changeEvent(QEvent* event) {
 
 void TTimeEdit::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
+    // A window closing takes the focus too: nothing is left to correct then.
     if (isReadOnly() || event->reason() == Qt::PopupFocusReason ||
-        event->reason() == Qt::ActiveWindowFocusReason)
+        event->reason() == Qt::ActiveWindowFocusReason || !window()->isVisible())
         return;
     if (!Commit() && isVisible()) {
         // Back into the field once the focus change is over, unless the window went away.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QButtonGroup>
+#include <QCalendarWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -292,6 +293,16 @@ TEST(SettingsDialog, DatesAreTypedDayMonthYearAndNothingHalfTypedOrImpossibleIsS
     EXPECT_EQ(date->date(), QDate(2026, 2, 25));
     typeDate(3, "03");
     EXPECT_EQ(date->text(), "25/03/2026");
+    // The drop-down calendar starts on the date typed and gives back the day chosen.
+    date->dropDown()->click();
+    auto* calendar = date->findChild<QCalendarWidget*>();
+    ASSERT_TRUE(calendar);
+    EXPECT_TRUE(calendar->isVisible());
+    EXPECT_EQ(calendar->selectedDate(), QDate(2026, 3, 25));
+    emit calendar->clicked(QDate(2026, 3, 24));
+    EXPECT_FALSE(calendar->isVisible());
+    EXPECT_EQ(date->date(), QDate(2026, 3, 24));
+    typeDate(0, "25");
 
     // A duration left half typed holds OK back too.
     d.teDureeForfait->setFocus(Qt::TabFocusReason);

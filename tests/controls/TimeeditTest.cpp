@@ -183,6 +183,7 @@ TEST(TimeEdit, HalfTypedTextKeepsTheLastValueUntilCommitted) {
 
 TEST(TimeEdit, APartlyTypedFieldIsRefusedNotCompletedBehindTheUsersBack) {
     Field f;
+    f.edit->show();  // a field of a window on screen
     f.edit->SetFHeure(9015000);
     QSignalSpy failed(f.edit.get(), &TTimeEdit::conversionFailed);
     f.edit->end(false);
@@ -204,6 +205,7 @@ TEST(TimeEdit, APartlyTypedFieldIsRefusedNotCompletedBehindTheUsersBack) {
 
 TEST(TimeEdit, FocusLeavingForAPopupIsNoCommit) {
     Field f;
+    f.edit->show();  // a field of a window on screen
     f.edit->SetFHeure(9015000);
     QSignalSpy failed(f.edit.get(), &TTimeEdit::conversionFailed);
     f.edit->selectAll();
