@@ -4,7 +4,6 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDateEdit>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -20,6 +19,7 @@
 #include <exception>
 #include <string>
 
+#include "controls/DateEdit.h"
 #include "controls/ErrorReport.h"
 #include "controls/Timeedit.h"
 #include "platform/SystemLocale.h"
@@ -184,7 +184,7 @@ TfRegle::TfRegle(QWidget* parent) : QDialog(parent) {
     tarifsLayout->addStretch(1);
 
     // Billing.
-    DateFacture = new QDateEdit(this);
+    DateFacture = new TDateEdit(this);
     DateFacture->setObjectName("DateFacture");
     DateFacture->setCalendarPopup(true);
     DateFacture->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
@@ -217,12 +217,13 @@ TfRegle::TfRegle(QWidget* parent) : QDialog(parent) {
     teDureeCredit->setFixedWidth(kFieldWidth);
     DateFacture->setMinimumWidth(kFieldWidth + 20);
 
-    // A duration that does not read is an error of the application, as a bad price is.
-    for (TTimeEdit* e : {teDureeForfait, teDureeCredit}) {
-        connect(e, &TTimeEdit::conversionFailed, this, [this](const QString& message) {
-            ReportException(this, ConversionError(message.toStdString()));
-        });
-    }
+    // A duration or date that does not read is an error of the application, as a bad price is.
+    const auto report = [this](const QString& message) {
+        ReportException(this, ConversionError(message.toStdString()));
+    };
+    for (TTimeEdit* e : {teDureeForfait, teDureeCredit})
+        connect(e, &TTimeEdit::conversionFailed, this, report);
+    connect(DateFacture, &TDateEdit::conversionFailed, this, report);
 
     // Before any account is chosen the fields show a new account's settings.
     SetItemIndex(RadioGroup1, 1);
@@ -345,8 +346,19 @@ void TfRegle::BitBtn1Click() {
     a.periodMonths = static_cast<std::uint16_t>(TextToInt(tePeriode->text().toStdString()));
 }
 
-// OK closes the dialog whatever storing met: the error is reported first.
+// OK closes the dialog whatever storing met: the error is reported first. A duration still
+// half typed or a date that does not exist is not stored: the dialog waits for it.
 void TfRegle::okClicked() {
+    for (TTimeEdit* e : {teDureeForfait, teDureeCredit}) {
+        if (!e->Commit()) {
+            e->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+    if (!DateFacture->Commit()) {
+        DateFacture->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     try {
         BitBtn1Click();
     } catch (const std::exception& error) {

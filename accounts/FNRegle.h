@@ -10,11 +10,11 @@
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
-class QDateEdit;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QToolButton;
+class TDateEdit;
 class TTimeEdit;
 
 namespace tallimer {
@@ -73,7 +73,7 @@ class TfRegle : public QDialog {
     QCheckBox* cbPrimaliste;
     QCheckBox* cbPrimalisteInternet;
     QGroupBox* RadioGroup2;
-    QDateEdit* DateFacture;
+    TDateEdit* DateFacture;
     QLineEdit* tePeriode;
     TUpDown* UpDown1;
     QPushButton* BitBtn1;

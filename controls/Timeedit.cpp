@@ -53,15 +53,18 @@ QString TTimeEdit::GetHeure() const {
 void TTimeEdit::SetHeure(const QString& text) {
     showText(text);
     value.FromText(text.toStdString());
+    committed_ = value;
 }
 
 void TTimeEdit::SetFHeure(tallimer::msTIME time) {
     value = time;
+    committed_ = value;
     showText(TextOf(value));
 }
 
 void TTimeEdit::HeureCourante() {
     value.FromClock(*clock_);
+    committed_ = value;
     showText(TextOf(value));
 }
 
@@ -92,18 +95,24 @@ void TTimeEdit::onTextChanged(const QString& text) {
     }
 }
 
-void TTimeEdit::Commit() {
-    QString shown = text();
-    try {
-        tallimer::msTIME typed;
-        typed.FromText(shown.toStdString());
-    } catch (const tallimer::ConversionError& e) {
-        showText(TextOf(value));
-        emit conversionFailed(QString::fromUtf8(e.what()));
-        return;
+bool TTimeEdit::IsComplete() const {
+    return (mask_.isEmpty() || hasAcceptableInput()) && Parses(text());
+}
+
+bool TTimeEdit::Commit() {
+    if (!IsComplete()) {
+        // The blanks as the user sees them: "5_:__:__", never an empty pair of quotes.
+        emit conversionFailed(
+            QStringLiteral("'%1' n'est pas une durée correcte (hh:mm:ss)").arg(displayText()));
+        return false;
     }
-    // "02:30:1_" reads as 02:30:01: show it so.
-    if (!mask_.isEmpty() && !hasAcceptableInput()) showText(TextOf(value));
+    value.FromText(text().toStdString());
+    committed_ = value;
+    return true;
+}
+
+void TTimeEdit::Revert() {
+    SetFHeure(committed_);
 }
 
 void TTimeEdit::reshow() {
@@ -119,13 +128,37 @@ void TTimeEdit::changeEvent(QEvent* event) {
 }
 
 void TTimeEdit::focusOutEvent(QFocusEvent* event) {
-    if (event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason)
-        Commit();
     QLineEdit::focusOutEvent(event);
+    // A window closing takes the focus too: nothing is left to correct then.
+    if (isReadOnly() || event->reason() == Qt::PopupFocusReason ||
+        event->reason() == Qt::ActiveWindowFocusReason || !window()->isVisible())
+        return;
+    if (!Commit() && isVisible()) {
+        // Back into the field once the focus change is over, unless the window went away.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (isVisible() && window()->isVisible()) setFocus(Qt::OtherFocusReason);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void TTimeEdit::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) Commit();
+    if (!isReadOnly()) {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            // A refused text keeps Return from pressing the dialog's default button.
+            if (!Commit()) {
+                event->accept();
+                return;
+            }
+        } else if (event->key() == Qt::Key_Escape && text() != TextOf(committed_)) {
+            // The first Escape undoes the edit; only the next one closes the dialog.
+            Revert();
+            event->accept();
+            return;
+        }
+    }
     QLineEdit::keyPressEvent(event);
 }
 

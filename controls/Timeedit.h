@@ -8,9 +8,10 @@
 //
 // Typing updates the value at every keystroke. A half-typed text that does not parse ("1::")
 // keeps the last valid value, silently: an error box per keystroke would only get in the way.
-// When the edit is committed (Return, or the focus leaving the field) and the text still does
-// not parse, the field shows the value it holds again and emits conversionFailed with the
-// French message, so what the field shows is always what the owner reads.
+// An edit is committed by Return or by the focus leaving the field. A text with positions
+// still blank ("5_:__:__") or that does not parse is refused: the field keeps the text and
+// the focus and emits conversionFailed with a French message naming what was typed. Escape
+// gives back the value of the last commit.
 #include <QLineEdit>
 #include <QString>
 
@@ -35,9 +36,13 @@ class TTimeEdit : public QLineEdit {
     void SetFHeure(tallimer::msTIME time);
     // The current time of day, UTC.
     void HeureCourante();
-    // Ends an edit in progress: a text that does not parse gives way to the value's text, and
-    // an incomplete mask is completed from the value. Called on Return and on focus out.
-    void Commit();
+    // Ends an edit in progress; false, with conversionFailed emitted, when the text is
+    // refused. Called on Return and on focus out.
+    bool Commit();
+    // Whether the text would be accepted by Commit, without a word to the user.
+    bool IsComplete() const;
+    // Escape: the text and value of the last commit come back.
+    void Revert();
 
   signals:
     void clicked();
@@ -58,6 +63,7 @@ class TTimeEdit : public QLineEdit {
 
     const tallimer::Clock* clock_;
     QString mask_;
+    tallimer::msTIME committed_;
     bool settingText_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "controls/Trayicon.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
@@ -249,9 +250,11 @@ bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
 void TTrayIcon::Minimize() {
     if (QWidget* w = mainWindow_) {
         inWindowChange_ = true;
-        w->hide();
-        // Hidden, not iconified: a later plain show() must bring back a normal window.
+        // The state first: leaving the minimized state maps the window again on X11, so a
+        // hide before it would leave the window manager's frame on screen with nothing in it.
+        // Hidden, not iconified, a later plain show() brings back a normal window.
         w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+        w->hide();
         inWindowChange_ = false;
     }
     emit OnMinimize();
@@ -271,6 +274,15 @@ void TTrayIcon::Restore() {
 
 void TTrayIcon::ShowMenu() {
     if (!popupMenu_) return;
+    // Under an open modal dialog the menu would offer "Quitter" behind the dialog's back:
+    // the dialog comes to the front instead, so the user sees what waits for an answer.
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->setWindowState(modal->windowState() & ~Qt::WindowMinimized);
+        modal->show();
+        modal->raise();
+        modal->activateWindow();
+        return;
+    }
     shell_->popupMenu(popupMenu_, shell_->cursorPos());
 }
 

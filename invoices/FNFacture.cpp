@@ -113,7 +113,10 @@ TfFacture::TfFacture(const std::string& appFolder, QWidget* parent)
     RichEdit2->setMinimumSize(620, 190);
     setFixedSize(sizeHint());
 
-    connect(FileListBox1, &QListWidget::currentRowChanged, this, [this] { FileListBox1Change(); });
+    // The selection, not the current row: focus alone makes a row current without the user
+    // having chosen it.
+    connect(FileListBox1, &QListWidget::itemSelectionChanged, this,
+            [this] { FileListBox1Change(); });
     connect(FilterComboBox1, &QComboBox::currentIndexChanged, this,
             [this] { FilterComboBox1Change(); });
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
@@ -201,7 +204,9 @@ bool TfFacture::ReadFileList() {
     const QString pattern = FilterComboBox1->currentData().toString();
     QStringList filters;
     if (pattern != kAllFiles) filters << pattern;
-    FileListBox1->addItems(folder.entryList(filters, QDir::Files, QDir::Name | QDir::IgnoreCase));
+    // A provider name may begin with a dot: its archives are listed like any other.
+    FileListBox1->addItems(
+        folder.entryList(filters, QDir::Files | QDir::Hidden, QDir::Name | QDir::IgnoreCase));
     return true;
 }
 
@@ -211,11 +216,19 @@ void TfFacture::OpenFromMainWindow() {
         report(FileError::create(folder.chopped(1).toStdString()));
         return;
     }
+    // Nothing chosen yet: nothing shown, nothing that "Supprimer" could delete.
+    FileListBox1->setCurrentRow(-1);
+    RichEdit1->clear();
     exec();
 }
 
+QListWidgetItem* TfFacture::selectedEntry() const {
+    const QList<QListWidgetItem*> selected = FileListBox1->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
+}
+
 void TfFacture::FileListBox1Change() {
-    QListWidgetItem* item = FileListBox1->currentItem();
+    QListWidgetItem* item = selectedEntry();
     if (!item) return;
     try {
         LoadRtfFile(*RichEdit1->document(), InvoiceFolder() + item->text());
@@ -229,7 +242,7 @@ void TfFacture::FilterComboBox1Change() {
 }
 
 void TfFacture::Button1Click() {
-    QListWidgetItem* item = FileListBox1->currentItem();
+    QListWidgetItem* item = selectedEntry();
     if (!item) return;
     // A file that cannot be deleted simply stays in the list.
     QFile::remove(InvoiceFolder() + item->text());

@@ -13,6 +13,7 @@
 class QComboBox;
 class QGroupBox;
 class QListWidget;
+class QListWidgetItem;
 class QPrintDialog;
 class QPrinter;
 class QPushButton;
@@ -77,6 +78,7 @@ class TfFacture : public QDialog {
     void showEvent(QShowEvent* event) override;
 
   private:
+    QListWidgetItem* selectedEntry() const;
     void printDocument(QTextDocument& document);
     void report(const std::exception& error);
     void setAsideUnreadable(const QString& path);

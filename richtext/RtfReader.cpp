@@ -31,13 +31,15 @@ constexpr qsizetype kMaxFontName = 256;
 constexpr std::size_t kMaxWord = 32;
 constexpr long long kParamLimit = 10'000'000'000LL;
 
-enum class Dest : unsigned char { Text, Skip, FontTable, ColorTable };
+enum class Dest : unsigned char { Text, Skip, FontTable, ColorTable, Info, Title, Author };
+constexpr qsizetype kMaxInfoText = 1024;
 
 // clang-format off
 enum class Kw : unsigned char {
     Unknown, SkipDest, Char, Ansi, Mac, Pc, Ansicpg, Deff, Fonttbl, Colortbl, F, Fcharset, Cpg,
     Red, Green, Blue, Par, Page, Line, Tab, Cell, Pard, Plain, Ql, Qr, Qc, Qj, Li, Ri, Fi, Sb,
     Sa, Tx, Tqr, Tqc, Tqdec, Tb, Pagebb, B, I, Ul, Ulnone, Strike, Fs, Cf, U, Uc,
+    Info, Title, Author, Paperw, Paperh, Margl, Margr, Margt, Margb, Landscape,
 };
 // clang-format on
 
@@ -73,7 +75,10 @@ const std::unordered_map<std::string_view, KwInfo>& Keywords() {
             {"tqdec", {Kw::Tqdec}}, {"tb", {Kw::Tb}}, {"pagebb", {Kw::Pagebb}},
             {"b", {Kw::B}}, {"i", {Kw::I}}, {"ulnone", {Kw::Ulnone}}, {"strike", {Kw::Strike}},
             {"striked", {Kw::Strike}}, {"fs", {Kw::Fs}}, {"cf", {Kw::Cf}}, {"u", {Kw::U}},
-            {"uc", {Kw::Uc}},
+            {"uc", {Kw::Uc}}, {"info", {Kw::Info}}, {"title", {Kw::Title}},
+            {"author", {Kw::Author}}, {"paperw", {Kw::Paperw}}, {"paperh", {Kw::Paperh}},
+            {"margl", {Kw::Margl}}, {"margr", {Kw::Margr}}, {"margt", {Kw::Margt}},
+            {"margb", {Kw::Margb}}, {"landscape", {Kw::Landscape}},
             {"emdash", {Kw::Char, 0x2014}}, {"endash", {Kw::Char, 0x2013}},
             {"lquote", {Kw::Char, 0x2018}}, {"rquote", {Kw::Char, 0x2019}},
             {"ldblquote", {Kw::Char, 0x201C}}, {"rdblquote", {Kw::Char, 0x201D}},
@@ -89,7 +94,7 @@ const std::unordered_map<std::string_view, KwInfo>& Keywords() {
         }
         // Destinations whose text is not part of the body.
         for (const std::string_view d :
-             Words("stylesheet info pict header headerl headerr headerf footer footerl footerr "
+             Words("stylesheet pict header headerl headerr headerf footer footerl footerr "
                    "footerf fldinst footnote annotation atnid atnauthor objdata objclass objname "
                    "pn filetbl listtable listoverridetable revtbl rsidtbl pgdsctbl xe tc txe "
                    "nonshppict shp do ftnsep ftnsepc ftncn aftnsep aftnsepc aftncn template "
@@ -170,6 +175,14 @@ class Parser {
         stack_.emplace_back();
         const QString point = QLocale().decimalPoint();
         decimalPoint_ = point.isEmpty() ? QChar(',') : point.front();
+    }
+
+    // The page and information the header gave, once run() is over.
+    PageSetup page() const {
+        PageSetup p = page_;
+        p.title = p.title.trimmed();
+        p.author = p.author.trimmed();
+        return p;
     }
 
     void run() {
@@ -383,6 +396,13 @@ class Parser {
             addChar(info.ch);
             return;
         }
+        // Of the document's information, only its title and author are kept.
+        if (s.dest == Dest::Info) {
+            if (info.kw == Kw::Title) s.dest = Dest::Title;
+            if (info.kw == Kw::Author) s.dest = Dest::Author;
+            return;
+        }
+        if (s.dest == Dest::Title || s.dest == Dest::Author) return;
         if (s.dest == Dest::FontTable) {
             switch (info.kw) {
                 case Kw::F:
@@ -535,6 +555,30 @@ class Parser {
             case Kw::Uc:
                 s.uc = ClampInt(t.hasParam ? n : 1, 0, 255);
                 break;
+            case Kw::Info:
+                s.dest = Dest::Info;
+                break;
+            case Kw::Paperw:
+                if (t.hasParam && n > 0) page_.paperWidth = ClampInt(n, 0, kMaxTwips);
+                break;
+            case Kw::Paperh:
+                if (t.hasParam && n > 0) page_.paperHeight = ClampInt(n, 0, kMaxTwips);
+                break;
+            case Kw::Margl:
+                if (t.hasParam) page_.marginLeft = ClampInt(n, 0, kMaxTwips);
+                break;
+            case Kw::Margr:
+                if (t.hasParam) page_.marginRight = ClampInt(n, 0, kMaxTwips);
+                break;
+            case Kw::Margt:
+                if (t.hasParam) page_.marginTop = ClampInt(n, 0, kMaxTwips);
+                break;
+            case Kw::Margb:
+                if (t.hasParam) page_.marginBottom = ClampInt(n, 0, kMaxTwips);
+                break;
+            case Kw::Landscape:
+                page_.landscape = true;
+                break;
             default:
                 break;
         }
@@ -572,6 +616,13 @@ class Parser {
             case Dest::ColorTable:
                 if (c == ';') commitColor();
                 break;
+            case Dest::Title:
+                if (page_.title.size() < kMaxInfoText) page_.title += QChar(c);
+                break;
+            case Dest::Author:
+                if (page_.author.size() < kMaxInfoText) page_.author += QChar(c);
+                break;
+            case Dest::Info:
             case Dest::Skip:
                 break;
         }
@@ -749,6 +800,8 @@ class Parser {
     ParaProps lastPara_;
     bool pageBreak_ = false;
 
+    PageSetup page_;
+
     bool formatValid_ = false;
     CharProps formatProps_;
     QTextCharFormat format_;
@@ -800,6 +853,7 @@ bool IsRtf(QByteArrayView bytes) {
 void ReadRtf(QByteArrayView bytes, QTextDocument& doc) {
     if (!IsRtf(bytes)) {
         ReadPlain(bytes, doc);
+        SetPageSetup(doc, PageSetup{});
         return;
     }
     const bool undo = doc.isUndoRedoEnabled();
@@ -811,6 +865,7 @@ void ReadRtf(QByteArrayView bytes, QTextDocument& doc) {
         batch.beginEditBlock();
         parser.run();
         batch.endEditBlock();
+        SetPageSetup(doc, parser.page());
     }
     doc.setUndoRedoEnabled(undo);
 }

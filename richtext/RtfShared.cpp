@@ -1,5 +1,8 @@
 #include "richtext/RtfShared.h"
 
+#include <QTextDocument>
+#include <QVariant>
+
 namespace tallimer::rtf {
 namespace {
 
@@ -112,6 +115,43 @@ int CharsetCodePage(int charset) {
         default:
             return 0;
     }
+}
+
+namespace {
+
+struct PageField {
+    const char* property;
+    int PageSetup::*member;
+};
+constexpr PageField kPageFields[] = {
+    {"rtfPaperWidth", &PageSetup::paperWidth}, {"rtfPaperHeight", &PageSetup::paperHeight},
+    {"rtfMarginLeft", &PageSetup::marginLeft}, {"rtfMarginRight", &PageSetup::marginRight},
+    {"rtfMarginTop", &PageSetup::marginTop},   {"rtfMarginBottom", &PageSetup::marginBottom},
+};
+
+}  // namespace
+
+PageSetup PageSetupOf(const QTextDocument& doc) {
+    PageSetup page;
+    for (const PageField& f : kPageFields) {
+        bool ok = false;
+        const int v = doc.property(f.property).toInt(&ok);
+        if (ok) page.*f.member = v;
+    }
+    page.landscape = doc.property("rtfLandscape").toBool();
+    page.title = doc.property("rtfTitle").toString();
+    page.author = doc.property("rtfAuthor").toString();
+    return page;
+}
+
+void SetPageSetup(QTextDocument& doc, const PageSetup& page) {
+    for (const PageField& f : kPageFields) {
+        const int v = page.*f.member;
+        doc.setProperty(f.property, v >= 0 ? QVariant(v) : QVariant());
+    }
+    doc.setProperty("rtfLandscape", page.landscape ? QVariant(true) : QVariant());
+    doc.setProperty("rtfTitle", page.title.isEmpty() ? QVariant() : QVariant(page.title));
+    doc.setProperty("rtfAuthor", page.author.isEmpty() ? QVariant() : QVariant(page.author));
 }
 
 }  // namespace tallimer::rtf

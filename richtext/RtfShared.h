@@ -1,7 +1,10 @@
 #pragma once
 // What the RTF reader and writer must agree on: code pages and the limits both clamp to, so
 // that writing what was read gives the same bytes again.
+#include <QString>
 #include <algorithm>
+
+class QTextDocument;
 
 namespace tallimer::rtf {
 
@@ -23,5 +26,18 @@ const char16_t* CodePageTable(int codepage);
 int ToCp1252(char16_t c);
 // The code page of a font table \fcharset, or 0 for "the document's".
 int CharsetCodePage(int charset);
+
+// The document's page and its \info title and author. They travel beside the QTextDocument
+// as its properties: an editor showing the document rewrites its own page size. Sizes in
+// twips; -1 where the document gave none.
+struct PageSetup {
+    int paperWidth = -1, paperHeight = -1;
+    int marginLeft = -1, marginRight = -1, marginTop = -1, marginBottom = -1;
+    bool landscape = false;
+    QString title, author;
+    bool operator==(const PageSetup&) const = default;
+};
+PageSetup PageSetupOf(const QTextDocument& doc);
+void SetPageSetup(QTextDocument& doc, const PageSetup& page);
 
 }  // namespace tallimer::rtf

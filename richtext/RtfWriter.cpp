@@ -8,6 +8,7 @@
 #include <QTextDocument>
 #include <QTextFragment>
 #include <algorithm>
+#include <utility>
 
 #include "richtext/RtfShared.h"
 
@@ -239,6 +240,27 @@ QByteArray WriteRtf(const QTextDocument& doc) {
         }
         out += "}\r\n";
     }
+    const PageSetup page = PageSetupOf(doc);
+    if (!page.title.isEmpty() || !page.author.isEmpty()) {
+        out += "{\\info";
+        for (const auto& [word, text] :
+             {std::pair{"{\\title ", &page.title}, std::pair{"{\\author ", &page.author}}) {
+            if (text->isEmpty()) continue;
+            out += word;
+            AppendText(out, *text);
+            out += '}';
+        }
+        out += "}\r\n";
+    }
+    QByteArray pageWords;
+    for (const auto& [word, twips] :
+         {std::pair{"\\paperw", page.paperWidth}, std::pair{"\\paperh", page.paperHeight},
+          std::pair{"\\margl", page.marginLeft}, std::pair{"\\margr", page.marginRight},
+          std::pair{"\\margt", page.marginTop}, std::pair{"\\margb", page.marginBottom}}) {
+        if (twips >= 0) AppendNumber(pageWords, word, twips);
+    }
+    if (page.landscape) pageWords += "\\landscape";
+    if (!pageWords.isEmpty()) out += pageWords + "\r\n";
     out += "\\uc1\r\n";
     out += body;
     out += "}\r\n";

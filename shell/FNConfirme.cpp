@@ -69,4 +69,12 @@ TfConfirm::~TfConfirm() {
     if (fConfirm == this) fConfirm = nullptr;
 }
 
+// The dialog is reused: without this, Return would press whichever button was clicked last.
+void TfConfirm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    BitBtn2->setDefault(false);
+    BitBtn1->setDefault(true);
+    BitBtn1->setFocus(Qt::OtherFocusReason);
+}
+
 }  // namespace tallimer

@@ -21,6 +21,9 @@ class TfConfirm : public QDialog {
     QPushButton* BitBtn1;
     QPushButton* BitBtn2;
     QCheckBox* CheckBox1;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
 };
 
 // The exit confirmation, created last at start and alive until the end.

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QFont>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -52,6 +54,17 @@ TfModifPrix::TfModifPrix(QWidget* parent) : QDialog(parent) {
     layout->addSpacing(6);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    // The content alone is narrower than the caption: a title bar would cut it.
+    const QMargins m = layout->contentsMargins();
+    Edit1->setMinimumWidth(TitleBarWidth(windowTitle(), font()) - m.left() - m.right());
+}
+
+int TfModifPrix::TitleBarWidth(const QString& caption, const QFont& font) {
+    QFont bold = font;
+    bold.setBold(true);
+    // Icon, minimize, maximize and close, each about a line high, and the frame's padding.
+    const int buttons = 4 * (QFontMetrics(bold).height() + 8);
+    return QFontMetrics(bold).horizontalAdvance(caption) + buttons + 40;
 }
 
 TfModifPrix::~TfModifPrix() {

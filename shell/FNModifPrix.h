@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <functional>
 
+class QFont;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -21,6 +22,10 @@ class TfModifPrix : public QDialog {
     // Reads Edit1 in the user's conventions: on success Prix takes the value and the dialog
     // closes with OK; otherwise the user is told and the dialog stays open.
     void BitBtn1Click();
+
+    // The width a window manager's title bar needs for this caption: the window icon, the
+    // caption in bold and the buttons a common manager puts there whatever the hints ask.
+    static int TitleBarWidth(const QString& caption, const QFont& font);
 
     // How the "not a number" message is shown; a modal box by default, a recorder in tests.
     std::function<void(const QString&)> showMessage;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QButtonGroup>
+#include <QCalendarWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "controls/DateEdit.h"
 #include "controls/ErrorReport.h"
 #include "controls/Timeedit.h"
 #include "support/Date.h"
@@ -28,6 +30,7 @@ using tallimer::AccountCollection;
 using tallimer::ConversionError;
 using tallimer::EncodeDate;
 using tallimer::msTIME;
+using tallimer::TDateEdit;
 using tallimer::TfRegle;
 
 namespace {
@@ -235,6 +238,90 @@ TEST(SettingsDialog, ABadPriceStopsStoringThereAndTheDialogStillClosesWithOk) {
     d.Prepare(accounts, "Maison");
     d.tePrixRed->setText("0,5 €");
     EXPECT_THROW(d.BitBtn1Click(), ConversionError);
+}
+
+// The keys a user types into the dialog's fields once it is on screen.
+TEST(SettingsDialog, DatesAreTypedDayMonthYearAndNothingHalfTypedOrImpossibleIsStored) {
+    AccountCollection accounts;
+    Account& a = accounts.findOrCreate("x");
+    a.nextInvoice = EncodeDate(2027, 2, 10);
+    a.packageDuration = msTIME::Hms(10, 0, 0, 0);
+    TfRegle d;
+    d.Prepare(accounts, "x");
+    ErrorCapture errors;
+    d.show();
+    d.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+    TDateEdit* date = d.DateFacture;
+    QLineEdit* dateText = date->editor();
+    auto typeDate = [&](int at, const char* keys) {
+        dateText->setFocus(Qt::MouseFocusReason);
+        dateText->deselect();
+        dateText->setCursorPosition(at);
+        QTest::keyClicks(dateText, keys);
+    };
+
+    // From the start of a full field, each section takes its digits and moves on.
+    typeDate(0, "25122026");
+    EXPECT_EQ(date->text(), "25/12/2026");
+    ASSERT_TRUE(date->Commit());
+    EXPECT_EQ(date->date(), QDate(2026, 12, 25));
+    typeDate(3, "02");
+    EXPECT_EQ(date->text(), "25/02/2026");
+    ASSERT_TRUE(date->Commit());
+
+    // A day the month lacks is shown as typed, then refused when the field is left or on
+    // Return, naming it; the focus stays and OK stores nothing.
+    typeDate(0, "30");
+    EXPECT_EQ(date->text(), "30/02/2026");
+    EXPECT_TRUE(errors.messages.empty());
+    d.tePeriode->setFocus(Qt::TabFocusReason);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dateText->hasFocus());
+    EXPECT_EQ(date->text(), "30/02/2026");
+    QTest::keyClick(dateText, Qt::Key_Return);
+    d.BitBtn1->click();
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(a.nextInvoice, EncodeDate(2027, 2, 10));
+    EXPECT_EQ(errors.messages,
+              std::vector<std::string>(3, "'30/02/2026' n'est pas une date correcte"));
+    errors.messages.clear();
+
+    // Escape gives back the last date taken.
+    QTest::keyClick(dateText, Qt::Key_Escape);
+    EXPECT_EQ(date->text(), "25/02/2026");
+    EXPECT_EQ(date->date(), QDate(2026, 2, 25));
+    typeDate(3, "03");
+    EXPECT_EQ(date->text(), "25/03/2026");
+    // The drop-down calendar starts on the date typed and gives back the day chosen.
+    date->dropDown()->click();
+    auto* calendar = date->findChild<QCalendarWidget*>();
+    ASSERT_TRUE(calendar);
+    EXPECT_TRUE(calendar->isVisible());
+    EXPECT_EQ(calendar->selectedDate(), QDate(2026, 3, 25));
+    emit calendar->clicked(QDate(2026, 3, 24));
+    EXPECT_FALSE(calendar->isVisible());
+    EXPECT_EQ(date->date(), QDate(2026, 3, 24));
+    typeDate(0, "25");
+
+    // A duration left half typed holds OK back too.
+    d.teDureeForfait->setFocus(Qt::TabFocusReason);
+    d.teDureeForfait->selectAll();
+    QTest::keyClicks(d.teDureeForfait, "5");
+    d.BitBtn1->click();
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(a.packageDuration.totalMs, 36000000);
+    EXPECT_EQ(errors.messages,
+              std::vector<std::string>{"'5_:__:__' n'est pas une durée correcte (hh:mm:ss)"});
+    QTest::keyClicks(d.teDureeForfait, "30000");
+    EXPECT_EQ(d.teDureeForfait->text(), "53:00:00");
+
+    d.BitBtn1->click();
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(a.nextInvoice, EncodeDate(2026, 3, 25));
+    EXPECT_EQ(a.packageDuration.totalMs, 190800000);
+    EXPECT_EQ(errors.messages.size(), 1u);
 }
 
 TEST(SettingsDialog, ThePeriodTakesAnyIntegerKeepingSixteenBits) {

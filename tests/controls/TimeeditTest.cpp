@@ -1,18 +1,27 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFocusEvent>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
+#include <QVBoxLayout>
 #include <optional>
 
 #include "controls/Timeedit.h"
 #include "support/Errors.h"
 #include "tests/common/Fakes.h"
+#include "tests/common/qt/DialogChecks.h"
 
 using tallimer::msTIME;
 using tallimer::test::FakeClock;
 
 namespace {
+
+QString Q(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 // What the field's text means, or nothing when it does not parse.
 std::optional<std::int32_t> Parse(const QString& text) {
@@ -156,44 +165,108 @@ TEST(TimeEdit, HalfTypedTextKeepsTheLastValueUntilCommitted) {
     EXPECT_EQ(f.edit->text(), "12::");
     EXPECT_EQ(f.edit->value.totalMs, 9015000);
 
-    // Return commits: the field shows the value it really holds and says why.
+    // Return is refused with what the user typed, and the text stays for correcting.
     QTest::keyClick(f.edit.get(), Qt::Key_Return);
-    EXPECT_EQ(f.edit->text(), "02:30:15");
+    EXPECT_EQ(f.edit->displayText(), "12:__:__");
     EXPECT_EQ(f.edit->value.totalMs, 9015000);
     ASSERT_EQ(failed.count(), 1);
-    EXPECT_EQ(failed.at(0).at(0).toString(), "'' n'est pas une valeur entière correcte");
+    EXPECT_EQ(failed.at(0).at(0).toString(),
+              Q("'12:__:__' n'est pas une durée correcte (hh:mm:ss)"));
 
-    // A complete field needs nothing more.
-    f.edit->Commit();
-    EXPECT_EQ(failed.count(), 1);
+    // Escape gives back the value of the last commit; a complete field needs nothing more.
+    QTest::keyClick(f.edit.get(), Qt::Key_Escape);
     EXPECT_EQ(f.edit->text(), "02:30:15");
+    EXPECT_EQ(f.edit->value.totalMs, 9015000);
+    EXPECT_TRUE(f.edit->Commit());
+    EXPECT_EQ(failed.count(), 1);
 }
 
-TEST(TimeEdit, CommitCompletesAPartlyTypedField) {
+TEST(TimeEdit, APartlyTypedFieldIsRefusedNotCompletedBehindTheUsersBack) {
     Field f;
+    f.edit->show();  // a field of a window on screen
     f.edit->SetFHeure(9015000);
+    QSignalSpy failed(f.edit.get(), &TTimeEdit::conversionFailed);
     f.edit->end(false);
-    QTest::keyClick(f.edit.get(), Qt::Key_Backspace);  // 02:30:1_ reads 02:30:01
+    QTest::keyClick(f.edit.get(), Qt::Key_Backspace);  // 02:30:1_ reads 02:30:01 meanwhile
     EXPECT_EQ(f.edit->value.totalMs, 9001000);
     EXPECT_EQ(f.edit->displayText(), "02:30:1_");
     QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
     QApplication::sendEvent(f.edit.get(), &out);
-    EXPECT_EQ(f.edit->text(), "02:30:01");
-    EXPECT_EQ(f.edit->value.totalMs, 9001000);
+    EXPECT_EQ(f.edit->displayText(), "02:30:1_");
+    ASSERT_EQ(failed.count(), 1);
+    EXPECT_EQ(failed.at(0).at(0).toString(),
+              Q("'02:30:1_' n'est pas une durée correcte (hh:mm:ss)"));
+    // Completed by the user, it is taken.
+    QTest::keyClick(f.edit.get(), '7');
+    EXPECT_TRUE(f.edit->Commit());
+    EXPECT_EQ(f.edit->value.totalMs, 9017000);
+    EXPECT_EQ(failed.count(), 1);
 }
 
 TEST(TimeEdit, FocusLeavingForAPopupIsNoCommit) {
     Field f;
+    f.edit->show();  // a field of a window on screen
     f.edit->SetFHeure(9015000);
+    QSignalSpy failed(f.edit.get(), &TTimeEdit::conversionFailed);
     f.edit->selectAll();
     QTest::keyClick(f.edit.get(), Qt::Key_Delete);
     EXPECT_EQ(f.edit->text(), "::");
     QFocusEvent popup(QEvent::FocusOut, Qt::PopupFocusReason);
     QApplication::sendEvent(f.edit.get(), &popup);
-    EXPECT_EQ(f.edit->text(), "::");
+    EXPECT_EQ(failed.count(), 0);
     QFocusEvent tab(QEvent::FocusOut, Qt::TabFocusReason);
     QApplication::sendEvent(f.edit.get(), &tab);
-    EXPECT_EQ(f.edit->text(), "02:30:15");
+    EXPECT_EQ(f.edit->text(), "::");
+    ASSERT_EQ(failed.count(), 1);
+    EXPECT_EQ(failed.at(0).at(0).toString(),
+              Q("'__:__:__' n'est pas une durée correcte (hh:mm:ss)"));
+}
+
+// In a window, as in the settings dialog: typing "5" or "1:2:3" and tabbing away.
+TEST(TimeEdit, LeavingAHalfTypedFieldKeepsTheFocusAndNamesTheText) {
+    QWidget window;
+    FakeClock clock;
+    clock.utc = 0;
+    auto* edit = new TTimeEdit(&window, &clock);
+    auto* next = new QLineEdit(&window);
+    auto* layout = new QVBoxLayout(&window);
+    layout->addWidget(edit);
+    layout->addWidget(next);
+    edit->SetFHeure(5025000);  // 01:23:45
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QStringList messages;
+    QObject::connect(edit, &TTimeEdit::conversionFailed, [&](const QString& m) { messages << m; });
+
+    const std::pair<const char*, const char*> typed[] = {{"5", "5_:__:__"}, {"1:2:3", "1_:2_:3_"}};
+    for (auto [keys, shown] : typed) {
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, keys);
+        EXPECT_EQ(edit->displayText(), shown);
+        QTest::keyClick(edit, Qt::Key_Tab);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(edit->hasFocus()) << keys;
+        EXPECT_EQ(edit->displayText(), shown);
+        ASSERT_EQ(messages.size(), 1) << keys;
+        EXPECT_EQ(messages.takeFirst(),
+                  QString("'%1' n'est pas une durée correcte (hh:mm:ss)").arg(shown));
+        if (std::string(keys) == "5") {
+            QMessageBox box(QMessageBox::Critical, "Le Tallimer Internet",
+                            QString("'%1' n'est pas une durée correcte (hh:mm:ss)").arg(shown));
+            tallimer::test::SaveScreenshots(window, box, "time-field-refused");
+        }
+
+        // Escape, then Tab: the old value, and the focus goes on without a word.
+        QTest::keyClick(edit, Qt::Key_Escape);
+        EXPECT_EQ(edit->text(), "01:23:45");
+        QTest::keyClick(edit, Qt::Key_Tab);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(next->hasFocus());
+        EXPECT_TRUE(messages.isEmpty());
+        EXPECT_EQ(edit->value.totalMs, 5025000);
+    }
 }
 
 TEST(TimeEdit, SettersChangeTheTextWithoutComingBackThroughTheChangeHandler) {

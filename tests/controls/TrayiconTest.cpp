@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QDialog>
 #include <QMenu>
 #include <QPainter>
 #include <QPointer>
+#include <QTest>
 #include <QWidget>
 #include <map>
 #include <memory>
@@ -159,6 +161,29 @@ TEST(TrayIcon, WithTheMainWindowSettingsOnlyARightButtonReleaseOpensTheMenu) {
         }
     EXPECT_EQ(where, m.shell.cursor);
     EXPECT_EQ(shift, Qt::ShiftModifier);  // the keys that count: Shift, Ctrl, Alt
+}
+
+TEST(TrayIcon, UnderAModalDialogTheMenuGivesWayToTheDialog) {
+    MainWindowIcon m;
+    m.window.show();
+    QDialog dialog(&m.window);
+    dialog.setModal(true);
+    dialog.show();
+    dialog.showMinimized();  // out of sight, as behind another program's window
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    m.shell.send(0x0204);
+    m.shell.send(0x0205);
+    // No "Quitter" behind the dialog's back: the dialog is brought back before the user.
+    EXPECT_EQ(m.shell.count("popup"), 0);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_FALSE(dialog.isMinimized());
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&dialog));
+
+    dialog.accept();
+    m.shell.send(0x0205);
+    EXPECT_EQ(m.shell.count("popup"), 1);
 }
 
 TEST(TrayIcon, EachSettingReactsToItsOwnMouseActions) {

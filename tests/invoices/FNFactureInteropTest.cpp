@@ -61,9 +61,25 @@ class InteropLibreOffice : public ::testing::Test {
         f.remove();
         return text;
     }
+
+    // The archive of a period closed on the installed template, with two lines.
+    QString makeArchive();
 };
 
-TEST_F(InteropLibreOffice, AnArchiveOpensWithItsLinesAndBoldTotals) {
+// A length of the first page layout with a size that LibreOffice made, in millimetres; -1 when
+// missing.
+double PageLength(const QString& fodt, const QString& attribute) {
+    const QRegularExpression layout("<style:page-layout-properties[^>]*fo:page-width[^>]*>");
+    const QString element = layout.match(fodt).captured(0);
+    const QRegularExpression value(attribute + "=\"([0-9.]+)(cm|mm|in|pt)\"");
+    const QRegularExpressionMatch m = value.match(element);
+    if (!m.hasMatch()) return -1;
+    const double v = m.captured(1).toDouble();
+    const QString unit = m.captured(2);
+    return unit == "cm" ? v * 10 : unit == "in" ? v * 25.4 : unit == "pt" ? v * 25.4 / 72 : v;
+}
+
+QString InteropLibreOffice::makeArchive() {
     ErrorReportHandler previous =
         SetErrorReportHandler([](QObject*, const std::exception& e) { ADD_FAILURE() << e.what(); });
     const std::string source =
@@ -84,7 +100,21 @@ TEST_F(InteropLibreOffice, AnArchiveOpensWithItsLinesAndBoldTotals) {
         manager.RunningFile().ClosePeriod(account, "Maison", EncodeDate(2001, 3, 6));
     }
     SetErrorReportHandler(previous);
-    const QString archive = Q(dir.str() + "Factures/Maison 05 mars 01.rtf");
+    return Q(dir.str() + "Factures/Maison 05 mars 01.rtf");
+}
+
+TEST_F(InteropLibreOffice, AnArchiveOpensWithTheTemplatesPage) {
+    // The template asks for A4 with 2 cm margins (1134 twips) all round.
+    const QString fodt = convert(makeArchive(), "fodt");
+    EXPECT_NEAR(PageLength(fodt, "fo:page-width"), 210.0, 0.1) << fodt.toStdString();
+    EXPECT_NEAR(PageLength(fodt, "fo:page-height"), 297.0, 0.1);
+    for (const char* side :
+         {"fo:margin-left", "fo:margin-right", "fo:margin-top", "fo:margin-bottom"})
+        EXPECT_NEAR(PageLength(fodt, side), 20.0, 0.1) << side;
+}
+
+TEST_F(InteropLibreOffice, AnArchiveOpensWithItsLinesAndBoldTotals) {
+    const QString archive = makeArchive();
 
     const QString text = convert(archive, "txt:Text (encoded):UTF8");
     EXPECT_TRUE(text.contains("\t05 mars 01, 21:07:44\t01:02:09\t12,35")) << text.toStdString();

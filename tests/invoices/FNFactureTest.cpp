@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QFocusEvent>
 #include <QListWidget>
 #include <QPrinter>
 #include <QProcess>
@@ -32,6 +34,7 @@
 #include "shell/HeadlessTray.h"
 #include "support/Errors.h"
 #include "tests/common/Fakes.h"
+#include "tests/common/qt/DialogChecks.h"
 
 using namespace tallimer;
 using test::ReadFile;
@@ -138,28 +141,59 @@ TEST_F(ManagerTest, ListsFiltersShowsAndDeletes) {
         EXPECT_EQ(manager.RichEdit1->toPlainText(), "Maison\nCoût total = 3,00");
 
         manager.FilterComboBox1->setCurrentIndex(1);
-        EXPECT_EQ(Names(manager.FileListBox1), QStringList({"Bureau 05 mars 01.RTF", "LISEZMOI",
-                                                            "Maison 05 mars 01.rtf", "notes.txt"}));
+        EXPECT_EQ(Names(manager.FileListBox1),
+                  QStringList({".cache", "Bureau 05 mars 01.RTF", "LISEZMOI",
+                               "Maison 05 mars 01.rtf", "notes.txt"}));
         Select(manager, "notes.txt");
         EXPECT_EQ(manager.RichEdit1->toPlainText(), "{\\b pas du RTF}\n\tdeux");
 
         // Deleting leaves the deleted text in the viewer and nothing selected.
         manager.Button1->click();
         EXPECT_FALSE(fs::exists(factures() / "notes.txt"));
-        EXPECT_EQ(Names(manager.FileListBox1),
-                  QStringList({"Bureau 05 mars 01.RTF", "LISEZMOI", "Maison 05 mars 01.rtf"}));
+        EXPECT_EQ(Names(manager.FileListBox1), QStringList({".cache", "Bureau 05 mars 01.RTF",
+                                                            "LISEZMOI", "Maison 05 mars 01.rtf"}));
         EXPECT_EQ(manager.RichEdit1->toPlainText(), "{\\b pas du RTF}\n\tdeux");
         manager.Button1->click();  // nothing selected: nothing deleted
-        EXPECT_EQ(manager.FileListBox1->count(), 3);
+        EXPECT_EQ(manager.FileListBox1->count(), 4);
 
         for (const char* name : {"LISEZMOI", "Bureau 05 mars 01.RTF", "Maison 05 mars 01.rtf"}) {
             Select(manager, name);
             manager.Button1->click();
         }
-        EXPECT_EQ(manager.FileListBox1->count(), 0);
+        EXPECT_EQ(Names(manager.FileListBox1), QStringList({".cache"}));
         EXPECT_EQ(manager.RichEdit1->toPlainText(), "Maison\nCoût total = 3,00");
     });
     EXPECT_TRUE(fs::exists(factures() / ".cache"));
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(ManagerTest, OpensWithNothingChosenAndOnlyASelectedEntryIsDeleted) {
+    WriteFile(factures() / "Bureau 05 mars 01.rtf", "{\\rtf1\\ansi Bureau\\par}");
+    WriteFile(factures() / ".Point 05 mars 01.rtf", "{\\rtf1\\ansi Point\\par}");
+    Manager manager(folder());
+    const QStringList all = {".Point 05 mars 01.rtf", "Bureau 05 mars 01.rtf"};
+    Open(manager, [&] { Select(manager, "Bureau 05 mars 01.rtf"); });
+    Open(manager, [&] {
+        // A second opening starts afresh too: no entry chosen, nothing in the viewer.
+        EXPECT_EQ(Names(manager.FileListBox1), all);
+        EXPECT_TRUE(manager.FileListBox1->selectedItems().isEmpty());
+        EXPECT_EQ(manager.RichEdit1->toPlainText(), "");
+        // The list taking the focus makes a row current, which is no choice of the user's.
+        QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
+        QApplication::sendEvent(manager.FileListBox1, &in);
+        EXPECT_EQ(manager.RichEdit1->toPlainText(), "");
+        manager.Button1->click();
+        EXPECT_EQ(Names(manager.FileListBox1), all);
+        test::SaveScreenshot(manager, "invoice-manager-opened");
+
+        // A provider name that begins with a dot is viewed and deleted like any other.
+        Select(manager, ".Point 05 mars 01.rtf");
+        EXPECT_EQ(manager.RichEdit1->toPlainText(), "Point");
+        manager.Button1->click();
+        EXPECT_EQ(Names(manager.FileListBox1), QStringList({"Bureau 05 mars 01.rtf"}));
+    });
+    EXPECT_FALSE(fs::exists(factures() / ".Point 05 mars 01.rtf"));
+    EXPECT_TRUE(fs::exists(factures() / "Bureau 05 mars 01.rtf"));
     EXPECT_TRUE(reports.empty());
 }
 

@@ -88,3 +88,26 @@ TEST(Printing, ALongInvoiceRunsOverSeveralPagesWithEveryLine) {
         EXPECT_TRUE(text.contains(line)) << i;
     }
 }
+
+TEST(Printing, TheDocumentsOwnMarginsPlaceTheText) {
+    if (QStandardPaths::findExecutable("pdftotext").isEmpty()) {
+        GTEST_SKIP() << "pdftotext (poppler-utils) is needed";
+    }
+    TempDir dir;
+    // Where the word starts and its top on the page, in points.
+    auto place = [&](const QByteArray& margins) {
+        QTextDocument doc;
+        ReadRtf("{\\rtf1\\ansi" + margins + " Facture\\par}", doc);
+        const QString pdf = QString::fromStdString(dir.str() + "marges.pdf");
+        EXPECT_TRUE(PrintToPdf(doc, pdf));
+        const QString box = Output("pdftotext", {"-bbox", pdf, "-"});
+        const auto m = QRegularExpression("xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\"").match(box);
+        EXPECT_TRUE(m.hasMatch()) << box.toStdString();
+        return QPointF(m.captured(1).toDouble(), m.captured(2).toDouble());
+    };
+    const QPointF twoCm = place("");                                           // none given: 2 cm
+    const QPointF wide = place("\\margl2835\\margt4252\\margr567\\margb567");  // 5 cm, 7,5 cm
+    const double cm = 72 / 2.54;
+    EXPECT_NEAR(wide.x() - twoCm.x(), 3 * cm, 1.0);
+    EXPECT_NEAR(wide.y() - twoCm.y(), 5.5 * cm, 1.0);
+}

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "richtext/RtfReader.h"
+#include "richtext/RtfShared.h"
 #include "richtext/RtfWriter.h"
 #include "tests/richtext/RtfTestSupport.h"
 
@@ -161,4 +162,73 @@ TEST(RtfWriter, EmptyDocumentAndEmptyParagraphs) {
     doc.setPlainText("\n\na\n\n");
     ReadRtf(WriteRtf(doc), back);
     EXPECT_EQ(Paragraphs(back), (QStringList{"", "", "a", "", ""}));
+}
+
+namespace {
+
+std::string SourceDir() {
+    const char* dir = std::getenv("TALLIMER_SOURCE_DIR");
+    return dir ? dir : ".";
+}
+
+}  // namespace
+
+TEST(RtfWriter, ThePageAndTitleOfTheTemplateGoThroughReadingAndWriting) {
+    // A4 with 2 cm margins, a title with accents, and information that is not kept.
+    const QByteArray templateRtf =
+        "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0 Arial;}}\r\n"
+        "{\\info{\\title Facture d'\\'e9t\\'e9}{\\author Le Tallimer Internet}"
+        "{\\subject sujet}{\\creatim\\yr2001\\mo3\\dy5}{\\*\\company soci\\'e9t\\'e9}}\r\n"
+        "\\paperw11906\\paperh16838\\margl1134\\margr1134\\margt1134\\margb1134\r\n"
+        "\\pard Facture\\par}";
+    const QByteArray tail =
+        "}\r\n{\\info{\\title Facture d'\\'e9t\\'e9}{\\author Le Tallimer Internet}}\r\n"
+        "\\paperw11906\\paperh16838\\margl1134\\margr1134\\margt1134\\margb1134\r\n\\uc1\r\n"
+        "\\pard Facture\\par\r\n"
+        "\\pard \\tab 05 mars 01, 21:07:44\\tab 01:02:09\\tab 12,35\\par\r\n}\r\n";
+
+    QTextDocument doc;
+    ReadRtf(templateRtf, doc);
+    EXPECT_EQ(Paragraphs(doc), QStringList({"Facture"}));
+    const rtf::PageSetup page = rtf::PageSetupOf(doc);
+    EXPECT_EQ(page.paperWidth, 11906);
+    EXPECT_EQ(page.paperHeight, 16838);
+    EXPECT_EQ(page.marginLeft, 1134);
+    EXPECT_EQ(page.marginRight, 1134);
+    EXPECT_EQ(page.marginTop, 1134);
+    EXPECT_EQ(page.marginBottom, 1134);
+    EXPECT_FALSE(page.landscape);
+    EXPECT_EQ(page.title, Q("Facture d'été"));
+    EXPECT_EQ(page.author, "Le Tallimer Internet");
+
+    // Lines added as the running invoice gets them, then written, read and written again.
+    QTextCursor end(&doc);
+    end.movePosition(QTextCursor::End);
+    end.insertBlock();
+    end.insertText("\t05 mars 01, 21:07:44\t01:02:09\t12,35");
+    const QByteArray once = WriteRtf(doc);
+    EXPECT_TRUE(once.endsWith(tail)) << once.toStdString();
+    QTextDocument back;
+    ReadRtf(once, back);
+    EXPECT_EQ(rtf::PageSetupOf(back), page);
+    EXPECT_EQ(WriteRtf(back), once);
+
+    // A document that gave no page gets none, and the next reading forgets the last page.
+    ReadRtf("{\\rtf1\\ansi Sans page\\par}", back);
+    EXPECT_EQ(rtf::PageSetupOf(back), rtf::PageSetup{});
+    const QByteArray plain = WriteRtf(back);
+    EXPECT_FALSE(plain.contains("\\paperw") || plain.contains("\\margl") ||
+                 plain.contains("\\info"))
+        << plain.toStdString();
+    ReadRtf(templateRtf, back);
+    ReadRtf("pas du RTF", back);
+    EXPECT_EQ(rtf::PageSetupOf(back), rtf::PageSetup{});
+
+    // The installed template's page reaches what is written from it.
+    QFile base(QString::fromStdString(SourceDir() + "/data/base.rtf"));
+    ASSERT_TRUE(base.open(QIODevice::ReadOnly));
+    QTextDocument invoice;
+    ReadRtf(base.readAll(), invoice);
+    EXPECT_TRUE(WriteRtf(invoice).contains(
+        "\\paperw11906\\paperh16838\\margl1134\\margr1134\\margt1134\\margb1134\r\n"));
 }

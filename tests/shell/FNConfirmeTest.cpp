@@ -98,6 +98,35 @@ TEST(ExitConfirmation, ReduceAndTheCloseBoxAndEscapeRefuseAndHide) {
     }
 }
 
+// Return where the user's keys go: the dialog's focus widget.
+void PressReturn(Confirm& d) {
+    QTest::keyClick(d.focusWidget() ? d.focusWidget() : &d, Qt::Key_Return);
+}
+
+TEST(ExitConfirmation, ReturnMeansStopAtEveryShowingWhateverWasChosenBefore) {
+    QWidget main;
+    main.show();
+    Confirm d;
+    bool ask = true;
+    // First question: the user tabs to "Réduire" and confirms it with Return.
+    d.answer = [](Confirm& c) {
+        EXPECT_EQ(c.focusWidget(), c.BitBtn1);
+        c.BitBtn2->setFocus(Qt::TabFocusReason);
+        PressReturn(c);
+    };
+    EXPECT_FALSE(ConfirmClose(ask, d, main));
+    // Second question: Return alone, the default being "Arrêter" again.
+    d.answer = [](Confirm& c) {
+        EXPECT_EQ(c.focusWidget(), c.BitBtn1);
+        EXPECT_TRUE(c.BitBtn1->isDefault());
+        EXPECT_FALSE(c.BitBtn2->isDefault());
+        tallimer::test::SaveScreenshot(c, "exit-confirmation-default");
+        PressReturn(c);
+    };
+    EXPECT_TRUE(ConfirmClose(ask, d, main));
+    EXPECT_EQ(d.shown, 2);
+}
+
 TEST(ExitConfirmation, NeverAskAgainHoldsWhateverTheAnswer) {
     for (auto answer : {TickAndReduce, TickAndStop}) {
         QWidget main;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -209,6 +210,13 @@ TEST(PriceDialog, LaidOutWithoutClippingAndPictured) {
     d.Prix = 123.456f;
     d.FormActivate();
     tallimer::test::ExpectNoClippedCaption(d);
+    // Wide enough for its caption in a title bar: a frame with icon and three buttons took
+    // about 120 px of a 226 px dialog and cut the caption.
+    QFont bold = d.font();
+    bold.setBold(true);
+    const int caption = QFontMetrics(bold).horizontalAdvance(d.windowTitle());
+    EXPECT_GE(d.width(), caption + 120);
+    EXPECT_GE(d.width(), TfModifPrix::TitleBarWidth(d.windowTitle(), d.font()));
     tallimer::test::SaveScreenshot(d, "price-dialog");
 }
 

@@ -6,7 +6,10 @@
 #include <QDir>
 #include <QLabel>
 #include <QLayout>
+#include <QPainter>
+#include <QPixmap>
 #include <QWidget>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -28,16 +31,34 @@ inline void ExpectNoClippedCaption(QWidget& window) {
     }
 }
 
-// Saves a picture of the window as TALLIMER_BUILD_DIR/artefacts/<name>.png.
-inline void SaveScreenshot(QWidget& window, const QString& name) {
+// Saves a picture as TALLIMER_BUILD_DIR/artefacts/<name>.png.
+inline void SavePicture(const QPixmap& shot, const QString& name) {
     const char* build = std::getenv("TALLIMER_BUILD_DIR");
     if (!build) return;
     QDir dir(QString::fromLocal8Bit(build));
     ASSERT_TRUE(dir.mkpath("artefacts"));
-    window.adjustSize();
-    QPixmap shot = window.grab();
     ASSERT_FALSE(shot.isNull());
     EXPECT_TRUE(shot.save(dir.filePath("artefacts/" + name + ".png")));
+}
+
+// Saves a picture of the window as TALLIMER_BUILD_DIR/artefacts/<name>.png.
+inline void SaveScreenshot(QWidget& window, const QString& name) {
+    window.adjustSize();
+    SavePicture(window.grab(), name);
+}
+
+// The window and, below it, a second one (a message about it) in one picture.
+inline void SaveScreenshots(QWidget& window, QWidget& below, const QString& name) {
+    const QPixmap top = window.grab();
+    below.adjustSize();
+    const QPixmap bottom = below.grab();
+    QPixmap both(std::max(top.width(), bottom.width()), top.height() + bottom.height() + 8);
+    both.fill(Qt::darkGray);
+    QPainter painter(&both);
+    painter.drawPixmap(0, 0, top);
+    painter.drawPixmap(0, top.height() + 8, bottom);
+    painter.end();
+    SavePicture(both, name);
 }
 
 }  // namespace tallimer::test
