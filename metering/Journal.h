@@ -1,0 +1,63 @@
+#pragma once
+// The connection journal: one row per metered connection, kept beside the account files so
+// people can check the provider's bill line by line. Core declares the store; the SQLite
+// source lives in platform/, a fake in tests/common/.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tallimer {
+
+// How a row ended. Open: the connection is in progress (or the program died during it and
+// the row was not yet seen at a start). CutShort: the program ended or died during it.
+enum class JournalEnd : std::uint8_t { Open = 0, Normal = 1, CutShort = 2 };
+
+// What the row came from: the meter itself, or an invoice line imported from the running
+// invoice or an archive (bytes, rates and address unknown).
+enum class JournalOrigin : std::uint8_t { Metered = 0, Imported = 1 };
+
+struct JournalRow {
+    std::int64_t id = 0;  // given by the store at open; 0 before
+    std::string account;
+    // ISO 8601: local "YYYY-MM-DDThh:mm:ss" and UTC "YYYY-MM-DDThh:mm:ssZ".
+    std::string startLocal, startUtc;
+    std::string endLocal, endUtc;  // empty while open
+    std::int64_t durationMs = 0;
+    float cost = 0;
+    // Time spent at each rate: normal price, reduced price, inside the package, on the
+    // time credit paid at the connection's start.
+    std::int64_t normalMs = 0, reducedMs = 0, packageMs = 0, creditMs = 0;
+    float packageFee = 0;  // the package's price when it was charged in this connection
+    std::string address;   // the primary address while metered
+    std::uint64_t bytesReceived = 0, bytesSent = 0;
+    JournalEnd end = JournalEnd::Open;
+    JournalOrigin origin = JournalOrigin::Metered;
+};
+
+// A period to query: rows whose local start is in [fromLocal, toLocal) as ISO 8601 texts;
+// an empty bound is open. An empty account means every account.
+struct JournalQuery {
+    std::string account;
+    std::string fromLocal, toLocal;
+};
+
+class ConnectionJournal {
+  public:
+    virtual ~ConnectionJournal() = default;
+    // Each call is quick and never throws: a failure is kept for lastError() and the
+    // metering goes on. open() gives the row its id (0 when it could not be written).
+    virtual std::int64_t open(const JournalRow& row) = 0;
+    virtual void refresh(const JournalRow& row) = 0;  // by row.id
+    virtual void close(const JournalRow& row) = 0;    // by row.id, row.end set
+    // Rows still Open at a start belong to a program that died: they become CutShort.
+    virtual void markOpenRowsCutShort() = 0;
+    virtual std::vector<JournalRow> query(const JournalQuery& query) = 0;
+    // Adds imported rows unless a row with the same account, local start and duration is
+    // already there; gives how many were added.
+    virtual std::size_t importRows(const std::vector<JournalRow>& rows) = 0;
+    // The French text of the last failure, empty when none since the last call.
+    virtual std::string takeError() = 0;
+};
+
+}  // namespace tallimer
