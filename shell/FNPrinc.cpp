@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPolygonF>
+#include <QShortcut>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
@@ -28,6 +29,7 @@
 #include "shell/FNConfirme.h"
 #include "shell/FNModifPrix.h"
 #include "shell/FNPropos.h"
+#include "shell/FNStats.h"
 #include "support/NumberText.h"
 
 namespace tallimer {
@@ -67,7 +69,8 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
       appFolder_(d.appFolder),
       names_(d.names),
       locale_(SystemLocale()),
-      meter_(*d.clock, accounts_, *d.names, *d.counters, locale_) {
+      meter_(*d.clock, accounts_, *d.names, *d.counters, locale_),
+      clock_(d.clock) {
     setObjectName("fPrinc");
     setWindowTitle("Le Tallimer Internet");
     setWindowIcon(AppIcon());
@@ -98,6 +101,10 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     PopupMenu1->setDefaultAction(Restaurer1);
     rglages1 = PopupMenu1->addAction("Ré&glages", this, &TfPrinc::rglages1Click);
     rglages1->setObjectName("rglages1");
+    Statistiques1 = PopupMenu1->addAction("&Statistiques", this, &TfPrinc::Statistiques1Click);
+    Statistiques1->setObjectName("Statistiques1");
+    connect(new QShortcut(QKeySequence("Ctrl+T"), this), &QShortcut::activated, this,
+            &TfPrinc::Statistiques1Click);
     Quitter1 = PopupMenu1->addAction("&Quitter", this, &TfPrinc::Quitter1Click);
     Quitter1->setObjectName("Quitter1");
 
@@ -528,6 +535,14 @@ void TfPrinc::bnRegleClick() {
 
 void TfPrinc::rglages1Click() {
     bnRegleClick();
+}
+
+void TfPrinc::Statistiques1Click() {
+    if (!stats_) stats_ = new TfStats(this);
+    stats_->Prepare(journal_, accounts_, meter_.providerName(), LocalNow(*clock_), locale_);
+    stats_->show();
+    stats_->raise();
+    stats_->activateWindow();
 }
 
 void TfPrinc::bnProposClick() {

@@ -23,7 +23,9 @@ class QToolBar;
 
 namespace tallimer {
 
+class ConnectionJournal;
 class InvoiceDocument;
+class TfStats;
 
 // What the window is built on; main.cpp passes the machine's, tests their fakes.
 struct PrincDependencies {
@@ -72,6 +74,9 @@ class TfPrinc : public QWidget, private MeterHost {
     AccountCollection& accounts() { return accounts_; }
     bool askOnExit = true;
     void SetInvoiceDesk(InvoiceDesk desk) { desk_ = std::move(desk); }
+    // The journal the statistics window reads; null: the window shows no connection.
+    void SetJournal(ConnectionJournal* journal) { journal_ = journal; }
+    TfStats* statsWindow() const { return stats_; }
 
     // The connection lifecycle, through the meter; a Connect or Disconnect also saves.
     void Connect();
@@ -101,6 +106,8 @@ class TfPrinc : public QWidget, private MeterHost {
     void bnAideClick();
     void bnFermerClick();
     void Quitter1Click();
+    // The statistics window (tray menu and Ctrl+T), built at its first opening.
+    void Statistiques1Click();
     // The desktop's notification area, present at start or joined later.
     void NotificationAreaChanged();
 
@@ -150,6 +157,7 @@ class TfPrinc : public QWidget, private MeterHost {
     QMenu* PopupMenu1;
     QAction* Restaurer1;
     QAction* rglages1;
+    QAction* Statistiques1;
     QAction* Quitter1;
     QTimer* Timer1;
     QTimer* Timer2;
@@ -189,6 +197,9 @@ class TfPrinc : public QWidget, private MeterHost {
     AccountCollection accounts_;
     Meter meter_;
     InvoiceDesk desk_;
+    const Clock* clock_;
+    ConnectionJournal* journal_ = nullptr;
+    TfStats* stats_ = nullptr;
     bool shownOnce_ = false;
     bool closeWithoutQuestion_ = false;
     bool closed_ = false;

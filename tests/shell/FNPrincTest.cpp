@@ -177,7 +177,7 @@ TEST_F(MainWindow, DescribesItsToolbarMenuAndFields) {
 
     QStringList items;
     for (QAction* a : w.PopupMenu1->actions()) items << a->text();
-    EXPECT_EQ(items.join('/'), "&Restaurer/Ré&glages/&Quitter");
+    EXPECT_EQ(items.join('/'), "&Restaurer/Ré&glages/&Statistiques/&Quitter");
     EXPECT_EQ(w.PopupMenu1->defaultAction(), w.Restaurer1);
 
     EXPECT_EQ(w.teFAI->toolTip(), "Nom du fournisseur d'accès");
