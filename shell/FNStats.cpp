@@ -72,6 +72,11 @@ QChart* Cleared(QChartView* view, const QString& title) {
     auto* chart = new QChart;
     chart->setAnimationOptions(QChart::NoAnimation);
     chart->setTitle(title);
+    // Axis numbers with the user's decimal separator and, as everywhere, no group separator.
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    chart->setLocale(locale);
+    chart->setLocalizeNumbers(true);
     view->setChart(chart);
     delete old;
     return chart;
@@ -441,15 +446,20 @@ void TfStats::showCharts() {
         minutes->attachAxis(time);
     }
     {
-        QChart* chart = Cleared(chMois, "Coût par mois sur 12 mois");
+        QChart* chart =
+            Cleared(chMois, QString("Coût par mois, de %1 %2 à %3 %4")
+                                .arg(Q(locale_.shortMonths[(s.months.front().month + 11) % 12]))
+                                .arg(s.months.front().year)
+                                .arg(Q(locale_.shortMonths[(s.months.back().month + 11) % 12]))
+                                .arg(s.months.back().year));
+        chart->legend()->hide();
         auto* cost = new QBarSet("Coût");
         QStringList names;
         double top = 1;
         for (const MonthBucket& m : s.months) {
             *cost << static_cast<double>(m.cost);
             top = std::max(top, static_cast<double>(m.cost));
-            names << Q(locale_.shortMonths[m.month - 1]) +
-                         QString(" %1").arg(m.year % 100, 2, 10, QChar('0'));
+            names << Q(locale_.shortMonths[(m.month + 11) % 12]);
         }
         auto* bars = new QBarSeries;
         bars->append(cost);
