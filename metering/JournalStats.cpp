@@ -54,7 +54,42 @@ std::string FloatText(float v, char separator) {
     return s;
 }
 
-std::string CsvField(const std::string& s) {
+// Text as UTF-8 whatever it held: a byte that does not start a well-formed sequence is taken
+// as Latin-1, as names from older files may be.
+std::string Utf8(const std::string& s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size();) {
+        auto c = static_cast<unsigned char>(s[i]);
+        std::size_t n = c < 0x80                   ? 1
+                        : (c >= 0xC2 && c <= 0xDF) ? 2
+                        : (c >= 0xE0 && c <= 0xEF) ? 3
+                        : (c >= 0xF0 && c <= 0xF4) ? 4
+                                                   : 0;
+        bool ok = n > 0 && i + n <= s.size();
+        for (std::size_t k = 1; ok && k < n; ++k)
+            ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+        if (ok && n == 3) {
+            auto d = static_cast<unsigned char>(s[i + 1]);
+            ok = !(c == 0xE0 && d < 0xA0) && !(c == 0xED && d >= 0xA0);  // overlong, surrogate
+        }
+        if (ok && n == 4) {
+            auto d = static_cast<unsigned char>(s[i + 1]);
+            ok = !(c == 0xF0 && d < 0x90) && !(c == 0xF4 && d >= 0x90);
+        }
+        if (ok) {
+            out.append(s, i, n);
+            i += n;
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::string CsvField(const std::string& text) {
+    std::string s = Utf8(text);
     if (s.find_first_of(";\"\r\n") == std::string::npos) return s;
     std::string out = "\"";
     for (char c : s) {
@@ -71,9 +106,9 @@ std::string CsvDate(const std::string& iso) {
            iso.substr(11, 8);
 }
 
-std::string JsonString(const std::string& s) {
+std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (char c : s) {
+    for (char c : Utf8(text)) {
         auto u = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             out += '\\';
@@ -184,8 +219,8 @@ JournalStats ComputeStats(const std::vector<JournalRow>& rows, const Account& ac
         s.cost += r.cost;
         s.bytesReceived += r.bytesReceived;
         s.bytesSent += r.bytesSent;
-        auto hour = static_cast<std::size_t>((*t - std::floor(*t)) * 24.0 + 1e-9);
-        CountBucket& h = s.hours[std::min<std::size_t>(hour, 23)];
+        auto hour = static_cast<std::size_t>(Digits(r.startLocal, 11, 2));  // checked by the parse
+        CountBucket& h = s.hours[hour];
         ++h.connections;
         h.durationMs += r.durationMs;
         CountBucket& w = s.weekdays[static_cast<std::size_t>(WeekdayOf(*t))];

@@ -166,7 +166,7 @@ TEST(JournalExport, CsvAndJsonBytes) {
     a.end = JournalEnd::Normal;
     JournalRow b;
     b.id = 8;
-    b.account = "Perso\n\\";
+    b.account = "Perso\n\\\xE9";  // a Latin-1 name from an old file
     b.startLocal = "2000-12-31T23:59:59";
     b.durationMs = 90061000;
     b.cost = 12.5f;
@@ -180,7 +180,7 @@ TEST(JournalExport, CsvAndJsonBytes) {
         "forfait;Adresse;Octets reçus;Octets envoyés;Fin de connexion;Origine\r\n"
         "\"Club \"\"Net\"\"; soir\";07/03/2001 20:05:09;07/03/2001 21:10:00;01:04:51;0,7447;"
         "00:00:00;01:01:51;00:00:00;00:03:00;0;10.0.0.1;5000000000;12345;normale;mesurée\r\n"
-        "\"Perso\n\\\";31/12/2000 23:59:59;;25:01:01;12,5;00:00:00;00:00:00;00:00:00;00:00:00;"
+        "\"Perso\n\\é\";31/12/2000 23:59:59;;25:01:01;12,5;00:00:00;00:00:00;00:00:00;00:00:00;"
         "0;;0;0;interrompue;importée\r\n");
     EXPECT_EQ(
         ExportJson({a, b}),
@@ -191,7 +191,7 @@ TEST(JournalExport, CsvAndJsonBytes) {
         "\"normalMs\":0,\"reducedMs\":3711000,\"packageMs\":0,\"creditMs\":180000,"
         "\"packageFee\":0,\"address\":\"10.0.0.1\",\"bytesReceived\":5000000000,"
         "\"bytesSent\":12345,\"end\":\"normal\",\"origin\":\"metered\"},\n"
-        "{\"id\":8,\"account\":\"Perso\\u000a\\\\\",\"startLocal\":\"2000-12-31T23:59:59\","
+        "{\"id\":8,\"account\":\"Perso\\u000a\\\\é\",\"startLocal\":\"2000-12-31T23:59:59\","
         "\"startUtc\":\"\",\"endLocal\":\"\",\"endUtc\":\"\",\"durationMs\":90061000,"
         "\"cost\":12.5,\"normalMs\":0,\"reducedMs\":0,\"packageMs\":0,\"creditMs\":0,"
         "\"packageFee\":0,\"address\":\"\",\"bytesReceived\":0,\"bytesSent\":0,"
