@@ -7,7 +7,9 @@
 #include <QSessionManager>
 #include <chrono>
 #include <exception>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 #include "accounts/FNRegle.h"
@@ -56,6 +58,16 @@ int main(int argc, char** argv) {
         HandOver(lock.socketPath());
         return 0;
     }
+    // Another user, or a session with another runtime folder, may run on the same data:
+    // the copy there is shown if it can be reached, and this one ends having written nothing.
+    std::error_code noExe;
+    const std::string appFolder =
+        std::filesystem::read_symlink("/proc/self/exe", noExe).parent_path().string() + "/";
+    DataFolderLock folderLock(appFolder);
+    if (folderLock.acquire(lock.socketPath()) == InstanceLock::Outcome::Second) {
+        if (const std::string holder = folderLock.holderSocket(); !holder.empty()) HandOver(holder);
+        return 0;
+    }
 
     TApplication app(argc, argv);
     InstallFrenchQtTexts(app);
@@ -82,7 +94,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<ConnectionNameSource> names = MakeConnectionNameSource();
     LinkCountersLinux counters;
     PrincDependencies dependencies;
-    dependencies.appFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
+    dependencies.appFolder = appFolder;
     dependencies.clock = &TheSystemClock();
     dependencies.names = names.get();
     dependencies.counters = &counters;
@@ -103,6 +115,7 @@ int main(int argc, char** argv) {
         fModifPrix = new TfModifPrix(fPrinc);
         fConfirm = new TfConfirm(fPrinc);
         princ->SetInvoiceDesk(DeskOf(*fFacture));
+        princ->Recover();
     } catch (const std::exception& error) {
         ReportException(nullptr, error);
         return 0;
