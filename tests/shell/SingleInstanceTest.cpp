@@ -214,12 +214,21 @@ TEST(DataFolderLock, ASecondCopyOnTheSameDataEndsWithoutWritingWhateverItsRuntim
         return files;
     };
 
-    QProcess first;
+    QProcess first, second;
+    // Whatever fails, no copy outlives the test.
+    struct Reap {
+        QProcess& p;
+        ~Reap() {
+            if (p.state() == QProcess::NotRunning) return;
+            p.kill();
+            p.waitForFinished();
+        }
+    } reapFirst{first}, reapSecond{second};
     launch(first, "run1");
     DataFolderLock probe(dir.str());
     // The first copy is up once it holds the folder and listens where its lock file says.
     std::string holder;
-    for (int i = 0; i < 200 && (holder.empty() || !SomeoneListens(holder)); ++i) {
+    for (int i = 0; i < 1200 && (holder.empty() || !SomeoneListens(holder)); ++i) {
         QThread::msleep(50);
         holder = probe.acquire("") == Outcome::Second ? probe.holderSocket() : "";
         ASSERT_EQ(first.state(), QProcess::Running) << first.readAllStandardError().toStdString();
@@ -227,7 +236,6 @@ TEST(DataFolderLock, ASecondCopyOnTheSameDataEndsWithoutWritingWhateverItsRuntim
     ASSERT_EQ(holder, dir.str() + "run1/tallimer-" + std::to_string(getuid()) + ".socket");
     const auto before = snapshot();
 
-    QProcess second;
     launch(second, "run2");
     ASSERT_TRUE(second.waitForFinished(30000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
