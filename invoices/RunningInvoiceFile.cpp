@@ -85,7 +85,7 @@ bool RunningInvoiceFile::RecordConnection(DateTime when, msTIME duration, float 
     connectionEnded_ = false;
     return WriteFileAtomically(
         connectionRecordPath(),
-        Record({Text(when), Text(duration.totalMs), Text(amount), Text(account.nextInvoice),
+        Record({Text(when), Text(duration.totalMs), Text(amount),
                 Text(account.periodDuration.totalMs), Text(account.periodCost),
                 Text(account.packageRemaining.totalMs), Text(account.packageCharged ? 1 : 0),
                 Text(overallDuration.totalMs), Text(overallCost)},
@@ -119,8 +119,12 @@ void RunningInvoiceFile::ClosePeriod(Account& account, const std::string& provid
     const CharAttributes attributes = document_.appendAttributes();
     try {
         ArchiveInvoice(account, providerName, appFolder_, document_, locale_);
+        // The last connection's line is filed now: its record has nothing more to give, and
+        // must not give the line again to the next period after a crash.
+        if (!RemoveFile(connectionRecordPath())) throw FileError::create(connectionRecordPath());
+        connectionEnded_ = false;
     } catch (...) {
-        // Nothing filed: the invoice and the account stay as they were. The file is written
+        // Nothing closed: the invoice and the account stay as they were. The file is written
         // all the same, as a retry of an earlier write that may have failed.
         document_.truncateParagraphs(paragraphs);
         document_.setAppendAttributes(attributes);
@@ -209,18 +213,17 @@ void RunningInvoiceFile::Recover(AccountCollection& accounts, OverallState& stat
     }
 
     v.clear();
-    if (auto bytes = Contents(connectionRecordPath()); bytes && ParseRecord(*bytes, 10, v, name)) {
-        DateTime when = 0, period = 0;
+    if (auto bytes = Contents(connectionRecordPath()); bytes && ParseRecord(*bytes, 9, v, name)) {
+        DateTime when = 0;
         std::int32_t duration = 0, periodDuration = 0, remaining = 0, charged = 0, overall = 0;
         float amount = 0, periodCost = 0, overallCost = 0;
         Account* account = accounts.find(name);
         bool done = true;
-        // A record of a period filed since then has nothing more to give.
         if (Parse(v[0], when) && Parse(v[1], duration) && Parse(v[2], amount) &&
-            Parse(v[3], period) && Parse(v[4], periodDuration) && Parse(v[5], periodCost) &&
-            Parse(v[6], remaining) && Parse(v[7], charged) && Parse(v[8], overall) &&
-            Parse(v[9], overallCost) && account && account->nextInvoice == period) {
-            // The record is written just before the accounts: it is never behind them.
+            Parse(v[3], periodDuration) && Parse(v[4], periodCost) && Parse(v[5], remaining) &&
+            Parse(v[6], charged) && Parse(v[7], overall) && Parse(v[8], overallCost) && account) {
+            // The record is written just before the accounts: it is never behind them, and a
+            // closing removes it once the connection's line is filed.
             if (account->periodDuration.totalMs < periodDuration) {
                 account->periodDuration = periodDuration;
                 account->periodCost = periodCost;

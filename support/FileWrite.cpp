@@ -177,7 +177,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, const 
 
 bool RemoveFile(const std::string& path) {
     if (!Allowed(FileCall::Remove, path)) return false;
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+    if (::unlink(path.c_str()) != 0) return errno == ENOENT;
     return SyncFolder(FolderOf(path));
 }
 
