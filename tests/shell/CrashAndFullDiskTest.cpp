@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -77,8 +78,10 @@ struct Fault {
     int at = -1;
     int calls = 0;
     bool archiveHit = false;
+    std::set<std::string> renamed;
     int operator()(FileCall call, const std::string& path) {
         const int n = calls++;
+        if (call == FileCall::Rename) renamed.insert(path);
         if (mode == None || n < at) return 0;
         if (mode == Crash) return EIO;  // a dead process does nothing more
         // A full disk still closes and removes files.
@@ -251,6 +254,12 @@ TEST_F(CrashAndFullDisk, EveryFileCallOfASessionFailingOrKilledLeavesFilesThatHo
         session(*run);
         SetFileCallHook({});
         total = count.calls;
+        // Every file of the session went through the one write path.
+        std::set<std::string> files;
+        for (const char* f : {"temp.rtf", kArchive, "Comptes/Modem.fai", "tallimer.inf",
+                              "cloture.inf", "connexion.inf"})
+            files.insert(dir.str() + f);
+        EXPECT_EQ(count.renamed, files);
         fullArchive = check(dir, 0, "no fault");
         EXPECT_FALSE(fs::exists(dir.path() / "cloture.inf"));
         EXPECT_FALSE(fs::exists(dir.path() / "connexion.inf"));
@@ -268,7 +277,9 @@ TEST_F(CrashAndFullDisk, EveryFileCallOfASessionFailingOrKilledLeavesFilesThatHo
             reports.clear();
             const std::string accountBefore = ReadFile(dir.path() / "Comptes" / "Modem.fai");
             const std::string tempBefore = ReadFile(dir.path() / "temp.rtf");
-            Fault fault{mode, at};
+            Fault fault;
+            fault.mode = mode;
+            fault.at = at;
             {
                 auto run = start(dir);
                 SetFileCallHook(std::ref(fault));
