@@ -225,15 +225,15 @@ TEST(DataFolderLock, ASecondCopyOnTheSameDataEndsWithoutWritingWhateverItsRuntim
         }
     } reapFirst{first}, reapSecond{second};
     launch(first, "run1");
-    DataFolderLock probe(dir.str());
-    // The first copy is up once it holds the folder and listens where its lock file says.
-    std::string holder;
-    for (int i = 0; i < 1200 && (holder.empty() || !SomeoneListens(holder)); ++i) {
+    // The first copy is up once it listens; it holds the folder and says there where.
+    const std::string socket = dir.str() + "run1/tallimer-" + std::to_string(getuid()) + ".socket";
+    for (int i = 0; i < 1200 && !SomeoneListens(socket); ++i) {
         QThread::msleep(50);
-        holder = probe.acquire("") == Outcome::Second ? probe.holderSocket() : "";
         ASSERT_EQ(first.state(), QProcess::Running) << first.readAllStandardError().toStdString();
     }
-    ASSERT_EQ(holder, dir.str() + "run1/tallimer-" + std::to_string(getuid()) + ".socket");
+    DataFolderLock probe(dir.str());
+    ASSERT_EQ(probe.acquire(""), Outcome::Second);
+    EXPECT_EQ(probe.holderSocket(), socket);
     const auto before = snapshot();
 
     launch(second, "run2");
