@@ -23,7 +23,7 @@
 #include <QValueAxis>
 #include <algorithm>
 
-#include "accounts/AccountFiles.h"
+#include "support/FileWrite.h"
 #include "support/NumberText.h"
 
 namespace tallimer {
