@@ -71,8 +71,7 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
       names_(d.names),
       clock_(d.clock),
       locale_(SystemLocale()),
-      meter_(*d.clock, accounts_, *d.names, *d.counters, locale_),
-      clock_(d.clock) {
+      meter_(*d.clock, accounts_, *d.names, *d.counters, locale_) {
     setObjectName("fPrinc");
     setWindowTitle("Le Tallimer Internet");
     setWindowIcon(AppIcon());

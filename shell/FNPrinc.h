@@ -226,7 +226,6 @@ class TfPrinc : public QWidget, private MeterHost {
     AccountCollection accounts_;
     Meter meter_;
     InvoiceDesk desk_;
-    const Clock* clock_;
     ConnectionJournal* journal_ = nullptr;
     TfStats* stats_ = nullptr;
     bool shownOnce_ = false;
