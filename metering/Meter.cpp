@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <exception>
 
+#include "support/Holidays.h"
 #include "support/NumberText.h"
 
 namespace tallimer {
@@ -58,7 +59,7 @@ void Meter::TimerTick() {
             }
             if (account.packageRemaining > 0) {
                 CalendarReading reading;
-                ReadCalendar(clock_, reading, false);
+                readTariffCalendar(reading);
                 if (InPackageHours(account, reading)) {
                     account.packageRemaining = account.packageRemaining - elapsed;
                     rateIcon = 3;
@@ -80,6 +81,15 @@ void Meter::TimerTick() {
     }
 }
 
+void Meter::readTariffCalendar(CalendarReading& reading) const {
+    ReadCalendar(clock_, reading, false);
+    if (!holidaysAsWeekend || !holidaysAsWeekend(providerName_)) return;
+    const LocalDateTime t = clock_.localNow();
+    if (t.month > 0 && t.day > 0 &&
+        IsFrenchHoliday(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)))
+        reading.dayOfWeek = 1;  // a Sunday for the tariff
+}
+
 void Meter::ChargeElapsed(msTIME elapsed) {
     Account& account = *currentAccount;
     rateIcon = 1;
@@ -92,7 +102,7 @@ void Meter::ChargeElapsed(msTIME elapsed) {
         creditRemaining = creditRemaining - elapsed;
     } else {
         CalendarReading reading;
-        ReadCalendar(clock_, reading, false);
+        readTariffCalendar(reading);
         float price = account.pricePerSecond;
         if (InOffPeakHours(account, reading)) {
             price = account.offPeakPrice;

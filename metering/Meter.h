@@ -3,6 +3,7 @@
 // end of a metered connection and the throughput readout. The window owns one and calls it;
 // what the window, the invoices and the display attach at fixed points comes through MeterHost.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -66,8 +67,11 @@ class Meter {
     std::uint8_t rateIcon = 0;  // 0 off line, 1 normal, 2 reduced, 3 package
     std::int32_t lastBytesRecvd = 0;
     std::int32_t lastBytesXmit = 0;
+    // Whether the named account bills French public holidays as week-end days; unset: never.
+    std::function<bool(const std::string& account)> holidaysAsWeekend;
 
   private:
+    void readTariffCalendar(CalendarReading& reading) const;
     void addCost(float cost);
     void takeBaselines();
 
