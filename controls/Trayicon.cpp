@@ -1,5 +1,8 @@
 #include "controls/Trayicon.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+
 #include <QApplication>
 #include <QCursor>
 #include <QEvent>
@@ -146,6 +149,23 @@ void TTrayIcon::WatchNotificationArea() {
     hide_ = true;
     installHook(true);
     emit OnNotificationArea();
+}
+
+bool QtTrayShell::showMessage(const QString& title, const QString& text) {
+    if (!tray_.isVisible()) return false;
+    tray_.showMessage(title, text, QSystemTrayIcon::Information, 15000);
+    return true;
+}
+
+bool TTrayIcon::ShowMessage(const QString& title, const QString& text) {
+    if (inArea_ && shell_->showMessage(title, text)) return true;
+    // No notification area: the freedesktop notification service, without waiting for it.
+    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.Notifications",
+                                                       "/org/freedesktop/Notifications",
+                                                       "org.freedesktop.Notifications", "Notify");
+    call << QString("Tallimer") << 0u << QString("tallimer") << title << text << QStringList()
+         << QVariantMap() << 15000;
+    return QDBusConnection::sessionBus().send(call);
 }
 
 void TTrayIcon::SetHint(const QString& hint) {

@@ -58,6 +58,8 @@ class TrayShell {
     virtual Qt::KeyboardModifiers modifiers() const = 0;
     // Whether the desktop has a notification area at all right now.
     virtual bool available() const { return true; }
+    // A desktop notification beside the icon; false when it could not be shown there.
+    virtual bool showMessage(const QString& /*title*/, const QString& /*text*/) { return false; }
 
     // Where the shell delivers mouse notifications; empty to stop delivering.
     void setSink(Sink sink) { sink_ = std::move(sink); }
@@ -82,6 +84,7 @@ class QtTrayShell : public TrayShell {
     QPoint cursorPos() const override;
     Qt::KeyboardModifiers modifiers() const override;
     bool available() const override;
+    bool showMessage(const QString& title, const QString& text) override;
 
     // Turns Qt's activation reasons into the button notifications of the old shell.
     void activated(QSystemTrayIcon::ActivationReason reason);
@@ -109,6 +112,9 @@ class TTrayIcon : public QObject {
     bool HasNotificationArea() const { return inArea_; }
     // One look for a notification area while waiting for one; a timer calls it.
     void WatchNotificationArea();
+    // A non-modal desktop notification: the icon's message in a notification area, else the
+    // desktop's notification service. False when neither took it.
+    bool ShowMessage(const QString& title, const QString& text);
     void SetHint(const QString& hint);
     QString Hint() const { return hint_; }
     void SetHide(bool value) { hide_ = value; }

@@ -142,6 +142,11 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     meter_.overallDuration = state.overallDuration;
     meter_.overallCost = state.overallCost;
     askOnExit = state.askOnExit;
+    alerts_ = LoadAlertSettings(appFolder_ + kAlertSettingsFile);
+    meter_.holidaysAsWeekend = [this](const std::string& name) {
+        auto it = alerts_.find(name);
+        return it != alerts_.end() && it->second.holidaysAsWeekend;
+    };
 
     // Last: a construction that fails leaves no callback to a window that never was.
     names_->setOnSwitch([this] {
@@ -415,6 +420,19 @@ void TfPrinc::SaveTimerTimer() {
                                meter_.providerName(), *meter_.currentAccount,
                                meter_.overallDuration, meter_.overallCost);
     SaveFiles();
+    checkAlerts();
+}
+
+void TfPrinc::checkAlerts() {
+    if (!meter_.metering() || !meter_.currentAccount) return;
+    auto it = alerts_.find(meter_.providerName());
+    if (it == alerts_.end()) return;
+    const std::vector<std::string> texts =
+        DueAlerts(*meter_.currentAccount, it->second, LocalNow(*clock_), locale_);
+    if (texts.empty()) return;
+    // Remembered first: a restart must not say it again.
+    SaveAlertSettings(appFolder_ + kAlertSettingsFile, alerts_);
+    for (const std::string& text : texts) TrayIcon1->ShowMessage("Le Tallimer Internet", Q(text));
 }
 
 void TfPrinc::Recover() {
@@ -562,6 +580,8 @@ void TfPrinc::rglages1Click() {
 
 void TfPrinc::Statistiques1Click() {
     if (!stats_) stats_ = new TfStats(this);
+    stats_->SetAlertSettings(
+        &alerts_, [this] { return SaveAlertSettings(appFolder_ + kAlertSettingsFile, alerts_); });
     stats_->Prepare(journal_, accounts_, meter_.providerName(), LocalNow(*clock_), locale_);
     stats_->show();
     stats_->raise();

@@ -12,6 +12,7 @@
 #include "controls/Onlineip.h"
 #include "controls/Timeedit.h"
 #include "controls/Trayicon.h"
+#include "metering/Alerts.h"
 #include "metering/Meter.h"
 #include "support/Locale.h"
 
@@ -218,6 +219,8 @@ class TfPrinc : public QWidget, private MeterHost {
     void buildFields();
     void fitHeight();
     void saveRunningInvoice();
+    // The alerts due for the account metered now, each shown once as a notification.
+    void checkAlerts();
 
     std::string appFolder_;
     ConnectionNameSource* names_;
@@ -225,6 +228,7 @@ class TfPrinc : public QWidget, private MeterHost {
     Locale locale_;
     AccountCollection accounts_;
     Meter meter_;
+    AlertSettings alerts_;
     InvoiceDesk desk_;
     ConnectionJournal* journal_ = nullptr;
     TfStats* stats_ = nullptr;

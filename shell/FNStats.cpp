@@ -11,9 +11,11 @@
 #include <QDateTimeAxis>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLineSeries>
 #include <QMessageBox>
 #include <QPushButton>
@@ -278,8 +280,33 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     buttons->addWidget(bnJson);
     buttons->addWidget(bnPng);
 
+    auto* alertes = new QGroupBox("Alertes du compte", this);
+    edBudget = new QLineEdit(alertes);
+    edBudget->setObjectName("edBudget");
+    edAlerteForfait = new QLineEdit(alertes);
+    edAlerteForfait->setObjectName("edAlerteForfait");
+    edAlerteForfait->setPlaceholderText("10 % du forfait");
+    cbFeries = new QCheckBox("Jours fériés comptés comme week-end", alertes);
+    cbFeries->setObjectName("cbFeries");
+    bnAlertes = new QPushButton("Appliquer", alertes);
+    bnAlertes->setObjectName("bnAlertes");
+    lbAlertes = new QLabel(alertes);
+    lbAlertes->setObjectName("lbAlertes");
+    lbAlertes->setWordWrap(true);
+    auto* alertesLayout = new QGridLayout(alertes);
+    alertesLayout->addWidget(new QLabel("Budget de la période", alertes), 0, 0);
+    alertesLayout->addWidget(edBudget, 0, 1);
+    alertesLayout->addWidget(new QLabel("Alerte forfait (reste)", alertes), 1, 0);
+    alertesLayout->addWidget(edAlerteForfait, 1, 1);
+    alertesLayout->addWidget(cbFeries, 2, 0, 1, 2);
+    alertesLayout->addWidget(bnAlertes, 3, 1);
+    alertesLayout->addWidget(lbAlertes, 4, 0, 1, 2);
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(lbTotaux, 1);
+    left->addWidget(alertes);
     auto* top = new QHBoxLayout;
-    top->addWidget(lbTotaux);
+    top->addLayout(left);
     top->addWidget(tabGraphiques, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(choosers);
@@ -290,6 +317,7 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     connect(cbCompte, &QComboBox::currentIndexChanged, this, &TfStats::cbCompteChange);
     connect(cbPeriode, &QComboBox::currentIndexChanged, this, &TfStats::cbPeriodeChange);
+    connect(bnAlertes, &QPushButton::clicked, this, &TfStats::ApplyAlertSettings);
     connect(cbFiltre, &QCheckBox::toggled, this, &TfStats::filterChange);
     connect(deDu, &QDateEdit::dateChanged, this, &TfStats::filterChange);
     connect(deAu, &QDateEdit::dateChanged, this, &TfStats::filterChange);
@@ -333,6 +361,66 @@ void TfStats::cbCompteChange() {
     for (const StatsPeriod& p : periods_) cbPeriode->addItem(Q(p.label));
     filling_ = false;
     cbPeriodeChange();
+    showAlertSettings();
+}
+
+void TfStats::showAlertSettings() {
+    const std::string name = cbCompte->currentText().toStdString();
+    AccountAlerts a;
+    if (alertSettings_) {
+        auto it = alertSettings_->find(name);
+        if (it != alertSettings_->end()) a = it->second;
+    }
+    edBudget->setText(a.budget > 0 ? Q(AmountText(a.budget, locale_)) : QString());
+    edAlerteForfait->setText(a.packageLevelMs >= 0 ? Q(LongDurationText(a.packageLevelMs))
+                                                   : QString());
+    cbFeries->setChecked(a.holidaysAsWeekend);
+    lbAlertes->clear();
+    bnAlertes->setEnabled(alertSettings_ && !name.empty());
+}
+
+bool TfStats::ApplyAlertSettings() {
+    const std::string name = cbCompte->currentText().toStdString();
+    if (!alertSettings_ || name.empty()) return false;
+    float budget = 0;
+    const std::string budgetText = edBudget->text().trimmed().toStdString();
+    if (!budgetText.empty()) {
+        try {
+            budget = TextToFloat(budgetText, locale_);
+        } catch (const std::exception&) {
+            budget = -1;
+        }
+        if (!(budget >= 0)) {
+            lbAlertes->setText("Budget invalide : tapez un montant en euros, par exemple 15" +
+                               Q(locale_.decimalSeparator) + "50.");
+            return false;
+        }
+    }
+    std::int64_t level = -1;
+    const std::string levelText = edAlerteForfait->text().trimmed().toStdString();
+    if (!levelText.empty()) {
+        auto parsed = ParseDurationText(levelText);
+        if (!parsed) {
+            lbAlertes->setText(
+                "Alerte forfait invalide : tapez une durée en heures et minutes, "
+                "par exemple 1:30.");
+            return false;
+        }
+        level = *parsed;
+    }
+    AccountAlerts& a = (*alertSettings_)[name];
+    // A new threshold may be crossed again.
+    if (a.budget != budget) a.fired &= ~static_cast<unsigned>(kBudget80 | kBudget100);
+    if (a.packageLevelMs != level) a.fired &= ~static_cast<unsigned>(kPackageLow);
+    a.budget = budget;
+    a.packageLevelMs = level;
+    a.holidaysAsWeekend = cbFeries->isChecked();
+    if (saveAlerts_ && !saveAlerts_()) {
+        lbAlertes->setText("Les réglages n'ont pas pu être enregistrés.");
+        return false;
+    }
+    lbAlertes->setText("Réglages enregistrés.");
+    return true;
 }
 
 void TfStats::cbPeriodeChange() {

@@ -3,10 +3,12 @@
 // totals, charts and a list, and exported. Every figure comes from metering/JournalStats.
 #include <QAbstractTableModel>
 #include <QWidget>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "accounts/Comptes.h"
+#include "metering/Alerts.h"
 #include "metering/Journal.h"
 #include "metering/JournalStats.h"
 #include "support/Locale.h"
@@ -15,6 +17,7 @@ class QCheckBox;
 class QComboBox;
 class QDateEdit;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTabWidget;
 class QTableView;
@@ -59,6 +62,14 @@ class TfStats : public QWidget {
 
     const JournalStats& stats() const { return stats_; }
 
+    // The alert settings of every account, edited here for the chosen one; save writes them.
+    void SetAlertSettings(AlertSettings* settings, std::function<bool()> save) {
+        alertSettings_ = settings;
+        saveAlerts_ = std::move(save);
+    }
+    // Takes the typed values for the chosen account; false, with a French note, when refused.
+    bool ApplyAlertSettings();
+
     QComboBox* cbCompte;
     QComboBox* cbPeriode;
     QLabel* lbTotaux;
@@ -74,6 +85,11 @@ class TfStats : public QWidget {
     QPushButton* bnCsv;
     QPushButton* bnJson;
     QPushButton* bnPng;
+    QLineEdit* edBudget;
+    QLineEdit* edAlerteForfait;
+    QCheckBox* cbFeries;
+    QPushButton* bnAlertes;
+    QLabel* lbAlertes;
 
   private:
     void cbCompteChange();
@@ -81,6 +97,7 @@ class TfStats : public QWidget {
     void filterChange();
     void showTotals();
     void showCharts();
+    void showAlertSettings();
     void exportTo(const QString& title, const QString& filter,
                   bool (TfStats::*write)(const QString&) const);
 
@@ -94,6 +111,8 @@ class TfStats : public QWidget {
     JournalStats stats_;
     ConnectionsModel* model_;
     bool filling_ = false;
+    AlertSettings* alertSettings_ = nullptr;
+    std::function<bool()> saveAlerts_;
 };
 
 }  // namespace tallimer
