@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTabWidget>
 #include <QTableView>
@@ -206,4 +207,53 @@ TEST_F(StatsWindow, PicturesOfAYearOfConnections) {
     QString chart = QString::fromStdString((folder / "statistiques-graphique.png").string());
     ASSERT_TRUE(s.SaveChartTo(chart));
     EXPECT_FALSE(QImage(chart).isNull());
+}
+
+// The account's alert settings typed in the window: refused when malformed, written to their
+// own file, and the alerts they set off said once at the minute save, even after a restart.
+TEST_F(StatsWindow, AlertSettingsAreTypedCheckedAndAlertOncePerPeriod) {
+    TfPrinc& w = *window;
+    names.name = "Modem";
+    w.Connect();
+    w.Statistiques1->trigger();
+    TfStats& s = *w.statsWindow();
+    ASSERT_EQ(s.cbCompte->currentText(), "Modem");
+
+    s.edBudget->setText("12 euros");
+    EXPECT_FALSE(s.ApplyAlertSettings());
+    EXPECT_EQ(s.lbAlertes->text(),
+              "Budget invalide : tapez un montant en euros, par exemple 15,50.");
+    s.edBudget->setText("10,5");
+    s.edAlerteForfait->setText("2h");
+    EXPECT_FALSE(s.ApplyAlertSettings());
+    EXPECT_EQ(s.lbAlertes->text(),
+              "Alerte forfait invalide : tapez une durée en heures et "
+              "minutes, par exemple 1:30.");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "alertes.inf"));
+    s.edAlerteForfait->setText("1:30");
+    s.cbFeries->setChecked(true);
+    EXPECT_TRUE(s.ApplyAlertSettings());
+    EXPECT_EQ(ReadFile(dir.path() / "alertes.inf"), "Modem\t1\t10.5\t5400000\t0\t0\r\n");
+
+    Account& modem = *w.accounts().find("Modem");
+    modem.periodCost = 9;  // past 80 %
+    w.SaveTimerTimer();
+    w.SaveTimerTimer();
+    ASSERT_EQ(tray.messages.size(), 1u);
+    EXPECT_EQ(tray.messages[0].toStdString().rfind(
+                  "Le Tallimer Internet: 80 % du budget de la période : 9,00 € sur 10,50 €.", 0),
+              0u);
+
+    // A restart reads what was said already.
+    window.reset();
+    window = std::make_unique<TfPrinc>(dependencies);
+    window->OnlineIP1->SetEnabled(false);
+    window->Connect();
+    window->accounts().find("Modem")->periodCost = 9.5f;
+    window->SaveTimerTimer();
+    EXPECT_EQ(tray.messages.size(), 1u);
+    window->accounts().find("Modem")->periodCost = 11;
+    window->SaveTimerTimer();
+    ASSERT_EQ(tray.messages.size(), 2u);
+    EXPECT_NE(tray.messages[1].indexOf("Budget de la période atteint : 11,00 € pour 10,50 €."), -1);
 }

@@ -51,6 +51,12 @@ class FakeTrayShell : public TrayShell {
     QPoint cursorPos() const override { return cursor; }
     Qt::KeyboardModifiers modifiers() const override { return keys; }
     bool available() const override { return area; }
+    std::vector<QString> messages;  // "title: text" of each notification shown
+    bool showMessage(const QString& title, const QString& text) override {
+        if (!shown) return false;
+        messages.push_back(title + ": " + text);
+        return true;
+    }
 
     // A mouse notification from the desktop.
     void send(int mouseMessage) { notify(mouseMessage); }
