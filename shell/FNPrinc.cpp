@@ -23,11 +23,14 @@
 #include "controls/RatePictures.h"
 #include "controls/WholeText.h"
 #include "invoices/Invoices.h"
+#include "platform/JournalSqlite.h"
 #include "platform/SystemLocale.h"
+#include "richtext/InvoiceHistory.h"
 #include "shell/DialogFlows.h"
 #include "shell/FNConfirme.h"
 #include "shell/FNModifPrix.h"
 #include "shell/FNPropos.h"
+#include "support/Errors.h"
 #include "support/NumberText.h"
 
 namespace tallimer {
@@ -132,6 +135,7 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     meter_.overallDuration = state.overallDuration;
     meter_.overallCost = state.overallCost;
     askOnExit = state.askOnExit;
+    openJournal(*d.clock);
 
     // Last: a construction that fails leaves no callback to a window that never was.
     names_->setOnSwitch([this] {
@@ -336,13 +340,27 @@ void TfPrinc::NotificationAreaChanged() {
 
 // ---- Connection lifecycle
 
+void TfPrinc::openJournal(const Clock& clock) {
+    auto journal = std::make_unique<SqliteJournal>(appFolder_ + "journal.sqlite");
+    if (journal->created())
+        ImportInvoiceHistory(*journal, appFolder_,
+                             RunningInvoiceAccount(accounts_, names_->defaultConnectionName()));
+    journal_ = std::move(journal);
+    journalKeeper_ = std::make_unique<JournalKeeper>(
+        journal_.get(), clock, meter_,
+        [this](const std::string& text) { ReportExceptionLater(this, Error(text)); });
+    journalKeeper_->atStart();
+}
+
 void TfPrinc::Connect() {
     std::exception_ptr error;
+    const bool wasMetering = meter_.metering();
     try {
         meter_.Connect();
     } catch (...) {
         error = std::current_exception();
     }
+    if (!wasMetering) journalKeeper_->connected(OnlineIP1->IP().toStdString());
     // A closed period must reach the account file even when the archive failed.
     SaveFiles();
     if (error) std::rethrow_exception(error);
@@ -351,7 +369,10 @@ void TfPrinc::Connect() {
 void TfPrinc::Disconnect() {
     const bool wasMetering = meter_.metering();
     meter_.Disconnect();
-    if (wasMetering) SaveFiles();
+    if (wasMetering) {
+        journalKeeper_->disconnected(JournalEnd::Normal);
+        SaveFiles();
+    }
 }
 
 void TfPrinc::OnlineIP1Changed(QObject*) {
@@ -397,6 +418,7 @@ void TfPrinc::SaveFiles() {
 }
 
 void TfPrinc::SaveTimerTimer() {
+    journalKeeper_->minute(OnlineIP1->IP().toStdString());
     SaveFiles();
 }
 
@@ -555,6 +577,7 @@ void TfPrinc::FormClose() {
     // A connection still metered ends with the program: its cost is in the period's totals,
     // so its line belongs on the running invoice too.
     meter_.Disconnect();
+    journalKeeper_->disconnected(JournalEnd::CutShort);
     SaveFiles();
     // The running invoice reaches its file at exit, whether or not its window was opened.
     saveRunningInvoice();

@@ -11,6 +11,8 @@
 #include "controls/Onlineip.h"
 #include "controls/Timeedit.h"
 #include "controls/Trayicon.h"
+#include "metering/Journal.h"
+#include "metering/JournalKeeper.h"
 #include "metering/Meter.h"
 #include "support/Locale.h"
 
@@ -182,12 +184,15 @@ class TfPrinc : public QWidget, private MeterHost {
     void buildFields();
     void fitHeight();
     void saveRunningInvoice();
+    void openJournal(const Clock& clock);
 
     std::string appFolder_;
     ConnectionNameSource* names_;
     Locale locale_;
     AccountCollection accounts_;
     Meter meter_;
+    std::unique_ptr<ConnectionJournal> journal_;
+    std::unique_ptr<JournalKeeper> journalKeeper_;
     InvoiceDesk desk_;
     bool shownOnce_ = false;
     bool closeWithoutQuestion_ = false;
