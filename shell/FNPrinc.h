@@ -72,6 +72,8 @@ class TfPrinc : public QWidget, private MeterHost {
     const std::string& AppFolder() const { return appFolder_; }
     Meter& meter() { return meter_; }
     AccountCollection& accounts() { return accounts_; }
+    // The connection journal; null when none could be opened.
+    ConnectionJournal* journal() { return journal_.get(); }
     bool askOnExit = true;
     void SetInvoiceDesk(InvoiceDesk desk) { desk_ = std::move(desk); }
 
