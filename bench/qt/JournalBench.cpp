@@ -28,8 +28,10 @@ struct FilledJournal {
     explicit FilledJournal(int rows) {
         journal = std::make_unique<SqliteJournal>(dir.filePath("journal.sqlite").toStdString());
         std::vector<JournalRow> many(static_cast<std::size_t>(rows), Row());
-        for (int i = 0; i < rows; ++i)
+        for (int i = 0; i < rows; ++i) {
             many[static_cast<std::size_t>(i)].startLocal = "2000-" + std::to_string(i);
+            many[static_cast<std::size_t>(i)].end = JournalEnd::Normal;
+        }
         journal->importRows(many);
     }
 };
