@@ -202,7 +202,12 @@ std::optional<JournalRow> RowOfInvoiceLine(const std::string& text, const std::s
     row.startLocal = IsoOfMs(end - *duration, "");
     row.endLocal = IsoOfMs(end, "");
     row.durationMs = *duration;
-    row.cost = *amount;
+    // A line of no time is the package's fee, charged at a connection's first second; the
+    // connection's own line already counts it in its amount.
+    if (*duration == 0)
+        row.packageFee = *amount;
+    else
+        row.cost = *amount;
     row.end = JournalEnd::Normal;
     row.origin = JournalOrigin::Imported;
     return row;

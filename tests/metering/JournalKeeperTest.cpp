@@ -173,10 +173,15 @@ TEST(InvoiceHistory, LinesAndArchiveNamesAsTheProgramWritesThem) {
     }
     auto rows = RowsOfInvoice(
         {"Facture de Maison", "\t05 mars 01, 21:07:44\t123:00:01\t10,50", "", "Coût total = 10,50",
-         "\tnot a line\t00:00:01\t1,00", "\t31 févr. 01, 10:00:00\t00:00:01\t1,00"},
+         "\tnot a line\t00:00:01\t1,00", "\t31 févr. 01, 10:00:00\t00:00:01\t1,00",
+         "\t06 mars 01, 20:00:00\t00:00:00\t15,00"},
         "Maison");
-    ASSERT_EQ(rows.size(), 1u);
+    ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].durationMs, 442801000);
+    EXPECT_EQ(rows[0].cost, 10.5f);
+    EXPECT_EQ(rows[0].packageFee, 0.0f);
+    EXPECT_EQ(rows[1].cost, 0.0f);  // a package fee, also inside its connection's amount
+    EXPECT_EQ(rows[1].packageFee, 15.0f);
     EXPECT_EQ(rows[0].startLocal, "2001-02-28T18:07:43");
     EXPECT_FALSE(AccountOfArchiveName("Maison.rtf").has_value());
     EXPECT_FALSE(AccountOfArchiveName("Maison 05 mars 01.txt").has_value());

@@ -60,7 +60,8 @@ TEST(MainWindowJournal, ImportsTheInvoicesOnceThenKeepsEveryConnection) {
     EXPECT_EQ(rows[1].startLocal, "2001-03-06T17:58:00");
     EXPECT_EQ(rows[1].cost, 1.2f);
     EXPECT_EQ(rows[2].durationMs, 0);
-    EXPECT_EQ(rows[2].cost, 15.0f);
+    EXPECT_EQ(rows[2].cost, 0.0f);  // a fee line: its amount is in the connection's line too
+    EXPECT_EQ(rows[2].packageFee, 15.0f);
 
     auto tick = [&](int ms) {
         clock.advance(ms);
