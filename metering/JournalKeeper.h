@@ -53,13 +53,13 @@ class JournalKeeper {
 
 // Invoice lines ("\t05 mars 01, 21:07:44\t00:12:30\t1,23") as imported rows of an
 // account (UTC stamps, rates, bytes and address unknown: left empty or 0). The stamp is the
-// connection's end; the month may be French or English. A line of
-// no time is a package fee: it is kept as the row's fee, its cost 0, since the connection's
-// line that follows holds the fee in its amount already.
+// connection's end; the month may be French or English. A line of no time is a package fee:
+// it is kept as the row's fee, its cost 0, since the connection's line that follows holds the
+// fee in its amount already.
 std::optional<JournalRow> RowOfInvoiceLine(const std::string& text, const std::string& account);
 std::vector<JournalRow> RowsOfInvoice(const std::vector<std::string>& paragraphs,
                                       const std::string& account);
-// The account of an archive file name ("Wanadoo 05 mars 01.rtf"), empty when the name is
+// The account of an archive file name ("Maison 05 mars 01.rtf"), empty when the name is
 // not an archive's.
 std::optional<std::string> AccountOfArchiveName(const std::string& fileName);
 
