@@ -35,6 +35,11 @@ class JournalKeeper {
     // After the meter stopped: Normal, or CutShort when the program ends.
     void disconnected(JournalEnd end);
 
+    // Another store from now on; a row open in the previous one is not continued.
+    void setJournal(ConnectionJournal* journal) {
+        journal_ = journal;
+        open_ = false;
+    }
     bool open() const { return open_; }
     const JournalRow& row() const { return row_; }
 

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPolygonF>
+#include <QShortcut>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
@@ -30,6 +31,7 @@
 #include "shell/FNConfirme.h"
 #include "shell/FNModifPrix.h"
 #include "shell/FNPropos.h"
+#include "shell/FNStats.h"
 #include "support/Errors.h"
 #include "support/FileWrite.h"
 #include "support/NumberText.h"
@@ -103,6 +105,10 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     PopupMenu1->setDefaultAction(Restaurer1);
     rglages1 = PopupMenu1->addAction("Ré&glages", this, &TfPrinc::rglages1Click);
     rglages1->setObjectName("rglages1");
+    Statistiques1 = PopupMenu1->addAction("&Statistiques", this, &TfPrinc::Statistiques1Click);
+    Statistiques1->setObjectName("Statistiques1");
+    connect(new QShortcut(QKeySequence("Ctrl+T"), this), &QShortcut::activated, this,
+            &TfPrinc::Statistiques1Click);
     Quitter1 = PopupMenu1->addAction("&Quitter", this, &TfPrinc::Quitter1Click);
     Quitter1->setObjectName("Quitter1");
 
@@ -349,9 +355,10 @@ void TfPrinc::openJournal() {
     if (journal->created())
         ImportInvoiceHistory(*journal, appFolder_,
                              RunningInvoiceAccount(accounts_, names_->defaultConnectionName()));
-    journal_ = std::move(journal);
+    ownJournal_ = std::move(journal);
+    journal_ = ownJournal_.get();
     journalKeeper_ = std::make_unique<JournalKeeper>(
-        journal_.get(), *clock_, meter_,
+        journal_, *clock_, meter_,
         [this](const std::string& text) { ReportExceptionLater(this, Error(text)); });
     journalKeeper_->atStart();
 }
@@ -574,6 +581,14 @@ void TfPrinc::bnRegleClick() {
 
 void TfPrinc::rglages1Click() {
     bnRegleClick();
+}
+
+void TfPrinc::Statistiques1Click() {
+    if (!stats_) stats_ = new TfStats(this);
+    stats_->Prepare(journal_, accounts_, meter_.providerName(), LocalNow(*clock_), locale_);
+    stats_->show();
+    stats_->raise();
+    stats_->activateWindow();
 }
 
 void TfPrinc::bnProposClick() {

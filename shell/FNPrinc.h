@@ -26,7 +26,9 @@ class QToolBar;
 
 namespace tallimer {
 
+class ConnectionJournal;
 class InvoiceDocument;
+class TfStats;
 
 // What the window is built on; main.cpp passes the machine's, tests their fakes.
 struct PrincDependencies {
@@ -98,9 +100,16 @@ class TfPrinc : public QWidget, private MeterHost {
     Meter& meter() { return meter_; }
     AccountCollection& accounts() { return accounts_; }
     // The connection journal; null when none could be opened.
-    ConnectionJournal* journal() { return journal_.get(); }
+    ConnectionJournal* journal() { return journal_; }
     bool askOnExit = true;
     void SetInvoiceDesk(InvoiceDesk desk) { desk_ = std::move(desk); }
+    // The journal the statistics window reads; null: the window shows no connection.
+    // The connections are then kept in it too.
+    void SetJournal(ConnectionJournal* journal) {
+        journal_ = journal;
+        journalKeeper_->setJournal(journal);
+    }
+    TfStats* statsWindow() const { return stats_; }
     // Once the desk is set at start: what a crash left half done is finished.
     void Recover();
 
@@ -133,6 +142,8 @@ class TfPrinc : public QWidget, private MeterHost {
     void bnAideClick();
     void bnFermerClick();
     void Quitter1Click();
+    // The statistics window (tray menu and Ctrl+T), built at its first opening.
+    void Statistiques1Click();
     // The desktop's notification area, present at start or joined later.
     void NotificationAreaChanged();
 
@@ -182,6 +193,7 @@ class TfPrinc : public QWidget, private MeterHost {
     QMenu* PopupMenu1;
     QAction* Restaurer1;
     QAction* rglages1;
+    QAction* Statistiques1;
     QAction* Quitter1;
     QTimer* Timer1;
     QTimer* Timer2;
@@ -222,9 +234,11 @@ class TfPrinc : public QWidget, private MeterHost {
     Locale locale_;
     AccountCollection accounts_;
     Meter meter_;
-    std::unique_ptr<ConnectionJournal> journal_;
+    std::unique_ptr<ConnectionJournal> ownJournal_;  // the data folder's
     std::unique_ptr<JournalKeeper> journalKeeper_;
     InvoiceDesk desk_;
+    ConnectionJournal* journal_ = nullptr;
+    TfStats* stats_ = nullptr;
     bool shownOnce_ = false;
     bool closeWithoutQuestion_ = false;
     bool closed_ = false;
