@@ -69,6 +69,11 @@ class Meter {
     std::int32_t lastBytesXmit = 0;
     // Whether the named account bills French public holidays as week-end days; unset: never.
     std::function<bool(const std::string& account)> holidaysAsWeekend;
+    // The connection's breakdown for the journal: time at each rate, the package fee when
+    // charged in it, and the bytes over it (the 32-bit counters' deltas, wrap included).
+    std::int64_t normalMs = 0, reducedMs = 0, packageMs = 0, creditMs = 0;
+    float packageFee = 0;
+    std::uint64_t bytesReceived = 0, bytesSent = 0;
 
   private:
     void readTariffCalendar(CalendarReading& reading) const;

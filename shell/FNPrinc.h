@@ -13,6 +13,8 @@
 #include "controls/Timeedit.h"
 #include "controls/Trayicon.h"
 #include "metering/Alerts.h"
+#include "metering/Journal.h"
+#include "metering/JournalKeeper.h"
 #include "metering/Meter.h"
 #include "support/Locale.h"
 
@@ -98,10 +100,16 @@ class TfPrinc : public QWidget, private MeterHost {
     const std::string& AppFolder() const { return appFolder_; }
     Meter& meter() { return meter_; }
     AccountCollection& accounts() { return accounts_; }
+    // The connection journal; null when none could be opened.
+    ConnectionJournal* journal() { return journal_; }
     bool askOnExit = true;
     void SetInvoiceDesk(InvoiceDesk desk) { desk_ = std::move(desk); }
     // The journal the statistics window reads; null: the window shows no connection.
-    void SetJournal(ConnectionJournal* journal) { journal_ = journal; }
+    // The connections are then kept in it too.
+    void SetJournal(ConnectionJournal* journal) {
+        journal_ = journal;
+        journalKeeper_->setJournal(journal);
+    }
     TfStats* statsWindow() const { return stats_; }
     // Once the desk is set at start: what a crash left half done is finished.
     void Recover();
@@ -221,6 +229,7 @@ class TfPrinc : public QWidget, private MeterHost {
     void saveRunningInvoice();
     // The alerts due for the account metered now, each shown once as a notification.
     void checkAlerts();
+    void openJournal();
 
     std::string appFolder_;
     ConnectionNameSource* names_;
@@ -229,6 +238,8 @@ class TfPrinc : public QWidget, private MeterHost {
     AccountCollection accounts_;
     Meter meter_;
     AlertSettings alerts_;
+    std::unique_ptr<ConnectionJournal> ownJournal_;  // the data folder's
+    std::unique_ptr<JournalKeeper> journalKeeper_;
     InvoiceDesk desk_;
     ConnectionJournal* journal_ = nullptr;
     TfStats* stats_ = nullptr;
