@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "accounts/Comptes.h"
@@ -76,6 +77,7 @@ class TfPrinc : public QWidget, private MeterHost {
     // The connection lifecycle, through the meter; a Connect or Disconnect also saves.
     void Connect();
     void Disconnect();
+    // The tray icon and every field, shown or not.
     void RefreshDisplay();
     // Writes the state file and every account file.
     void SaveFiles();
@@ -172,7 +174,8 @@ class TfPrinc : public QWidget, private MeterHost {
     // MeterHost: what the meter asks of the window.
     void showProviderName(const std::string& name) override;
     void closePeriod(Account& account, const std::string& providerName, DateTime today) override;
-    void refreshDisplay() override { RefreshDisplay(); }
+    // The metering tick's refresh: the fields only while the window is shown.
+    void refreshDisplay() override;
     void showRates(const std::optional<std::string>& received,
                    const std::optional<std::string>& sent) override;
     void addInvoiceLine(DateTime when, msTIME duration, float amount) override;
@@ -182,6 +185,8 @@ class TfPrinc : public QWidget, private MeterHost {
     void buildFields();
     void fitHeight();
     void saveRunningInvoice();
+    // The figures, the picture and the rates, each set only when it changed.
+    void refreshFields();
 
     std::string appFolder_;
     ConnectionNameSource* names_;
@@ -190,6 +195,9 @@ class TfPrinc : public QWidget, private MeterHost {
     Meter meter_;
     InvoiceDesk desk_;
     bool shownOnce_ = false;
+    int rateIconShown_ = -1;
+    std::optional<QString> receivedRate_;  // the last rates, shown with the window
+    std::optional<QString> sentRate_;
     bool closeWithoutQuestion_ = false;
     bool closed_ = false;
 };
