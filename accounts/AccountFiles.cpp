@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "support/Date.h"
+#include "support/FileWrite.h"
 
 namespace tallimer {
 
@@ -256,23 +257,6 @@ bool IsEscapeAt(std::string_view s, std::size_t i) {
     return code == "2F" || code == "00" || code == "5C";
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-void SyncFolder(const std::string& folder) {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 }  // namespace
 
 std::string FileFloatText(float value) {
@@ -339,9 +323,11 @@ void ReadState(std::string_view bytes, OverallState& state) {
     ReadStateFrom(in, state);
 }
 
-std::string AccountFileName(const std::string& name) {
+namespace {
+
+std::string Escaped(const std::string& name) {
     std::string out;
-    out.reserve(name.size() + 4);
+    out.reserve(name.size());
     for (std::size_t i = 0; i < name.size(); ++i) {
         char c = name[i];
         if (c == '/')
@@ -353,7 +339,81 @@ std::string AccountFileName(const std::string& name) {
         else
             out += c;
     }
-    return out + ".fai";
+    return out;
+}
+
+constexpr std::size_t kHashDigits = 16;
+
+std::string NameHash(std::string_view name) {
+    std::uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (unsigned char c : name) h = (h ^ c) * 1099511628211ull;
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out(kHashDigits, '0');
+    for (std::size_t i = kHashDigits; i-- > 0; h >>= 4) out[i] = kHex[h & 15];
+    return out;
+}
+
+// The side file that keeps the whole name of an account whose file name was shortened.
+std::string SideFileName(const std::string& accountFile) {
+    return accountFile.substr(0, accountFile.size() - 4) + ".nom";
+}
+
+bool Shortened(const std::string& name) {
+    return Escaped(name).size() + 4 > NAME_MAX;
+}
+
+bool SaveFile(const std::string& path, std::string_view bytes, const std::string& root) {
+    return FileHolds(path, bytes) || WriteFileAtomically(path, bytes, root);
+}
+
+bool SaveAccountIn(const std::string& appFolder, const std::string& name, const Account& account) {
+    const std::string folder = appFolder + "Comptes/";
+    const std::string file = AccountFileName(name);
+    // The whole name first, so an account file is never found without it.
+    if (Shortened(name) && !SaveFile(folder + SideFileName(file), name, appFolder)) return false;
+    return SaveFile(folder + file, WriteAccount(account), appFolder);
+}
+
+}  // namespace
+
+std::string FileStem(const std::string& name, std::size_t maxBytes) {
+    std::string stem = Escaped(name);
+    if (stem.size() <= maxBytes) return stem;
+    const std::size_t tail = kHashDigits + 1;
+    std::size_t cut = maxBytes > tail ? maxBytes - tail : 0;
+    // Never inside a character of several bytes or inside an escape.
+    while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+    for (std::size_t back = 1; back <= 2 && back <= cut; ++back)
+        if (IsEscapeAt(stem, cut - back)) {
+            cut -= back;
+            break;
+        }
+    return stem.substr(0, cut) + "~" + NameHash(name);
+}
+
+std::string AccountFileName(const std::string& name) {
+    return FileStem(name, NAME_MAX - 4) + ".fai";
+}
+
+bool AccountFullName(const std::string& folder, const std::string& fileName, std::string& name) {
+    const std::size_t stem = fileName.size() - 4;
+    if (fileName.size() < 4 + kHashDigits + 1 || fileName[stem - kHashDigits - 1] != '~')
+        return false;
+    int fd = ::open((folder + SideFileName(fileName)).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    std::string whole;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= 65536) {
+        whole.resize(static_cast<std::size_t>(st.st_size));
+        ssize_t n = ::read(fd, whole.data(), whole.size());
+        whole.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    }
+    ::close(fd);
+    if (whole.empty() || NameHash(whole) != fileName.substr(stem - kHashDigits, kHashDigits) ||
+        AccountFileName(whole) != fileName)
+        return false;
+    name = std::move(whole);
+    return true;
 }
 
 bool AccountNameFromFileName(const std::string& fileName, std::string& name) {
@@ -376,81 +436,6 @@ bool AccountNameFromFileName(const std::string& fileName, std::string& name) {
     return true;
 }
 
-namespace {
-
-// Whether the regular file at `path` holds exactly these bytes.
-bool Holds(const std::string& path, std::string_view bytes) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat st;
-    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                static_cast<std::size_t>(st.st_size) == bytes.size();
-    char buffer[4096];
-    while (same && !bytes.empty()) {
-        ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, bytes.size()));
-        if (n < 0 && errno == EINTR) continue;
-        same = n > 0 && bytes.substr(0, static_cast<std::size_t>(n)) ==
-                            std::string_view(buffer, static_cast<std::size_t>(n));
-        if (same) bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return same;
-}
-
-bool ReplaceFile(const std::string& path, std::string_view bytes, bool syncFolder) {
-    std::string target = path;
-    struct stat st;
-    // Through a link to the file it names, so the link stays a link.
-    if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(target.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
-    }
-    bool exists = ::stat(target.c_str(), &st) == 0;
-    // A folder in the way, or a file made read-only, is not replaced.
-    if (exists && (!S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0)) return false;
-
-    auto slash = target.rfind('/');
-    std::string folder =
-        slash == std::string::npos ? std::string("./") : target.substr(0, slash + 1);
-    std::size_t baseLength = slash == std::string::npos ? target.size() : target.size() - slash - 1;
-    // The sibling never ends in ".fai", so a leftover from a crash is never taken for an
-    // account.
-    std::string temp = baseLength + 4 <= NAME_MAX
-                           ? target + ".tmp"
-                           : folder + ".tallimer-" + std::to_string(::getpid()) + ".tmp";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, bytes);
-    if (ok && exists) {
-        ::fchmod(fd, st.st_mode & 07777);
-        if (::geteuid() == 0 && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
-            // The owner stays root; the content is what matters.
-        }
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    if (syncFolder) SyncFolder(folder);
-    return true;
-}
-
-// Saves run every minute while metering: files that would not change are not rewritten.
-bool SaveFile(const std::string& path, std::string_view bytes, bool syncFolder) {
-    return !Holds(path, bytes) && ReplaceFile(path, bytes, syncFolder);
-}
-
-}  // namespace
-
-bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
-    return ReplaceFile(path, bytes, true);
-}
-
 void LoadAll(const std::string& appFolder, AccountCollection& accounts, OverallState& state) {
     ReadFileWith(appFolder + "tallimer.inf", [&](ValueReader& in) { ReadStateFrom(in, state); });
 
@@ -463,8 +448,9 @@ void LoadAll(const std::string& appFolder, AccountCollection& accounts, OverallS
          it.increment(ec)) {
         std::string file = it->path().filename().string();
         std::string name;
-        if (AccountNameFromFileName(file, name))
-            found.emplace_back(AccountFileName(name) == file, file, std::move(name));
+        if (!AccountNameFromFileName(file, name)) continue;
+        AccountFullName(folder, file, name);  // a shortened name comes back whole
+        found.emplace_back(AccountFileName(name) == file, file, std::move(name));
     }
     std::sort(found.begin(), found.end());
     for (const auto& [plain, file, name] : found) {
@@ -474,16 +460,17 @@ void LoadAll(const std::string& appFolder, AccountCollection& accounts, OverallS
     }
 }
 
-void SaveAll(const std::string& appFolder, const AccountCollection& accounts,
+bool SaveAll(const std::string& appFolder, const AccountCollection& accounts,
              const OverallState& state) {
-    SaveFile(appFolder + "tallimer.inf", WriteState(state), true);
-    std::error_code ec;
-    std::filesystem::create_directories(appFolder + "Comptes", ec);
-    const std::string folder = appFolder + "Comptes/";
-    bool written = false;
+    bool ok = SaveFile(appFolder + "tallimer.inf", WriteState(state), appFolder);
     for (const auto& [name, account] : accounts)
-        if (SaveFile(folder + AccountFileName(name), WriteAccount(account), false)) written = true;
-    if (written) SyncFolder(folder);  // once for all the renames
+        if (!SaveAccountFile(appFolder, name, account)) ok = false;
+    return ok;
+}
+
+bool SaveAccountFile(const std::string& appFolder, const std::string& name,
+                     const Account& account) {
+    return MakeFolder(appFolder + "Comptes") && SaveAccountIn(appFolder, name, account);
 }
 
 }  // namespace tallimer

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "accounts/Comptes.h"
+#include "support/FileWrite.h"
 #include "timevalues/Time.h"
 
 namespace tallimer {
@@ -20,10 +21,13 @@ struct OverallState {
 // appFolder ends with the separator. Loading never fails and reports nothing: whatever
 // cannot be read keeps the value it had. Saving creates "Comptes" when missing and writes
 // every file whose content changes and that can be written, each one atomically; it
-// reports nothing either.
+// reports nothing either, but says whether everything reached the disk (what did not is
+// written at the next save).
 void LoadAll(const std::string& appFolder, AccountCollection& accounts, OverallState& state);
-void SaveAll(const std::string& appFolder, const AccountCollection& accounts,
+bool SaveAll(const std::string& appFolder, const AccountCollection& accounts,
              const OverallState& state);
+// One account's file alone (a period closing commits it before anything else changes).
+bool SaveAccountFile(const std::string& appFolder, const std::string& name, const Account& account);
 
 // The sixteen lines of an account file, and the three values of the state file.
 std::string WriteAccount(const Account& account);
@@ -45,15 +49,19 @@ std::string FileFloatText(float value);
 // An account's file name: its name and ".fai". Only what Linux cannot hold in a file name
 // ("/" and NUL) is escaped, as "\2F" and "\00", with "\" as the escape mark because no name
 // the old platform could store contains one; a "\" of the name is written "\5C" only where
-// it would otherwise read as an escape. Every other name keeps its plain file name.
+// it would otherwise read as an escape. Every other name keeps its plain file name, unless
+// it is too long for one: see FileStem.
 std::string AccountFileName(const std::string& name);
+// The name escaped as above; when that is longer than maxBytes, its start (cut between
+// characters) followed by "~" and 16 hex digits of a hash of the whole name. An account
+// whose file name is shortened keeps its whole name in a side file, the account file's
+// name with ".nom" instead of ".fai".
+std::string FileStem(const std::string& name, std::size_t maxBytes);
 // The account name of a file found in "Comptes": whether it ends in ".fai", in any letter
 // case, and the name with that and the escapes undone.
 bool AccountNameFromFileName(const std::string& fileName, std::string& name);
-
-// Writes a sibling file, flushes it to disk and renames it over `path`, so the previous
-// content survives any failure. An existing file that may not be written is left alone.
-// Returns false when the file was not replaced.
-bool WriteFileAtomically(const std::string& path, std::string_view bytes);
+// For a shortened file name, the whole name from its side file in folder; false (name
+// untouched) when the file is not one or the side file does not match it.
+bool AccountFullName(const std::string& folder, const std::string& fileName, std::string& name);
 
 }  // namespace tallimer

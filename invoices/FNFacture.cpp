@@ -124,7 +124,7 @@ TfFacture::TfFacture(const std::string& appFolder, QWidget* parent)
     connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
     connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
 
-    invoice_ = std::make_unique<RichInvoice>(RichEdit2->document());
+    invoice_ = std::make_unique<RichInvoice>(RichEdit2->document(), appFolder_);
     runningFile_ = std::make_unique<RunningInvoiceFile>(
         *invoice_, appFolder_, SystemLocale(), [this](const std::exception& e) { report(e); });
     FormCreate();

@@ -25,6 +25,8 @@ class InvoiceDocument {
     // Paragraphs in the document, and taking the last ones back out (to undo appends).
     virtual std::size_t paragraphCount() const = 0;
     virtual void truncateParagraphs(std::size_t count) = 0;
+    // The text of one paragraph, tabs included, in UTF-8.
+    virtual std::string paragraphText(std::size_t index) const = 0;
     // Writes the whole document as RTF, atomically; raises FileError::create on failure.
     virtual void saveRtf(const std::string& path) = 0;
     // Replaces the whole content from a file (RTF, or plain text when it is not RTF);

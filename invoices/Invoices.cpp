@@ -1,9 +1,10 @@
 #include "invoices/Invoices.h"
 
-#include <filesystem>
+#include <climits>
 
 #include "accounts/AccountFiles.h"
 #include "support/Errors.h"
+#include "support/FileWrite.h"
 #include "support/NumberText.h"
 
 namespace tallimer {
@@ -20,11 +21,10 @@ void AddInvoiceLine(InvoiceDocument& invoice, DateTime when, msTIME duration, fl
 
 std::string ArchivePath(const std::string& appFolder, const std::string& providerName,
                         DateTime billingDate, const Locale& locale) {
-    // A name Linux cannot hold in a file name is escaped as the account files do it, so
-    // such an account can still close its periods.
-    std::string name = AccountFileName(providerName);
-    name.resize(name.size() - 4);  // less ".fai"
-    return appFolder + "Factures/" + name + " " + FormatShortDate(billingDate, locale) + ".rtf";
+    // A name Linux cannot hold in a file name is escaped, and shortened when too long, as
+    // the account files do it, so such an account can still close its periods.
+    const std::string tail = " " + FormatShortDate(billingDate, locale) + ".rtf";
+    return appFolder + "Factures/" + FileStem(providerName, NAME_MAX - tail.size()) + tail;
 }
 
 void ArchiveInvoice(const Account& account, const std::string& providerName,
@@ -37,8 +37,7 @@ void ArchiveInvoice(const Account& account, const std::string& providerName,
     if (account.packageEnabled)
         invoice.appendParagraph("Forfait restant = " + account.packageRemaining.ToText());
     std::string path = ArchivePath(appFolder, providerName, account.nextInvoice, locale);
-    std::error_code ec;
-    std::filesystem::create_directories(appFolder + "Factures", ec);
+    MakeFolder(appFolder + "Factures");
     invoice.saveRtf(path);
 }
 

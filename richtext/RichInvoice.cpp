@@ -1,13 +1,13 @@
 #include "richtext/RichInvoice.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QTextBlock>
 #include <QTextDocument>
 
 #include "richtext/RtfReader.h"
 #include "richtext/RtfWriter.h"
 #include "support/Errors.h"
+#include "support/FileWrite.h"
 
 namespace tallimer {
 
@@ -19,15 +19,15 @@ void LoadRtfFile(QTextDocument& doc, const QString& path) {
     ReadRtf(bytes, doc);
 }
 
-void SaveRtfFile(const QTextDocument& doc, const QString& path) {
+void SaveRtfFile(const QTextDocument& doc, const QString& path, const std::string& dataFolder) {
     const QByteArray bytes = WriteRtf(doc);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        throw FileError::create(path.toStdString());
-    }
+    const std::string file = path.toStdString();
+    if (!WriteFileAtomically(file, std::string_view(bytes.constData(), bytes.size()), dataFolder))
+        throw FileError::create(file);
 }
 
-RichInvoice::RichInvoice(QTextDocument* doc) : doc_(doc), end_(doc) {}
+RichInvoice::RichInvoice(QTextDocument* doc, std::string dataFolder)
+    : doc_(doc), end_(doc), dataFolder_(std::move(dataFolder)) {}
 
 void RichInvoice::setAppendAttributes(const CharAttributes& attributes) {
     attributes_ = attributes;
@@ -65,6 +65,10 @@ std::size_t RichInvoice::paragraphCount() const {
     return doc_->isEmpty() ? 0 : static_cast<std::size_t>(doc_->blockCount());
 }
 
+std::string RichInvoice::paragraphText(std::size_t index) const {
+    return doc_->findBlockByNumber(static_cast<int>(index)).text().toStdString();
+}
+
 void RichInvoice::truncateParagraphs(std::size_t count) {
     if (count >= paragraphCount()) return;
     QTextCursor cut(doc_);
@@ -78,7 +82,7 @@ void RichInvoice::truncateParagraphs(std::size_t count) {
 }
 
 void RichInvoice::saveRtf(const std::string& path) {
-    SaveRtfFile(*doc_, QString::fromStdString(path));
+    SaveRtfFile(*doc_, QString::fromStdString(path), dataFolder_);
 }
 
 void RichInvoice::loadRtf(const std::string& path) {

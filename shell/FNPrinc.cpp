@@ -28,6 +28,7 @@
 #include "shell/FNConfirme.h"
 #include "shell/FNModifPrix.h"
 #include "shell/FNPropos.h"
+#include "support/FileWrite.h"
 #include "support/NumberText.h"
 
 namespace tallimer {
@@ -71,6 +72,7 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
                           Qt::MSWindowsFixedSizeDialogHint),
       appFolder_(d.appFolder),
       names_(d.names),
+      clock_(d.clock),
       locale_(SystemLocale()),
       meter_(*d.clock, accounts_, *d.names, *d.counters, locale_) {
     setObjectName("fPrinc");
@@ -132,6 +134,8 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
 
     meter_.setHost(this);
 
+    // What writes cut short by a crash left behind; no other copy runs on this folder.
+    for (const char* folder : {"", "Comptes", "Factures"}) RemoveLeftovers(appFolder_ + folder);
     OverallState state;
     LoadAll(appFolder_, accounts_, state);
     meter_.overallDuration = state.overallDuration;
@@ -396,13 +400,28 @@ void TfPrinc::bnClick() {
         Disconnect();
 }
 
-void TfPrinc::SaveFiles() {
-    SaveAll(appFolder_, accounts_,
-            OverallState{meter_.overallDuration, meter_.overallCost, askOnExit});
+bool TfPrinc::SaveFiles() {
+    const bool saved = SaveAll(appFolder_, accounts_,
+                               OverallState{meter_.overallDuration, meter_.overallCost, askOnExit});
+    if (saved && desk_.accountsSaved) desk_.accountsSaved();
+    return saved;
 }
 
 void TfPrinc::SaveTimerTimer() {
+    // The record first: a crash between the two finds it ahead of the accounts, never behind.
+    if (meter_.metering() && meter_.currentAccount && desk_.recordConnection)
+        desk_.recordConnection(LocalNow(*clock_), meter_.connectionDuration, meter_.connectionCost,
+                               meter_.providerName(), *meter_.currentAccount,
+                               meter_.overallDuration, meter_.overallCost);
     SaveFiles();
+}
+
+void TfPrinc::Recover() {
+    if (!desk_.recover) return;
+    OverallState state{meter_.overallDuration, meter_.overallCost, askOnExit};
+    desk_.recover(accounts_, state);
+    meter_.overallDuration = state.overallDuration;
+    meter_.overallCost = state.overallCost;
 }
 
 // ---- MeterHost
@@ -420,7 +439,12 @@ void TfPrinc::closePeriod(Account& account, const std::string& providerName, Dat
 }
 
 void TfPrinc::addInvoiceLine(DateTime when, msTIME duration, float amount) {
-    if (desk_.addLine) desk_.addLine(when, duration, amount);
+    // Once metering has stopped, the line is the connection's own: it ends its record.
+    if (!meter_.metering() && meter_.currentAccount && desk_.endConnection)
+        desk_.endConnection(when, duration, amount, meter_.providerName(), *meter_.currentAccount,
+                            meter_.overallDuration, meter_.overallCost);
+    else if (desk_.addLine)
+        desk_.addLine(when, duration, amount);
 }
 
 void TfPrinc::showRates(const std::optional<std::string>& received,

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "accounts/AccountFiles.h"
 #include "accounts/Comptes.h"
 #include "controls/ImageList.h"
 #include "controls/Onlineip.h"
@@ -45,18 +46,42 @@ struct InvoiceDesk {
     // A line and a period closing, each written to the file at once.
     std::function<void(DateTime, msTIME, float)> addLine;
     std::function<void(Account&, const std::string&, DateTime today)> closePeriod;
+    // The connection in progress (before the minute save) and its end: its line so far,
+    // its account with its name, and the overall totals. The running invoice recovers from
+    // a crash through them at the next start.
+    using ConnectionRecord = std::function<void(DateTime, msTIME, float, const std::string&,
+                                                const Account&, msTIME, float)>;
+    ConnectionRecord recordConnection;
+    ConnectionRecord endConnection;
+    std::function<void()> accountsSaved;
+    std::function<void(AccountCollection&, OverallState&)> recover;
 };
 
 // The desk of the manager window: OpenFromMainWindow(), SaveRunning() and RunningFile() with
 // AddLine and ClosePeriod.
 template <class Manager>
 InvoiceDesk DeskOf(Manager& manager) {
-    return {[&manager] { manager.OpenFromMainWindow(); }, [&manager] { manager.SaveRunning(); },
+    return {[&manager] { manager.OpenFromMainWindow(); },
+            [&manager] { manager.SaveRunning(); },
             [&manager](DateTime when, msTIME duration, float amount) {
                 manager.RunningFile().AddLine(when, duration, amount);
             },
             [&manager](Account& account, const std::string& providerName, DateTime today) {
                 manager.RunningFile().ClosePeriod(account, providerName, today);
+            },
+            [&manager](DateTime when, msTIME duration, float amount, const std::string& name,
+                       const Account& account, msTIME overall, float overallCost) {
+                manager.RunningFile().RecordConnection(when, duration, amount, name, account,
+                                                       overall, overallCost);
+            },
+            [&manager](DateTime when, msTIME duration, float amount, const std::string& name,
+                       const Account& account, msTIME overall, float overallCost) {
+                manager.RunningFile().EndConnection(when, duration, amount, name, account, overall,
+                                                    overallCost);
+            },
+            [&manager] { manager.RunningFile().AccountsSaved(); },
+            [&manager](AccountCollection& accounts, OverallState& state) {
+                manager.RunningFile().Recover(accounts, state);
             }};
 }
 
@@ -73,14 +98,17 @@ class TfPrinc : public QWidget, private MeterHost {
     AccountCollection& accounts() { return accounts_; }
     bool askOnExit = true;
     void SetInvoiceDesk(InvoiceDesk desk) { desk_ = std::move(desk); }
+    // Once the desk is set at start: what a crash left half done is finished.
+    void Recover();
 
     // The connection lifecycle, through the meter; a Connect or Disconnect also saves.
     void Connect();
     void Disconnect();
     // The tray icon and every field, shown or not.
     void RefreshDisplay();
-    // Writes the state file and every account file.
-    void SaveFiles();
+    // Writes the state file and every account file; false when some could not be written
+    // (they are tried again at the next save).
+    bool SaveFiles();
 
     // Handlers, named after their control and event.
     void OnlineIP1Changed(QObject* sender);
@@ -190,6 +218,7 @@ class TfPrinc : public QWidget, private MeterHost {
 
     std::string appFolder_;
     ConnectionNameSource* names_;
+    const Clock* clock_;
     Locale locale_;
     AccountCollection accounts_;
     Meter meter_;

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace tallimer {
 
@@ -68,6 +69,52 @@ InstanceLock::Outcome InstanceLock::acquire() {
     }
     fd_ = fd;
     return Outcome::First;
+}
+
+DataFolderLock::DataFolderLock(std::string folder)
+    : folder_(std::move(folder)), lockPath_(folder_ + ".tallimer.lock") {}
+
+DataFolderLock::~DataFolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+InstanceLock::Outcome DataFolderLock::acquire(const std::string& socketPath) {
+    if (fd_ >= 0) return InstanceLock::Outcome::First;
+    bool writable = true;
+    int fd = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        writable = false;
+        fd = ::open(lockPath_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    }
+    if (fd < 0) fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return InstanceLock::Outcome::Unprotected;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        int error = errno;
+        ::close(fd);
+        return error == EWOULDBLOCK ? InstanceLock::Outcome::Second
+                                    : InstanceLock::Outcome::Unprotected;
+    }
+    fd_ = fd;
+    if (writable) {
+        // Not data: the file only says where the holder listens.
+        const std::string line = socketPath + "\n";
+        if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, line.data(), line.size(), 0) < 0) {
+            // A second copy then only ends instead of handing over.
+        }
+    }
+    return InstanceLock::Outcome::First;
+}
+
+std::string DataFolderLock::holderSocket() const {
+    int fd = ::open(lockPath_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return {};
+    char buffer[256];
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    std::string text(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+    auto end = text.find('\n');
+    return end == std::string::npos ? std::string() : text.substr(0, end);
 }
 
 bool SendShowMessage(const std::string& socketPath) {

@@ -41,6 +41,29 @@ class InstanceLock {
     int fd_ = -1;
 };
 
+// The data folder's own lock, held for the life of the program, so that two copies never
+// share one folder whatever their users or runtime folders: an flock on ".tallimer.lock"
+// in the folder (on the folder itself when no such file can be opened). The holder writes
+// its hand-over socket there, so a second copy can still reach it.
+class DataFolderLock {
+  public:
+    // folder: the data folder, with its trailing separator.
+    explicit DataFolderLock(std::string folder);
+    ~DataFolderLock();
+    DataFolderLock(const DataFolderLock&) = delete;
+    DataFolderLock& operator=(const DataFolderLock&) = delete;
+
+    InstanceLock::Outcome acquire(const std::string& socketPath);
+    // The socket the holder wrote in the lock file; empty when none can be read.
+    std::string holderSocket() const;
+    const std::string& lockPath() const { return lockPath_; }
+
+  private:
+    std::string folder_;
+    std::string lockPath_;
+    int fd_ = -1;
+};
+
 // Sends the show message to the copy listening at socketPath. False when nobody listens.
 bool SendShowMessage(const std::string& socketPath);
 // Whether something accepts connections at socketPath.

@@ -2,13 +2,15 @@
 // end through the saving path however the program is asked to stop.
 #include <unistd.h>
 
-#include <QDir>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSessionManager>
 #include <chrono>
+#include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 #include "accounts/FNRegle.h"
@@ -58,6 +60,21 @@ int main(int argc, char** argv) {
         HandOver(lock.socketPath());
         return 0;
     }
+    // Another user, or a session with another runtime folder, may run on the same data:
+    // the copy there is shown if it can be reached, and this one ends having written nothing.
+    std::error_code noExe;
+    const char* xdgDataHome = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    const DataFolderChoice data = ChooseDataFolder(
+        std::filesystem::read_symlink("/proc/self/exe", noExe).parent_path().string(),
+        xdgDataHome ? xdgDataHome : "", home ? home : "");
+    // The folder must exist to hold its lock; nothing is written in it before the lock is ours.
+    std::filesystem::create_directories(data.folder, noExe);
+    DataFolderLock folderLock(data.folder);
+    if (folderLock.acquire(lock.socketPath()) == InstanceLock::Outcome::Second) {
+        if (const std::string holder = folderLock.holderSocket(); !holder.empty()) HandOver(holder);
+        return 0;
+    }
 
     TApplication app(argc, argv);
     InstallFrenchQtTexts(app);
@@ -84,9 +101,6 @@ int main(int argc, char** argv) {
     std::unique_ptr<ConnectionNameSource> names = MakeConnectionNameSource();
     LinkCountersLinux counters;
     PrincDependencies dependencies;
-    const DataFolderChoice data = ChooseDataFolder(
-        QCoreApplication::applicationDirPath().toStdString(),
-        qEnvironmentVariable("XDG_DATA_HOME").toStdString(), QDir::homePath().toStdString());
     PrepareDataFolder(data);
     dependencies.appFolder = data.folder;
     dependencies.clock = &TheSystemClock();
@@ -109,6 +123,7 @@ int main(int argc, char** argv) {
         fModifPrix = new TfModifPrix(fPrinc);
         fConfirm = new TfConfirm(fPrinc);
         princ->SetInvoiceDesk(DeskOf(*fFacture));
+        princ->Recover();
     } catch (const std::exception& error) {
         ReportException(nullptr, error);
         return 0;

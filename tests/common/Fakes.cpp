@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "support/Errors.h"
+#include "support/FileWrite.h"
 
 namespace tallimer::test {
 
@@ -50,8 +51,9 @@ void FakeInvoice::truncateParagraphs(std::size_t count) {
 
 void FakeInvoice::saveRtf(const std::string& path) {
     if (failSave) throw FileError::create(path);
+    // The program's own write path, so faults injected there reach the fake's files too.
+    if (!WriteFileAtomically(path, text())) throw FileError::create(path);
     saves.push_back(path);
-    std::ofstream(path, std::ios::binary) << text();
 }
 
 void FakeInvoice::loadRtf(const std::string& path) {

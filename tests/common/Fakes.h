@@ -71,6 +71,7 @@ class FakeInvoice : public InvoiceDocument {
     void appendParagraph(const std::string& utf8) override;
     std::size_t paragraphCount() const override { return paragraphs.size(); }
     void truncateParagraphs(std::size_t count) override;
+    std::string paragraphText(std::size_t index) const override { return paragraphs[index].text; }
     void saveRtf(const std::string& path) override;
     void loadRtf(const std::string& path) override;
     std::string text() const;  // paragraphs joined with "\n"

@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <QLocalSocket>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QThread>
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -178,6 +180,73 @@ TEST(InstanceServer, OnlyTheShowMessageShows) {
     EXPECT_TRUE(shown.wait(5000));
     EXPECT_EQ(shown.count(), 1);
     EXPECT_FALSE(SendShowMessage(dir.str() + "nobody.socket"));
+}
+
+// Two sessions (or two users) with their own runtime folders share one data folder: the
+// second copy reaches the first through the folder's lock and ends having written nothing;
+// once the first has ended, a start runs.
+TEST(DataFolderLock, ASecondCopyOnTheSameDataEndsWithoutWritingWhateverItsRuntimeFolder) {
+    namespace fs = std::filesystem;
+    const fs::path source = tallimer::test::Env("TALLIMER_SOURCE_DIR");
+    const fs::path program = tallimer::test::BuildDir() / "app" / "tallimer";
+    ASSERT_TRUE(fs::exists(program)) << program;
+    TempDir dir;
+    fs::copy(source / "data", dir.path(), fs::copy_options::recursive);
+    fs::copy_file(program, dir.path() / "tallimer");
+    auto launch = [&](QProcess& p, const char* runtime) {
+        fs::create_directory(dir.path() / runtime);
+        fs::permissions(dir.path() / runtime, fs::perms::owner_all);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("XDG_RUNTIME_DIR", QString::fromStdString((dir.path() / runtime).string()));
+        p.setProcessEnvironment(env);
+        p.start(QString::fromStdString((dir.path() / "tallimer").string()), {});
+        ASSERT_TRUE(p.waitForStarted(10000));
+    };
+    auto snapshot = [&] {
+        std::vector<std::string> files;
+        for (const auto& e : fs::recursive_directory_iterator(dir.path())) {
+            if (e.path().string().find("/run") != std::string::npos) continue;
+            files.push_back(e.path().string() + " " +
+                            (e.is_regular_file() ? tallimer::test::ReadFile(e.path()) : ""));
+        }
+        std::sort(files.begin(), files.end());
+        return files;
+    };
+
+    QProcess first, second;
+    // Whatever fails, no copy outlives the test.
+    struct Reap {
+        QProcess& p;
+        ~Reap() {
+            if (p.state() == QProcess::NotRunning) return;
+            p.kill();
+            p.waitForFinished();
+        }
+    } reapFirst{first}, reapSecond{second};
+    launch(first, "run1");
+    // The first copy is up once it listens; it holds the folder and says there where.
+    const std::string socket = dir.str() + "run1/tallimer-" + std::to_string(getuid()) + ".socket";
+    for (int i = 0; i < 1200 && !SomeoneListens(socket); ++i) {
+        QThread::msleep(50);
+        ASSERT_EQ(first.state(), QProcess::Running) << first.readAllStandardError().toStdString();
+    }
+    DataFolderLock probe(dir.str());
+    ASSERT_EQ(probe.acquire(""), Outcome::Second);
+    EXPECT_EQ(probe.holderSocket(), socket);
+    const auto before = snapshot();
+
+    launch(second, "run2");
+    ASSERT_TRUE(second.waitForFinished(30000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_EQ(snapshot(), before);
+
+    first.terminate();
+    ASSERT_TRUE(first.waitForFinished(30000));
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_EQ(probe.acquire(""), Outcome::First);  // freed with its holder
 }
 
 }  // namespace

@@ -1,0 +1,234 @@
+#include "support/FileWrite.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <utility>
+
+namespace tallimer {
+
+namespace {
+
+FileCallHook& Hook() {
+    static FileCallHook hook;
+    return hook;
+}
+
+// Asks the hook about a call; false (errno set) when it must fail.
+bool Allowed(FileCall call, const std::string& path) {
+    if (!Hook()) return true;
+    if (int error = Hook()(call, path)) {
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+constexpr const char* kSiblingPrefix = ".~tallimer-";
+
+std::string FolderOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+std::string RealPath(const std::string& path) {
+    std::string out;
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        out = real;
+        std::free(real);
+    }
+    return out;
+}
+
+bool Inside(const std::string& real, const std::string& folder) {
+    if (folder.empty()) return false;
+    std::string base = RealPath(folder);
+    if (base.empty()) return false;
+    if (base.back() != '/') base += '/';
+    return real.compare(0, base.size(), base) == 0;
+}
+
+bool WriteAll(int fd, std::string_view bytes, const std::string& path) {
+    off_t offset = 0;
+    while (!bytes.empty()) {
+        if (!Allowed(FileCall::Write, path)) return false;
+        ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+        offset += n;
+    }
+    return true;
+}
+
+bool Sync(int fd, const std::string& path) {
+    return Allowed(FileCall::Sync, path) && ::fsync(fd) == 0;
+}
+
+bool Close(int fd, const std::string& path) {
+    // A refused close still releases the descriptor.
+    bool allowed = Allowed(FileCall::Close, path);
+    return ::close(fd) == 0 && allowed;
+}
+
+bool SyncFolder(const std::string& folder) {
+    if (!Allowed(FileCall::SyncFolder, folder)) return false;
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // Some file systems cannot sync a folder; what they refuse is not a failed write.
+    bool ok = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+    ::close(fd);
+    return ok;
+}
+
+// The file rewritten where it is, for a folder that lets its files be written but refuses
+// new names in it. The space is taken first, so a full disk fails before anything changed.
+bool RewriteInPlace(const std::string& target, std::string_view bytes) {
+    if (!Allowed(FileCall::Create, target)) return false;
+    int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok && bytes.size() > static_cast<std::size_t>(st.st_size)) {
+        int error = ::posix_fallocate(fd, 0, static_cast<off_t>(bytes.size()));
+        ok = error == 0 || error == EOPNOTSUPP || error == EINVAL;
+    }
+    ok = ok && WriteAll(fd, bytes, target);
+    ok = ok && Allowed(FileCall::Truncate, target) &&
+         ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
+    ok = ok && Sync(fd, target);
+    return Close(fd, target) && ok;
+}
+
+mode_t NewFileMode() {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
+void SetFileCallHook(FileCallHook hook) {
+    Hook() = std::move(hook);
+}
+
+bool FileHolds(const std::string& path, std::string_view bytes) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st;
+    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                static_cast<std::size_t>(st.st_size) == bytes.size();
+    char buffer[4096];
+    while (same && !bytes.empty()) {
+        ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, bytes.size()));
+        if (n < 0 && errno == EINTR) continue;
+        same = n > 0 && bytes.substr(0, static_cast<std::size_t>(n)) ==
+                            std::string_view(buffer, static_cast<std::size_t>(n));
+        if (same) bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return same;
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, const std::string& root) {
+    std::string target = path;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // Through a link, so the link stays a link; but never out of the data. A link to
+        // nothing is replaced by the file.
+        std::string real = RealPath(path);
+        if (!real.empty()) {
+            if (!Inside(real, root) && !Inside(real, FolderOf(path))) return false;
+            target = real;
+        }
+    }
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && (!S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0)) return false;
+
+    const std::string folder = FolderOf(target);
+    std::string temp = folder + kSiblingPrefix + "XXXXXX";
+    int fd = -1;
+    if (Allowed(FileCall::Create, temp)) fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        if (exists && (errno == EACCES || errno == EPERM)) return RewriteInPlace(target, bytes);
+        return false;
+    }
+    bool ok = WriteAll(fd, bytes, temp);
+    if (ok) {
+        ::fchmod(fd, exists ? st.st_mode & 07777 : NewFileMode());
+        if (exists && ::geteuid() == 0 && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+            // The owner stays root; the content is what matters.
+        }
+    }
+    ok = ok && Sync(fd, temp);
+    ok = Close(fd, temp) && ok;
+    ok = ok && Allowed(FileCall::Rename, target) && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        if (Allowed(FileCall::Remove, temp)) ::unlink(temp.c_str());
+        return false;
+    }
+    return SyncFolder(folder);
+}
+
+bool RemoveFile(const std::string& path) {
+    if (!Allowed(FileCall::Remove, path)) return false;
+    if (::unlink(path.c_str()) != 0) return errno == ENOENT;
+    return SyncFolder(FolderOf(path));
+}
+
+bool MakeFolder(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+    auto slash = trimmed.rfind('/');
+    if (slash != std::string::npos && slash > 0 && !MakeFolder(trimmed.substr(0, slash)))
+        return false;
+    if (!Allowed(FileCall::MakeFolder, trimmed)) return false;
+    return ::mkdir(trimmed.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
+void RemoveLeftovers(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    auto endsWith = [](std::string_view s, std::string_view end) {
+        return s.size() >= end.size() && s.substr(s.size() - end.size()) == end;
+    };
+    // Random letters and digits; a plain lower-case word ("backup") is the user's.
+    auto isSixLetters = [](std::string_view s) {
+        if (s.size() != 6) return false;
+        bool word = true;
+        for (char c : s) {
+            if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')))
+                return false;
+            if (c < 'a') word = false;
+        }
+        return !word;
+    };
+    std::string base = folder;
+    if (!base.empty() && base.back() != '/') base += '/';
+    while (dirent* entry = ::readdir(dir)) {
+        std::string_view name = entry->d_name;
+        bool leftover = name.starts_with(kSiblingPrefix) ||
+                        (name.starts_with(".tallimer-") && endsWith(name, ".tmp"));
+        for (std::string_view kind : {".fai", ".inf", ".rtf"}) {
+            if (endsWith(name, std::string(kind) + ".tmp")) leftover = true;
+            auto at = name.rfind(kind);
+            if (at != std::string_view::npos && name.size() == at + kind.size() + 7 &&
+                name[at + kind.size()] == '.' && isSixLetters(name.substr(at + kind.size() + 1)))
+                leftover = true;
+        }
+        struct stat st;
+        std::string path = base + std::string(name);
+        if (leftover && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            ::unlink(path.c_str());
+    }
+    ::closedir(dir);
+}
+
+}  // namespace tallimer

@@ -1,0 +1,192 @@
+#include "support/FileWrite.h"
+
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "accounts/AccountFiles.h"
+#include "invoices/RunningInvoiceFile.h"
+#include "support/Date.h"
+#include "tests/common/Fakes.h"
+
+using namespace tallimer;
+using tallimer::test::ReadFile;
+using tallimer::test::TempDir;
+using tallimer::test::WriteFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> Entries(const fs::path& folder) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(folder)) out.push_back(e.path().filename());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Names planted where a write could go (the siblings of older versions, links) are never
+// written through; links lead only inside the data; leftovers of a crash go at start.
+TEST(FileWrite, SiblingsAreUniqueLinksStayInsideAndLeftoversGo) {
+    TempDir dir, outside;
+    const fs::path comptes = dir.path() / "Comptes";
+    fs::create_directories(comptes);
+    const fs::path victim = outside.path() / "victim";
+    WriteFile(victim, "precious");
+    fs::create_hard_link(victim, comptes / "a.fai.tmp");  // a hard link at an old sibling name
+    fs::create_symlink(victim, comptes / ".tallimer-1.tmp");
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(WriteFileAtomically((comptes / "a.fai").string(), "account", dir.str()));
+    EXPECT_EQ(ReadFile(victim), "precious");
+    EXPECT_EQ(ReadFile(comptes / "a.fai"), "account");
+
+    // Through a link inside the data, whose target keeps its place; never out of it.
+    WriteFile(dir.path() / "tallimer.inf", "old");
+    fs::create_symlink("../tallimer.inf", comptes / "inside.fai");
+    EXPECT_TRUE(WriteFileAtomically((comptes / "inside.fai").string(), "new", dir.str()));
+    EXPECT_TRUE(fs::is_symlink(comptes / "inside.fai"));
+    EXPECT_EQ(ReadFile(dir.path() / "tallimer.inf"), "new");
+    fs::create_symlink(victim, comptes / "out.fai");
+    EXPECT_FALSE(WriteFileAtomically((comptes / "out.fai").string(), "stolen", dir.str()));
+    EXPECT_EQ(ReadFile(victim), "precious");
+    EXPECT_TRUE(fs::is_symlink(comptes / "out.fai"));
+
+    // What a crash could have left, of this version and of earlier ones, and what is not.
+    for (const char* name : {".~tallimer-Ab12Cd", "b.fai.tmp", ".tallimer-77.tmp"})
+        WriteFile(comptes / name, "x");
+    WriteFile(dir.path() / "temp.rtf.a1B2c3", "x");
+    WriteFile(dir.path() / "tallimer.inf.tmp", "x");
+    WriteFile(dir.path() / "notes.tmp", "mine");
+    WriteFile(dir.path() / "temp.rtf.backup", "mine");
+    RemoveLeftovers(dir.str());
+    RemoveLeftovers(comptes.string());
+    EXPECT_EQ(Entries(comptes),
+              (std::vector<std::string>{".tallimer-1.tmp", "a.fai", "inside.fai", "out.fai"}));
+    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"Comptes", "notes.tmp", "tallimer.inf",
+                                                             "temp.rtf.backup"}));
+    EXPECT_EQ(ReadFile(victim), "precious");  // a planted link is removed, never followed
+}
+
+// A folder the user may not add names to, holding files the user may write (a folder owned
+// by someone else): every save still lands, in place, and a full disk leaves the old bytes.
+// Checked as an ordinary user; as root, in a child that becomes "nobody".
+TEST(FileWrite, AFolderThatRefusesSiblingsGetsItsFilesRewrittenInPlace) {
+    TempDir dir;
+    const fs::path comptes = dir.path() / "Comptes";
+    fs::create_directories(comptes);
+    AccountCollection accounts;
+    Account& kept = accounts.findOrCreate("a");
+    kept.periodCost = 2.5f;
+    ASSERT_TRUE(SaveAll(dir.str(), accounts, {1000, 1, true}));
+    const std::string before = ReadFile(comptes / "a.fai");
+    kept.periodCost = 1234.5f;
+    accounts.findOrCreate("new");  // cannot be created there: kept for a later save
+
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        int code = 0;
+        auto check = [&code](bool ok, int bit) {
+            if (!ok) code |= bit;
+        };
+        if (geteuid() == 0) {
+            struct stat st {};
+            const uid_t nobody = 65534;
+            for (const fs::path& p : {dir.path() / "tallimer.inf", comptes / "a.fai"})
+                check(::chown(p.c_str(), nobody, nobody) == 0, 64);
+            check(::stat(dir.path().c_str(), &st) == 0, 64);
+            check(setgroups(0, nullptr) == 0 && setgid(nobody) == 0 && setuid(nobody) == 0, 64);
+            check(geteuid() == nobody, 64);
+        }
+        ::chmod(dir.path().c_str(), 0555);
+        ::chmod(comptes.c_str(), 0555);
+        check(!SaveAll(dir.str(), accounts, {2000, 2, false}), 1);  // "new" is not there
+        check(ReadFile(dir.path() / "tallimer.inf") == "2000\r\n2\r\n0", 2);
+        check(ReadFile(comptes / "a.fai") == WriteAccount(kept), 4);
+        check(!fs::exists(comptes / "new.fai"), 8);
+        // A full disk: the space is asked for first, so the file keeps its earlier bytes.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small{16, 16};
+        setrlimit(RLIMIT_FSIZE, &small);
+        check(!WriteFileAtomically((comptes / "a.fai").string(), std::string(4096, '9')), 16);
+        check(ReadFile(comptes / "a.fai") == WriteAccount(kept), 32);
+        _exit(code);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed checks (bits): " << WEXITSTATUS(status);
+    EXPECT_NE(ReadFile(comptes / "a.fai"), before);
+    EXPECT_EQ(Entries(comptes), (std::vector<std::string>{"a.fai"}));
+
+    // Once the folder allows it again, the value kept in memory lands.
+    fs::permissions(dir.path(), fs::perms::owner_all);
+    fs::permissions(comptes, fs::perms::owner_all);
+    EXPECT_TRUE(SaveAll(dir.str(), accounts, {2000, 2, false}));
+    EXPECT_TRUE(fs::exists(comptes / "new.fai"));
+}
+
+// Names of 250, 300 and 1000 bytes: the account keeps its totals and its whole name, and its
+// periods can be filed.
+TEST(FileWrite, LongNamesKeepTheirAccountAndTheirArchives) {
+    TempDir dir;
+    std::string accented;
+    for (int i = 0; i < 500; ++i) accented += "\xC3\xA9";  // 1000 bytes of "é"
+    const std::vector<std::string> names = {std::string(250, 'a'), std::string(300, 'b'),
+                                            std::string(1000, 'c'), accented,
+                                            std::string(299, 'd') + "/x"};
+    AccountCollection accounts;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        accounts.findOrCreate(names[i]).periodDuration = static_cast<std::int32_t>(i + 1) * 1000;
+    ASSERT_TRUE(SaveAll(dir.str(), accounts, {}));
+    for (const auto& entry : fs::directory_iterator(dir.path() / "Comptes")) {
+        const std::string file = entry.path().filename();
+        EXPECT_LE(file.size(), 255u);
+        EXPECT_EQ(file.find('/'), std::string::npos);
+    }
+    EXPECT_EQ(AccountFileName(names[0]), names[0] + ".fai");  // fits: unchanged
+
+    OverallState state;
+    AccountCollection back;
+    LoadAll(dir.str(), back, state);
+    ASSERT_EQ(back.size(), names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        ASSERT_NE(back.find(names[i]), nullptr) << i;
+        EXPECT_EQ(back.find(names[i])->periodDuration, static_cast<std::int32_t>(i + 1) * 1000);
+    }
+    // Two long names that share their start keep two files.
+    EXPECT_NE(AccountFileName(std::string(300, 'b')), AccountFileName(std::string(301, 'b')));
+    // A shortened name cut inside a character would not be valid text.
+    const std::string stem = FileStem(accented, 200);
+    EXPECT_LE(stem.size(), 200u);
+    EXPECT_EQ(stem.substr(0, stem.find('~')).size() % 2, 0u);
+
+    // Each period closes into an archive of its own, under a name the folder can hold.
+    test::FakeInvoice invoice;
+    invoice.template_ = {{"Facture", {}}};
+    std::vector<std::string> reports;
+    RunningInvoiceFile running(invoice, dir.str(), Locale::french(),
+                               [&](const std::exception& e) { reports.push_back(e.what()); });
+    for (const std::string& name : names) {
+        Account& account = *back.find(name);
+        account.nextInvoice = EncodeDate(2001, 3, 5);
+        EXPECT_NO_THROW(running.ClosePeriod(account, name));
+        EXPECT_EQ(account.periodDuration, 0);
+    }
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(Entries(dir.path() / "Factures").size(), names.size());
+    for (const std::string& file : Entries(dir.path() / "Factures")) {
+        EXPECT_LE(file.size(), 255u);
+        EXPECT_TRUE(file.ends_with(" 05 mars 01.rtf")) << file;
+    }
+}
+
+}  // namespace
