@@ -178,7 +178,7 @@ TEST(FileWrite, LongNamesKeepTheirAccountAndTheirArchives) {
     for (const std::string& name : names) {
         Account& account = *back.find(name);
         account.nextInvoice = EncodeDate(2001, 3, 5);
-        EXPECT_NO_THROW(running.ClosePeriod(account, name));
+        EXPECT_NO_THROW(running.ClosePeriod(account, name, EncodeDate(2001, 3, 6)));
         EXPECT_EQ(account.periodDuration, 0);
     }
     EXPECT_TRUE(reports.empty());
