@@ -12,23 +12,6 @@ namespace {
 
 constexpr qreal kSmallestPoints = 5;
 
-// The width the field has for its text, as the line edit lays it out when painting.
-int TextRoom(const QLineEdit* field) {
-    QStyleOptionFrame option;
-    option.initFrom(field);
-    option.rect = field->contentsRect();
-    option.lineWidth = field->hasFrame() ? field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth,
-                                                                       &option, field)
-                                         : 0;
-    option.midLineWidth = 0;
-    option.state |= QStyle::State_Sunken;
-    if (field->isReadOnly()) option.state |= QStyle::State_ReadOnly;
-    option.features = QStyleOptionFrame::None;
-    QRect r = field->style()->subElementRect(QStyle::SE_LineEditContents, &option, field);
-    r = r.marginsRemoved(field->textMargins());
-    return r.width() - 2 * 2;  // the line edit's own margin on each side
-}
-
 void Fit(QLineEdit* field) {
     // The window's font is the measure; the field only ever goes below it.
     QFont font = field->parentWidget() ? field->parentWidget()->font() : field->font();
@@ -59,6 +42,22 @@ class Fitter : public QObject {
 };
 
 }  // namespace
+
+int TextRoom(const QLineEdit* field) {
+    QStyleOptionFrame option;
+    option.initFrom(field);
+    option.rect = field->contentsRect();
+    option.lineWidth = field->hasFrame() ? field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth,
+                                                                       &option, field)
+                                         : 0;
+    option.midLineWidth = 0;
+    option.state |= QStyle::State_Sunken;
+    if (field->isReadOnly()) option.state |= QStyle::State_ReadOnly;
+    option.features = QStyleOptionFrame::None;
+    QRect r = field->style()->subElementRect(QStyle::SE_LineEditContents, &option, field);
+    r = r.marginsRemoved(field->textMargins());
+    return r.width() - 2 * 2;  // the line edit's own margin on each side
+}
 
 void KeepTextWhole(QLineEdit* field) {
     new Fitter(field);

@@ -9,4 +9,7 @@ namespace tallimer {
 // Keeps the field's text whole from now on, whatever text or size it is given.
 void KeepTextWhole(QLineEdit* field);
 
+// The width the field has for its text, as the line edit lays it out when painting.
+int TextRoom(const QLineEdit* field);
+
 }  // namespace tallimer

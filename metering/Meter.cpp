@@ -54,6 +54,7 @@ void Meter::TimerTick() {
             if (!account.packageCharged) {
                 addCost(account.packagePrice);
                 account.packageCharged = true;
+                packageFee = account.packagePrice;
                 host_->addInvoiceLine(LocalNow(clock_), msTIME(0), account.packagePrice);
             }
             if (account.packageRemaining > 0) {
@@ -61,6 +62,7 @@ void Meter::TimerTick() {
                 ReadCalendar(clock_, reading, false);
                 if (InPackageHours(account, reading)) {
                     account.packageRemaining = account.packageRemaining - elapsed;
+                    packageMs += elapsed.totalMs;
                     rateIcon = 3;
                 } else {
                     ChargeElapsed(elapsed);
@@ -90,6 +92,7 @@ void Meter::ChargeElapsed(msTIME elapsed) {
             creditCharged = true;
         }
         creditRemaining = creditRemaining - elapsed;
+        creditMs += elapsed.totalMs;
     } else {
         CalendarReading reading;
         ReadCalendar(clock_, reading, false);
@@ -97,6 +100,9 @@ void Meter::ChargeElapsed(msTIME elapsed) {
         if (InOffPeakHours(account, reading)) {
             price = account.offPeakPrice;
             rateIcon = 2;
+            reducedMs += elapsed.totalMs;
+        } else {
+            normalMs += elapsed.totalMs;
         }
         cost = Stored(static_cast<long double>(elapsed.totalMs) * price * 0.001L);
         if (account.primaliste) {
@@ -114,19 +120,21 @@ void Meter::UpdateThroughput(msTIME elapsed) {
     std::optional<LinkCounters> counters = counters_.read();
     if (!counters) return;
     auto rate = [&](const std::optional<std::uint32_t>& counter, std::int32_t& baseline,
-                    bool& fresh) -> std::optional<std::string> {
+                    bool& fresh, std::uint64_t& total) -> std::optional<std::string> {
         if (!counter) return std::nullopt;  // missing: field and baseline stay
-        auto delta = static_cast<std::int32_t>(*counter - static_cast<std::uint32_t>(baseline));
+        const std::uint32_t step = *counter - static_cast<std::uint32_t>(baseline);
+        auto delta = static_cast<std::int32_t>(step);
         baseline = static_cast<std::int32_t>(*counter);
         if (fresh) {
             // Against the previous connection's counters the figure would mean nothing.
             fresh = false;
             return std::nullopt;
         }
+        total += step;  // unsigned: a counter that wrapped past 2^32 still counts forward
         return RateText(Stored(delta * 8.0L / seconds * 0.0009765625L), locale_);
     };
-    auto received = rate(counters->received, lastBytesRecvd, receivedFresh_);
-    auto sent = rate(counters->sent, lastBytesXmit, sentFresh_);
+    auto received = rate(counters->received, lastBytesRecvd, receivedFresh_, bytesReceived);
+    auto sent = rate(counters->sent, lastBytesXmit, sentFresh_, bytesSent);
     if (received || sent) host_->showRates(received, sent);
 }
 
@@ -162,6 +170,9 @@ void Meter::Connect() {
     }
     connectionDuration = 0;
     connectionCost = 0;
+    normalMs = reducedMs = packageMs = creditMs = 0;
+    packageFee = 0;
+    bytesReceived = bytesSent = 0;
     lastTick = 0;
     haveLastTick_ = false;
     creditRemaining = currentAccount->creditDuration;

@@ -66,6 +66,11 @@ class Meter {
     std::uint8_t rateIcon = 0;  // 0 off line, 1 normal, 2 reduced, 3 package
     std::int32_t lastBytesRecvd = 0;
     std::int32_t lastBytesXmit = 0;
+    // The connection's breakdown for the journal: time at each rate, the package fee when
+    // charged in it, and the bytes over it (the 32-bit counters' deltas, wrap included).
+    std::int64_t normalMs = 0, reducedMs = 0, packageMs = 0, creditMs = 0;
+    float packageFee = 0;
+    std::uint64_t bytesReceived = 0, bytesSent = 0;
 
   private:
     void addCost(float cost);

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPolygonF>
+#include <QShortcut>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
@@ -23,11 +24,15 @@
 #include "controls/RatePictures.h"
 #include "controls/WholeText.h"
 #include "invoices/Invoices.h"
+#include "platform/JournalSqlite.h"
 #include "platform/SystemLocale.h"
+#include "richtext/InvoiceHistory.h"
 #include "shell/DialogFlows.h"
 #include "shell/FNConfirme.h"
 #include "shell/FNModifPrix.h"
 #include "shell/FNPropos.h"
+#include "shell/FNStats.h"
+#include "support/Errors.h"
 #include "support/FileWrite.h"
 #include "support/NumberText.h"
 
@@ -105,6 +110,10 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     PopupMenu1->setDefaultAction(Restaurer1);
     rglages1 = PopupMenu1->addAction("Ré&glages", this, &TfPrinc::rglages1Click);
     rglages1->setObjectName("rglages1");
+    Statistiques1 = PopupMenu1->addAction("&Statistiques", this, &TfPrinc::Statistiques1Click);
+    Statistiques1->setObjectName("Statistiques1");
+    connect(new QShortcut(QKeySequence("Ctrl+T"), this), &QShortcut::activated, this,
+            &TfPrinc::Statistiques1Click);
     Quitter1 = PopupMenu1->addAction("&Quitter", this, &TfPrinc::Quitter1Click);
     Quitter1->setObjectName("Quitter1");
 
@@ -141,6 +150,7 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     meter_.overallDuration = state.overallDuration;
     meter_.overallCost = state.overallCost;
     askOnExit = state.askOnExit;
+    openJournal();
 
     // Last: a construction that fails leaves no callback to a window that never was.
     names_->setOnSwitch([this] {
@@ -345,13 +355,28 @@ void TfPrinc::NotificationAreaChanged() {
 
 // ---- Connection lifecycle
 
+void TfPrinc::openJournal() {
+    auto journal = std::make_unique<SqliteJournal>(appFolder_ + "journal.sqlite");
+    if (journal->created())
+        ImportInvoiceHistory(*journal, appFolder_,
+                             RunningInvoiceAccount(accounts_, names_->defaultConnectionName()));
+    ownJournal_ = std::move(journal);
+    journal_ = ownJournal_.get();
+    journalKeeper_ = std::make_unique<JournalKeeper>(
+        journal_, *clock_, meter_,
+        [this](const std::string& text) { ReportExceptionLater(this, Error(text)); });
+    journalKeeper_->atStart();
+}
+
 void TfPrinc::Connect() {
     std::exception_ptr error;
+    const bool wasMetering = meter_.metering();
     try {
         meter_.Connect();
     } catch (...) {
         error = std::current_exception();
     }
+    if (!wasMetering) journalKeeper_->connected(OnlineIP1->IP().toStdString());
     // A closed period must reach the account file even when the archive failed.
     SaveFiles();
     if (error) std::rethrow_exception(error);
@@ -360,7 +385,10 @@ void TfPrinc::Connect() {
 void TfPrinc::Disconnect() {
     const bool wasMetering = meter_.metering();
     meter_.Disconnect();
-    if (wasMetering) SaveFiles();
+    if (wasMetering) {
+        journalKeeper_->disconnected(JournalEnd::Normal);
+        SaveFiles();
+    }
 }
 
 void TfPrinc::OnlineIP1Changed(QObject*) {
@@ -408,6 +436,7 @@ bool TfPrinc::SaveFiles() {
 }
 
 void TfPrinc::SaveTimerTimer() {
+    journalKeeper_->minute(OnlineIP1->IP().toStdString());
     // The record first: a crash between the two finds it ahead of the accounts, never behind.
     if (meter_.metering() && meter_.currentAccount && desk_.recordConnection)
         desk_.recordConnection(LocalNow(*clock_), meter_.connectionDuration, meter_.connectionCost,
@@ -577,6 +606,14 @@ void TfPrinc::rglages1Click() {
     bnRegleClick();
 }
 
+void TfPrinc::Statistiques1Click() {
+    if (!stats_) stats_ = new TfStats(this);
+    stats_->Prepare(journal_, accounts_, meter_.providerName(), LocalNow(*clock_), locale_);
+    stats_->show();
+    stats_->raise();
+    stats_->activateWindow();
+}
+
 void TfPrinc::bnProposClick() {
     if (AboutBox) AboutBox->exec();
 }
@@ -602,6 +639,7 @@ void TfPrinc::FormClose() {
     // A connection still metered ends with the program: its cost is in the period's totals,
     // so its line belongs on the running invoice too.
     meter_.Disconnect();
+    journalKeeper_->disconnected(JournalEnd::CutShort);
     SaveFiles();
     // The running invoice reaches its file at exit, whether or not its window was opened.
     saveRunningInvoice();

@@ -13,6 +13,8 @@
 #include "controls/Onlineip.h"
 #include "controls/Timeedit.h"
 #include "controls/Trayicon.h"
+#include "metering/Journal.h"
+#include "metering/JournalKeeper.h"
 #include "metering/Meter.h"
 #include "support/Locale.h"
 
@@ -25,7 +27,9 @@ class QToolBar;
 
 namespace tallimer {
 
+class ConnectionJournal;
 class InvoiceDocument;
+class TfStats;
 
 // What the window is built on; main.cpp passes the machine's, tests their fakes.
 struct PrincDependencies {
@@ -96,8 +100,17 @@ class TfPrinc : public QWidget, private MeterHost {
     const std::string& AppFolder() const { return appFolder_; }
     Meter& meter() { return meter_; }
     AccountCollection& accounts() { return accounts_; }
+    // The connection journal; null when none could be opened.
+    ConnectionJournal* journal() { return journal_; }
     bool askOnExit = true;
     void SetInvoiceDesk(InvoiceDesk desk) { desk_ = std::move(desk); }
+    // The journal the statistics window reads; null: the window shows no connection.
+    // The connections are then kept in it too.
+    void SetJournal(ConnectionJournal* journal) {
+        journal_ = journal;
+        journalKeeper_->setJournal(journal);
+    }
+    TfStats* statsWindow() const { return stats_; }
     // Once the desk is set at start: what a crash left half done is finished.
     void Recover();
 
@@ -131,6 +144,8 @@ class TfPrinc : public QWidget, private MeterHost {
     void bnAideClick();
     void bnFermerClick();
     void Quitter1Click();
+    // The statistics window (tray menu and Ctrl+T), built at its first opening.
+    void Statistiques1Click();
     // The desktop's notification area, present at start or joined later.
     void NotificationAreaChanged();
 
@@ -180,6 +195,7 @@ class TfPrinc : public QWidget, private MeterHost {
     QMenu* PopupMenu1;
     QAction* Restaurer1;
     QAction* rglages1;
+    QAction* Statistiques1;
     QAction* Quitter1;
     QTimer* Timer1;
     QTimer* Timer2;
@@ -215,6 +231,7 @@ class TfPrinc : public QWidget, private MeterHost {
     void saveRunningInvoice();
     // The figures, the picture and the rates, each set only when it changed.
     void refreshFields();
+    void openJournal();
 
     std::string appFolder_;
     ConnectionNameSource* names_;
@@ -222,7 +239,11 @@ class TfPrinc : public QWidget, private MeterHost {
     Locale locale_;
     AccountCollection accounts_;
     Meter meter_;
+    std::unique_ptr<ConnectionJournal> ownJournal_;  // the data folder's
+    std::unique_ptr<JournalKeeper> journalKeeper_;
     InvoiceDesk desk_;
+    ConnectionJournal* journal_ = nullptr;
+    TfStats* stats_ = nullptr;
     bool shownOnce_ = false;
     int rateIconShown_ = -1;
     std::optional<QString> receivedRate_;  // the last rates, shown with the window

@@ -23,6 +23,7 @@
 
 #include "accounts/AccountFiles.h"
 #include "controls/ErrorReport.h"
+#include "controls/WholeText.h"
 #include "invoices/FNFacture.h"
 #include "invoices/Invoices.h"
 #include "richtext/RichInvoice.h"
@@ -177,7 +178,7 @@ TEST_F(MainWindow, DescribesItsToolbarMenuAndFields) {
 
     QStringList items;
     for (QAction* a : w.PopupMenu1->actions()) items << a->text();
-    EXPECT_EQ(items.join('/'), "&Restaurer/Ré&glages/&Quitter");
+    EXPECT_EQ(items.join('/'), "&Restaurer/Ré&glages/&Statistiques/&Quitter");
     EXPECT_EQ(w.PopupMenu1->defaultAction(), w.Restaurer1);
 
     EXPECT_EQ(w.teFAI->toolTip(), "Nom du fournisseur d'accès");
@@ -580,23 +581,6 @@ TEST_F(MainWindow, EndingDuringAConnectionWritesItsLineBeforeSaving) {
     again.SetInvoiceDesk(DeskOver(again, &second, [] {}));
     again.EndWithoutAsking();
     EXPECT_TRUE(second.paragraphs.empty());
-}
-
-// The width a line edit has for its text, as it lays the text out when painting.
-int TextRoom(const QLineEdit* field) {
-    QStyleOptionFrame option;
-    option.initFrom(field);
-    option.rect = field->contentsRect();
-    option.lineWidth = field->hasFrame() ? field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth,
-                                                                       &option, field)
-                                         : 0;
-    option.midLineWidth = 0;
-    option.state |= QStyle::State_Sunken;
-    if (field->isReadOnly()) option.state |= QStyle::State_ReadOnly;
-    option.features = QStyleOptionFrame::None;
-    QRect r = field->style()->subElementRect(QStyle::SE_LineEditContents, &option, field);
-    r = r.marginsRemoved(field->textMargins());
-    return r.width() - 2 * 2;  // the line edit's own margin on each side
 }
 
 TEST_F(MainWindow, TheWidestFiguresShowWhole) {

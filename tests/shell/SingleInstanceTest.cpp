@@ -234,7 +234,14 @@ TEST(DataFolderLock, ASecondCopyOnTheSameDataEndsWithoutWritingWhateverItsRuntim
     DataFolderLock probe(dir.str());
     ASSERT_EQ(probe.acquire(""), Outcome::Second);
     EXPECT_EQ(probe.holderSocket(), socket);
-    const auto before = snapshot();
+    // Listening comes before the window: the copy may still be laying out its files.
+    auto before = snapshot();
+    for (int i = 0; i < 100; ++i) {
+        QThread::msleep(100);
+        auto again = snapshot();
+        if (again == before) break;
+        before = std::move(again);
+    }
 
     launch(second, "run2");
     ASSERT_TRUE(second.waitForFinished(30000));

@@ -1,0 +1,105 @@
+#pragma once
+// Figures of the statistics window, computed from the journal's rows: totals of a period, the
+// split by rate and what the options saved, the estimate at the period's end, and the
+// buckets the charts draw. Plain functions of the rows: the window only shows them.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "accounts/Comptes.h"
+#include "metering/Journal.h"
+#include "support/Date.h"
+#include "support/Locale.h"
+
+namespace tallimer {
+
+enum class StatsPeriodKind : std::uint8_t { Billing, Last12Months, All };
+
+// Local days [from, to); both 0 for "all".
+struct StatsPeriod {
+    StatsPeriodKind kind = StatsPeriodKind::All;
+    int back = 0;  // billing periods before the current one
+    DateTime from = 0, to = 0;
+    std::string label;  // French, for the chooser
+};
+
+// The billing period `back` periods before the current one: the current one ends with the
+// account's nextInvoice day. An account with no billing date counts calendar months.
+StatsPeriod BillingPeriod(const Account& account, int back, DateTime today);
+// The chooser's list: the current billing period, the previous ones back to the oldest row
+// (at most 24), the last 12 months, everything.
+std::vector<StatsPeriod> StatsPeriods(const Account& account, const std::vector<JournalRow>& rows,
+                                      DateTime today);
+
+struct DayBucket {
+    DateTime day = 0;
+    long double cost = 0, cumulativeCost = 0;
+    std::int64_t durationMs = 0;
+};
+struct MonthBucket {
+    int year = 0;
+    unsigned month = 0;
+    long double cost = 0;
+    std::int64_t durationMs = 0;
+};
+struct CountBucket {
+    std::int64_t connections = 0, durationMs = 0;
+};
+
+struct JournalStats {
+    std::int64_t connections = 0, durationMs = 0;
+    long double cost = 0;
+    std::uint64_t bytesReceived = 0, bytesSent = 0;
+    std::int64_t averageMs = 0;
+    long double averageCost = 0;
+    // Metered rows only: imported ones do not know their rates.
+    std::int64_t normalMs = 0, reducedMs = 0, packageMs = 0, creditMs = 0;
+    long double normalCost = 0, reducedCost = 0, creditCost = 0, packageFees = 0;
+    long double reducedSaving = 0, primalisteSaving = 0;
+    // Current billing period only, while it runs: an estimate from the pace so far.
+    bool hasEstimate = false;
+    long double estimatedCost = 0;
+    std::int64_t estimatedMs = 0;
+    double daysElapsed = 0, daysLeft = 0;
+    // Package account, current period: the day the package runs out at this pace, none
+    // when it lasts the period; packageExhausted when it already has.
+    std::optional<DateTime> packageRunOut;
+    bool packageExhausted = false;
+    std::vector<DayBucket> days;            // every day of the period (first to last row for "all")
+    std::array<MonthBucket, 12> months{};   // the 12 months ending with today's
+    std::array<CountBucket, 24> hours{};    // by local start hour
+    std::array<CountBucket, 7> weekdays{};  // Monday first
+};
+
+// The rows of one account over the period. `rows` may hold any span (the whole journal of
+// the account): each chart takes what it needs. Rows with an unreadable start are skipped.
+JournalStats ComputeStats(const std::vector<JournalRow>& rows, const Account& account,
+                          const StatsPeriod& period, DateTime now);
+
+// The rows whose local start lies in the period and, when given, between the filter's days
+// (inclusive).
+std::vector<JournalRow> RowsInPeriod(const std::vector<JournalRow>& rows, const StatsPeriod& period,
+                                     DateTime firstDay = 0, DateTime lastDay = 0);
+
+// Where the reduced price applies: by hour on a weekday, and whole days of the week (Monday
+// first).
+std::array<bool, 24> OffPeakWeekdayHours(const Account& account);
+std::array<bool, 7> OffPeakWholeDays(const Account& account);
+
+// "YYYY-MM-DDThh:mm:ss" read as a local date and time; nullopt when it is not one.
+std::optional<DateTime> ParseLocalIso(const std::string& text);
+
+// Texts of the window: "hhh:mm:ss" of a duration of any length, bytes in o/ko/Mo/Go with the
+// locale's decimal separator.
+std::string LongDurationText(std::int64_t ms);
+std::string BytesText(std::uint64_t bytes, const Locale& locale);
+
+// The rows for French spreadsheets: UTF-8 with a byte-order mark, ";" between fields, decimal
+// comma, dates dd/mm/yyyy hh:mm:ss, CR LF lines, a header line.
+std::string ExportCsv(const std::vector<JournalRow>& rows);
+// The rows for scripts: a JSON array, one object per line, the journal's own field names.
+std::string ExportJson(const std::vector<JournalRow>& rows);
+
+}  // namespace tallimer

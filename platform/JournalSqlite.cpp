@@ -1,0 +1,264 @@
+#include "platform/JournalSqlite.h"
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+namespace tallimer {
+
+namespace {
+
+const char* const kSchema =
+    "CREATE TABLE IF NOT EXISTS connections ("
+    " id INTEGER PRIMARY KEY,"
+    " account TEXT NOT NULL, start_local TEXT NOT NULL, start_utc TEXT NOT NULL,"
+    " end_local TEXT NOT NULL, end_utc TEXT NOT NULL, duration_ms INTEGER NOT NULL,"
+    " cost REAL NOT NULL, normal_ms INTEGER NOT NULL, reduced_ms INTEGER NOT NULL,"
+    " package_ms INTEGER NOT NULL, credit_ms INTEGER NOT NULL, package_fee REAL NOT NULL,"
+    " address TEXT NOT NULL, bytes_received INTEGER NOT NULL, bytes_sent INTEGER NOT NULL,"
+    " end_state INTEGER NOT NULL, origin INTEGER NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS connections_start ON connections(account, start_local);"
+    "CREATE INDEX IF NOT EXISTS connections_open ON connections(end_state);";
+
+const char* const kColumns =
+    "account, start_local, start_utc, end_local, end_utc, duration_ms, cost, normal_ms,"
+    " reduced_ms, package_ms, credit_ms, package_fee, address, bytes_received, bytes_sent,"
+    " end_state, origin";
+
+const char* const kUnreadable =
+    "Le journal des connexions « journal.sqlite » était illisible : il a été mis de côté sous "
+    "« journal illisible.sqlite » et un nouveau journal a été commencé.";
+
+struct Statement {
+    sqlite3_stmt* s = nullptr;
+    ~Statement() { sqlite3_finalize(s); }
+};
+
+void BindText(sqlite3_stmt* s, int i, const std::string& text) {
+    sqlite3_bind_text(s, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+std::string Text(sqlite3_stmt* s, int i) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+    return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(s, i)))
+                : std::string();
+}
+
+// The row into parameters 1 to 17, in the order of kColumns.
+void BindRow(sqlite3_stmt* s, const JournalRow& r) {
+    BindText(s, 1, r.account);
+    BindText(s, 2, r.startLocal);
+    BindText(s, 3, r.startUtc);
+    BindText(s, 4, r.endLocal);
+    BindText(s, 5, r.endUtc);
+    sqlite3_bind_int64(s, 6, r.durationMs);
+    sqlite3_bind_double(s, 7, r.cost);
+    sqlite3_bind_int64(s, 8, r.normalMs);
+    sqlite3_bind_int64(s, 9, r.reducedMs);
+    sqlite3_bind_int64(s, 10, r.packageMs);
+    sqlite3_bind_int64(s, 11, r.creditMs);
+    sqlite3_bind_double(s, 12, r.packageFee);
+    BindText(s, 13, r.address);
+    sqlite3_bind_int64(s, 14, static_cast<sqlite3_int64>(r.bytesReceived));
+    sqlite3_bind_int64(s, 15, static_cast<sqlite3_int64>(r.bytesSent));
+    sqlite3_bind_int(s, 16, static_cast<int>(r.end));
+    sqlite3_bind_int(s, 17, static_cast<int>(r.origin));
+}
+
+JournalRow ReadRow(sqlite3_stmt* s) {
+    JournalRow r;
+    r.id = sqlite3_column_int64(s, 0);
+    r.account = Text(s, 1);
+    r.startLocal = Text(s, 2);
+    r.startUtc = Text(s, 3);
+    r.endLocal = Text(s, 4);
+    r.endUtc = Text(s, 5);
+    r.durationMs = sqlite3_column_int64(s, 6);
+    r.cost = static_cast<float>(sqlite3_column_double(s, 7));
+    r.normalMs = sqlite3_column_int64(s, 8);
+    r.reducedMs = sqlite3_column_int64(s, 9);
+    r.packageMs = sqlite3_column_int64(s, 10);
+    r.creditMs = sqlite3_column_int64(s, 11);
+    r.packageFee = static_cast<float>(sqlite3_column_double(s, 12));
+    r.address = Text(s, 13);
+    r.bytesReceived = static_cast<std::uint64_t>(sqlite3_column_int64(s, 14));
+    r.bytesSent = static_cast<std::uint64_t>(sqlite3_column_int64(s, 15));
+    const int end = sqlite3_column_int(s, 16);
+    r.end = end == 1 ? JournalEnd::Normal : end == 2 ? JournalEnd::CutShort : JournalEnd::Open;
+    r.origin = sqlite3_column_int(s, 17) == 1 ? JournalOrigin::Imported : JournalOrigin::Metered;
+    return r;
+}
+
+}  // namespace
+
+SqliteJournal::SqliteJournal(std::string path) : path_(std::move(path)) {
+    std::error_code ec;
+    created_ = !std::filesystem::exists(path_, ec);
+    if (openFile()) return;
+    closeFile();
+    setAside();
+    created_ = true;
+    if (openFile()) {
+        error_ = kUnreadable;
+        return;
+    }
+    failed("ouvert");
+    closeFile();
+}
+
+SqliteJournal::~SqliteJournal() {
+    closeFile();
+}
+
+bool SqliteJournal::openFile() {
+    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK)
+        return false;
+    // NORMAL in WAL mode: a commit reaches the system at once (a killed program loses
+    // nothing) and the disk at the checkpoints, so a refresh does not wait for the disk.
+    if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr,
+                     nullptr) != SQLITE_OK)
+        return false;
+    {
+        Statement check;
+        if (sqlite3_prepare_v2(db_, "PRAGMA quick_check(1)", -1, &check.s, nullptr) != SQLITE_OK ||
+            sqlite3_step(check.s) != SQLITE_ROW || Text(check.s, 0) != "ok")
+            return false;
+    }
+    if (sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) return false;
+    const std::string columns = kColumns;
+    const std::string insert = "INSERT INTO connections (" + columns +
+                               ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13,"
+                               " ?14, ?15, ?16, ?17)";
+    const std::string update = "UPDATE connections SET (" + columns +
+                               ") = (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14,"
+                               " ?15, ?16, ?17) WHERE id = ?18";
+    const char* const find =
+        "SELECT 1 FROM connections WHERE account = ?1 AND start_local = ?2 AND duration_ms = ?6";
+    // A table of another shape (a file from elsewhere) fails here.
+    return sqlite3_prepare_v2(db_, insert.c_str(), -1, &insert_, nullptr) == SQLITE_OK &&
+           sqlite3_prepare_v2(db_, update.c_str(), -1, &update_, nullptr) == SQLITE_OK &&
+           sqlite3_prepare_v2(db_, find, -1, &find_, nullptr) == SQLITE_OK;
+}
+
+void SqliteJournal::closeFile() {
+    for (sqlite3_stmt** s : {&insert_, &update_, &find_}) {
+        sqlite3_finalize(*s);
+        *s = nullptr;
+    }
+    if (db_) sqlite3_close(db_);
+    db_ = nullptr;
+}
+
+void SqliteJournal::setAside() {
+    namespace fs = std::filesystem;
+    const fs::path path(path_);
+    // An earlier unreadable journal is kept too.
+    fs::path target;
+    std::error_code ec;
+    for (int n = 1;; ++n) {
+        target =
+            path.parent_path() / (n == 1 ? std::string("journal illisible.sqlite")
+                                         : "journal illisible " + std::to_string(n) + ".sqlite");
+        if (!fs::exists(target, ec) || n > 1000) break;
+    }
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const fs::path from = path_ + suffix;
+        if (fs::exists(from, ec)) fs::rename(from, target.string() + suffix, ec);
+    }
+}
+
+void SqliteJournal::failed(const char* what) {
+    error_ = std::string("Le journal des connexions n'a pas pu être ") + what + " : " +
+             (db_ ? sqlite3_errmsg(db_) : "mémoire insuffisante") + ".";
+}
+
+bool SqliteJournal::write(sqlite3_stmt* s, const JournalRow* row, std::int64_t id) {
+    sqlite3_reset(s);
+    sqlite3_clear_bindings(s);
+    if (row) BindRow(s, *row);
+    if (id) sqlite3_bind_int64(s, 18, id);
+    const int rc = sqlite3_step(s);
+    sqlite3_reset(s);
+    if (rc == SQLITE_DONE) return true;
+    failed("écrit");
+    return false;
+}
+
+std::int64_t SqliteJournal::open(const JournalRow& row) {
+    if (!db_) return 0;
+    if (!write(insert_, &row, 0)) return 0;
+    return sqlite3_last_insert_rowid(db_);
+}
+
+void SqliteJournal::refresh(const JournalRow& row) {
+    if (db_ && row.id) write(update_, &row, row.id);
+}
+
+void SqliteJournal::close(const JournalRow& row) {
+    refresh(row);
+}
+
+void SqliteJournal::markOpenRowsCutShort() {
+    if (db_ && sqlite3_exec(db_, "UPDATE connections SET end_state = 2 WHERE end_state = 0",
+                            nullptr, nullptr, nullptr) != SQLITE_OK)
+        failed("écrit");
+}
+
+std::vector<JournalRow> SqliteJournal::query(const JournalQuery& q) {
+    std::vector<JournalRow> rows;
+    if (!db_) return rows;
+    Statement s;
+    const std::string sql = std::string("SELECT id, ") + kColumns +
+                            " FROM connections WHERE (?1 = '' OR account = ?1)"
+                            " AND (?2 = '' OR start_local >= ?2) AND (?3 = '' OR start_local < ?3)"
+                            " ORDER BY start_local, id";
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s.s, nullptr) != SQLITE_OK) {
+        failed("lu");
+        return rows;
+    }
+    BindText(s.s, 1, q.account);
+    BindText(s.s, 2, q.fromLocal);
+    BindText(s.s, 3, q.toLocal);
+    int rc;
+    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW) rows.push_back(ReadRow(s.s));
+    if (rc != SQLITE_DONE) failed("lu");
+    return rows;
+}
+
+std::size_t SqliteJournal::importRows(const std::vector<JournalRow>& rows) {
+    if (!db_ || rows.empty()) return 0;
+    if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        failed("écrit");
+        return 0;
+    }
+    std::size_t added = 0;
+    for (const JournalRow& row : rows) {
+        sqlite3_reset(find_);
+        sqlite3_clear_bindings(find_);
+        BindRow(find_, row);
+        const int rc = sqlite3_step(find_);
+        sqlite3_reset(find_);
+        if (rc == SQLITE_ROW) continue;
+        if (rc != SQLITE_DONE || !write(insert_, &row, 0)) {
+            if (rc != SQLITE_DONE) failed("lu");
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            return 0;
+        }
+        ++added;
+    }
+    if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        failed("écrit");
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return 0;
+    }
+    return added;
+}
+
+std::string SqliteJournal::takeError() {
+    return std::exchange(error_, std::string());
+}
+
+}  // namespace tallimer

@@ -1,0 +1,50 @@
+#pragma once
+// The connection journal in an SQLite file (WAL mode: a refresh costs no flush to the disk,
+// and a killed program loses nothing already written). A file that cannot be opened or
+// read is set aside as "journal illisible.sqlite" and a new journal is started.
+#include <string>
+
+#include "metering/Journal.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace tallimer {
+
+class SqliteJournal final : public ConnectionJournal {
+  public:
+    explicit SqliteJournal(std::string path);
+    ~SqliteJournal() override;
+    SqliteJournal(const SqliteJournal&) = delete;
+    SqliteJournal& operator=(const SqliteJournal&) = delete;
+
+    // Whether this journal was started empty now (no file, or an unreadable one set aside):
+    // the invoices' history is then to be imported.
+    bool created() const { return created_; }
+    bool usable() const { return db_ != nullptr; }
+
+    std::int64_t open(const JournalRow& row) override;
+    void refresh(const JournalRow& row) override;
+    void close(const JournalRow& row) override;
+    void markOpenRowsCutShort() override;
+    std::vector<JournalRow> query(const JournalQuery& query) override;
+    std::size_t importRows(const std::vector<JournalRow>& rows) override;
+    std::string takeError() override;
+
+  private:
+    bool openFile();
+    void closeFile();
+    void setAside();
+    bool write(sqlite3_stmt* statement, const JournalRow* row, std::int64_t id);
+    void failed(const char* what);
+
+    std::string path_;
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* insert_ = nullptr;
+    sqlite3_stmt* update_ = nullptr;
+    sqlite3_stmt* find_ = nullptr;
+    bool created_ = false;
+    std::string error_;
+};
+
+}  // namespace tallimer

@@ -1,0 +1,99 @@
+#pragma once
+// TfStats, the statistics window: the journal's rows of an account over a period, shown as
+// totals, charts and a list, and exported. Every figure comes from metering/JournalStats.
+#include <QAbstractTableModel>
+#include <QWidget>
+#include <string>
+#include <vector>
+
+#include "accounts/Comptes.h"
+#include "metering/Journal.h"
+#include "metering/JournalStats.h"
+#include "support/Locale.h"
+
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QPushButton;
+class QTabWidget;
+class QTableView;
+
+class QChartView;
+
+namespace tallimer {
+
+// The list of connections: sorted by any column on the rows' own values, not their texts.
+class ConnectionsModel : public QAbstractTableModel {
+    Q_OBJECT
+  public:
+    ConnectionsModel(const Locale& locale, QObject* parent)
+        : QAbstractTableModel(parent), locale_(locale) {}
+    void setRows(std::vector<JournalRow> rows);
+    const std::vector<JournalRow>& rows() const { return rows_; }
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    void sort(int column, Qt::SortOrder order) override;
+
+  private:
+    const Locale& locale_;
+    std::vector<JournalRow> rows_;
+};
+
+class TfStats : public QWidget {
+    Q_OBJECT
+  public:
+    explicit TfStats(QWidget* parent = nullptr);
+
+    // Reads the account's rows from the journal (none when it is null) and shows them; the
+    // current account comes first in the chooser.
+    void Prepare(ConnectionJournal* journal, const AccountCollection& accounts,
+                 const std::string& currentAccount, DateTime now, const Locale& locale);
+
+    // What the export buttons write, without asking for a file. False when it could not.
+    bool ExportCsvTo(const QString& path) const;
+    bool ExportJsonTo(const QString& path) const;
+    bool SaveChartTo(const QString& path);
+
+    const JournalStats& stats() const { return stats_; }
+
+    QComboBox* cbCompte;
+    QComboBox* cbPeriode;
+    QLabel* lbTotaux;
+    QTabWidget* tabGraphiques;
+    QChartView* chJours;
+    QChartView* chMois;
+    QChartView* chHeures;
+    QChartView* chSemaine;
+    QCheckBox* cbFiltre;
+    QDateEdit* deDu;
+    QDateEdit* deAu;
+    QTableView* lvConnexions;
+    QPushButton* bnCsv;
+    QPushButton* bnJson;
+    QPushButton* bnPng;
+
+  private:
+    void cbCompteChange();
+    void cbPeriodeChange();
+    void filterChange();
+    void showTotals();
+    void showCharts();
+    void exportTo(const QString& title, const QString& filter,
+                  bool (TfStats::*write)(const QString&) const);
+
+    ConnectionJournal* journal_ = nullptr;
+    AccountCollection accounts_;
+    Locale locale_;
+    DateTime now_ = 0;
+    std::vector<JournalRow> accountRows_;
+    std::vector<StatsPeriod> periods_;
+    StatsPeriod period_;
+    JournalStats stats_;
+    ConnectionsModel* model_;
+    bool filling_ = false;
+};
+
+}  // namespace tallimer

@@ -1,0 +1,162 @@
+#include "platform/JournalSqlite.h"
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <filesystem>
+
+#include "tests/common/Fakes.h"
+
+using namespace tallimer;
+using tallimer::test::BuildDir;
+using tallimer::test::ReadFile;
+using tallimer::test::TempDir;
+using tallimer::test::WriteFile;
+
+using namespace std::string_literals;
+
+namespace {
+
+JournalRow SampleRow() {
+    JournalRow r;
+    r.account = "Mon fai";
+    r.startLocal = "2001-03-07T19:58:50";
+    r.startUtc = "2001-03-07T18:58:50Z";
+    r.durationMs = 149000;
+    r.cost = 16.195f;
+    r.normalMs = 5000;
+    r.reducedMs = 81000;
+    r.packageMs = 3000;
+    r.creditMs = 60000;
+    r.packageFee = 15.0f;
+    r.address = "192.0.2.7";
+    r.bytesReceived = 0xFFFFFFFFFFull * 3;  // past 2^63 would be just as kept
+    r.bytesSent = 18446744073709551615ull;
+    return r;
+}
+
+// Every figure comes back as written after a restart; rows a dead program left open are cut
+// short; imported rows are not added twice.
+TEST(SqliteJournalTest, RowsComeBackWholeAfterARestart) {
+    TempDir dir;
+    const std::string path = dir.str() + "journal.sqlite";
+    JournalRow closed = SampleRow();
+    {
+        SqliteJournal journal(path);
+        EXPECT_TRUE(journal.created());
+        closed.id = journal.open(closed);
+        ASSERT_NE(closed.id, 0);
+        closed.endLocal = "2001-03-07T20:01:20";
+        closed.endUtc = "2001-03-07T19:01:20Z";
+        closed.end = JournalEnd::Normal;
+        journal.close(closed);
+        JournalRow open = SampleRow();
+        open.account = "Autre";
+        open.startLocal = "2001-03-08T08:00:00";
+        open.id = journal.open(open);
+        open.durationMs = 60000;
+        journal.refresh(open);
+        EXPECT_EQ(journal.takeError(), "");
+    }
+    SqliteJournal journal(path);
+    EXPECT_FALSE(journal.created());
+    journal.markOpenRowsCutShort();
+    auto rows = journal.query({});
+    ASSERT_EQ(rows.size(), 2u);
+    const JournalRow& r = rows[0];
+    EXPECT_EQ(r.id, closed.id);
+    EXPECT_EQ(r.account, closed.account);
+    EXPECT_EQ(r.startLocal, closed.startLocal);
+    EXPECT_EQ(r.startUtc, closed.startUtc);
+    EXPECT_EQ(r.endLocal, closed.endLocal);
+    EXPECT_EQ(r.endUtc, closed.endUtc);
+    EXPECT_EQ(r.durationMs, closed.durationMs);
+    EXPECT_EQ(r.cost, closed.cost);
+    EXPECT_EQ(r.normalMs, closed.normalMs);
+    EXPECT_EQ(r.reducedMs, closed.reducedMs);
+    EXPECT_EQ(r.packageMs, closed.packageMs);
+    EXPECT_EQ(r.creditMs, closed.creditMs);
+    EXPECT_EQ(r.packageFee, closed.packageFee);
+    EXPECT_EQ(r.address, closed.address);
+    EXPECT_EQ(r.bytesReceived, closed.bytesReceived);
+    EXPECT_EQ(r.bytesSent, closed.bytesSent);
+    EXPECT_EQ(r.end, JournalEnd::Normal);
+    EXPECT_EQ(r.origin, JournalOrigin::Metered);
+    EXPECT_EQ(rows[1].durationMs, 60000);
+    EXPECT_EQ(rows[1].end, JournalEnd::CutShort);
+
+    auto one = journal.query({"Autre", "2001-03-08T00:00:00", "2001-03-09T00:00:00"});
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].account, "Autre");
+    EXPECT_TRUE(journal.query({"Autre", "", "2001-03-08T08:00:00"}).empty());
+
+    JournalRow imported = SampleRow();
+    imported.origin = JournalOrigin::Imported;
+    imported.startLocal = "2000-01-01T10:00:00";
+    JournalRow same = closed;  // already there
+    same.origin = JournalOrigin::Imported;
+    EXPECT_EQ(journal.importRows({imported, same}), 1u);
+    EXPECT_EQ(journal.importRows({imported, same}), 0u);
+    EXPECT_EQ(journal.query({}).size(), 3u);
+    EXPECT_EQ(journal.takeError(), "");
+}
+
+// A real program killed during a connection: its row is there, at most a minute behind.
+TEST(SqliteJournalTest, AKilledProgramLeavesItsRowAtMostAMinuteBehind) {
+    TempDir dir;
+    const std::string path = dir.str() + "journal.sqlite";
+    QProcess writer;
+    writer.start(QString::fromStdString((BuildDir() / "tests" / "journal_writer").string()),
+                 {QString::fromStdString(path), "150"});
+    ASSERT_TRUE(writer.waitForStarted(10000));
+    QByteArray said;
+    while (!said.contains('\n') && writer.waitForReadyRead(30000)) said += writer.readAll();
+    ASSERT_TRUE(said.startsWith("ready 149000")) << said.toStdString();
+    writer.kill();  // SIGKILL: nothing of the program's own runs
+    ASSERT_TRUE(writer.waitForFinished(10000));
+    EXPECT_EQ(writer.exitStatus(), QProcess::CrashExit);
+
+    SqliteJournal journal(path);
+    EXPECT_FALSE(journal.created());
+    auto rows = journal.query({});
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].end, JournalEnd::Open);
+    EXPECT_EQ(rows[0].durationMs, 119000);  // the save of the second minute
+    EXPECT_LE(149000 - rows[0].durationMs, 60000);
+    EXPECT_EQ(rows[0].normalMs, 119000);
+    EXPECT_GT(rows[0].cost, 0.0f);
+    journal.markOpenRowsCutShort();
+    rows = journal.query({"Maison", "", ""});
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].end, JournalEnd::CutShort);
+    EXPECT_EQ(journal.takeError(), "");
+}
+
+TEST(SqliteJournalTest, AnUnreadableJournalIsSetAsideAndANewOneStarted) {
+    TempDir dir;
+    const std::string path = dir.str() + "journal.sqlite";
+    const std::string garbage = "SQLite format 3\0 but not really"s + std::string(5000, '\x5a');
+    WriteFile(path, garbage);
+    const std::string said =
+        "Le journal des connexions « journal.sqlite » était illisible : il a été mis de côté "
+        "sous « journal illisible.sqlite » et un nouveau journal a été commencé.";
+    {
+        SqliteJournal journal(path);
+        EXPECT_TRUE(journal.created());
+        EXPECT_EQ(journal.takeError(), said);
+        EXPECT_EQ(journal.takeError(), "");  // once
+        EXPECT_NE(journal.open(SampleRow()), 0);
+        EXPECT_EQ(journal.query({}).size(), 1u);
+    }
+    EXPECT_EQ(ReadFile(dir.path() / "journal illisible.sqlite"), garbage);
+
+    // A second unreadable journal does not replace the first one set aside.
+    WriteFile(path, "not a journal");
+    SqliteJournal journal(path);
+    EXPECT_EQ(journal.takeError(), said);
+    EXPECT_TRUE(journal.query({}).empty());
+    EXPECT_EQ(ReadFile(dir.path() / "journal illisible.sqlite"), garbage);
+    EXPECT_EQ(ReadFile(dir.path() / "journal illisible 2.sqlite"), "not a journal");
+}
+
+}  // namespace

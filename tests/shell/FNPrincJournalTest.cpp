@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QTextDocument>
+#include <QTimer>
+#include <filesystem>
+#include <memory>
+
+#include "invoices/Invoices.h"
+#include "richtext/RichInvoice.h"
+#include "shell/FNPrinc.h"
+#include "tests/common/Fakes.h"
+#include "tests/common/qt/FakeTrayShell.h"
+
+using namespace tallimer;
+using namespace tallimer::test;
+
+namespace {
+
+void WriteInvoice(const std::string& path, const std::vector<std::string>& paragraphs) {
+    QTextDocument doc;
+    RichInvoice invoice(&doc);
+    for (const std::string& p : paragraphs) invoice.appendParagraph(p);
+    invoice.saveRtf(path);
+}
+
+// The window keeps the journal: an existing user's invoices are its first rows, once; each
+// connection is a row, opened, refreshed each minute and closed, cut short by the end.
+TEST(MainWindowJournal, ImportsTheInvoicesOnceThenKeepsEveryConnection) {
+    TempDir dir;
+    FakeClock clock;
+    FakeConnectionName names;
+    names.name = "Modem";
+    FakeCounters counters;
+    FakeTrayShell tray;
+    const Locale fr = Locale::french();
+    std::filesystem::create_directory(dir.path() / "Factures");
+    WriteInvoice(ArchivePath(dir.str(), "Ancien fai", EncodeDate(2001, 2, 5), fr),
+                 {"Facture", InvoiceLineText(EncodeDate(2001, 1, 20) + 0.5, 60000, 0.6f, fr), "",
+                  "Coût total = 0,60"});
+    WriteInvoice(dir.str() + "temp.rtf",
+                 {"Facture", InvoiceLineText(EncodeDate(2001, 3, 6) + 0.75, 120000, 1.2f, fr),
+                  InvoiceLineText(EncodeDate(2001, 3, 6) + 0.8, 0, 15.0f, fr)});
+
+    PrincDependencies d;
+    d.appFolder = dir.str();
+    d.clock = &clock;
+    d.names = &names;
+    d.counters = &counters;
+    d.trayShell = &tray;
+    d.hostAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
+    auto window = std::make_unique<TfPrinc>(d);
+    window->OnlineIP1->SetEnabled(false);
+    ASSERT_NE(window->journal(), nullptr);
+    auto rows = window->journal()->query({});
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].account, "Ancien fai");
+    EXPECT_EQ(rows[0].startLocal, "2001-01-20T11:59:00");
+    EXPECT_EQ(rows[1].account, "Modem");  // the running invoice's, the default connection's
+    EXPECT_EQ(rows[1].startLocal, "2001-03-06T17:58:00");
+    EXPECT_EQ(rows[1].cost, 1.2f);
+    EXPECT_EQ(rows[2].durationMs, 0);
+    EXPECT_EQ(rows[2].cost, 0.0f);  // a fee line: its amount is in the connection's line too
+    EXPECT_EQ(rows[2].packageFee, 15.0f);
+
+    auto tick = [&](int ms) {
+        clock.advance(ms);
+        window->meter().TimerTick();
+    };
+    window->bnGo->trigger();
+    tick(1000);
+    tick(30000);
+    window->SaveTimerTimer();
+    rows = window->journal()->query({"Modem", "2001-03-07T00:00:00", ""});
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].durationMs, 30000);
+    EXPECT_EQ(rows[0].end, JournalEnd::Open);
+    tick(5000);
+    window->bnGo->trigger();
+    window->bnGo->trigger();
+    tick(1000);
+    tick(2000);
+    window->Quitter1->trigger();
+    rows = window->journal()->query({"Modem", "2001-03-07T00:00:00", ""});
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].durationMs, 35000);
+    EXPECT_EQ(rows[0].end, JournalEnd::Normal);
+    EXPECT_EQ(rows[1].durationMs, 2000);
+    EXPECT_EQ(rows[1].end, JournalEnd::CutShort);
+
+    // The next start finds its journal: nothing is imported again.
+    window.reset();
+    window = std::make_unique<TfPrinc>(d);
+    EXPECT_EQ(window->journal()->query({}).size(), 5u);
+}
+
+}  // namespace
