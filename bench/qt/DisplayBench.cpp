@@ -5,9 +5,9 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include "controls/Trayicon.h"
 #include "platform/SystemClock.h"
 #include "shell/FNPrinc.h"
+#include "shell/HeadlessTray.h"
 
 namespace {
 
@@ -34,22 +34,12 @@ class SecondPerTick : public tallimer::Clock {
     mutable std::int64_t mono_ = 0;
 };
 
-class QuietTray : public tallimer::TrayShell {
-  public:
-    bool add(const QIcon&, const QString&) override { return true; }
-    bool modify(const QIcon&, const QString&) override { return true; }
-    bool remove() override { return true; }
-    void popupMenu(QMenu*, QPoint) override {}
-    QPoint cursorPos() const override { return {}; }
-    Qt::KeyboardModifiers modifiers() const override { return {}; }
-};
-
 void BM_TickHidden(benchmark::State& state) {
     QTemporaryDir folder;
     SecondPerTick clock;
     NoName names;
     NoCounters counters;
-    QuietTray tray;
+    tallimer::HeadlessTray tray;
     tallimer::PrincDependencies d;
     d.appFolder = folder.path().toStdString() + "/";
     d.clock = &clock;
