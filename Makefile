@@ -10,7 +10,7 @@ endif
 
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build run test asan bench fuzz interop format clean install uninstall deb
+.PHONY: all deps configure build run test asan bench bench-side fuzz interop format clean install uninstall deb
 
 all: build
 
@@ -42,6 +42,11 @@ asan: deps
 bench: build
 	@for b in $(BUILD)/bench/bench_core $(BUILD)/bench/bench_qt; do \
 	    [ -x $$b ] && QT_QPA_PLATFORM=offscreen $$b --benchmark_min_time=0.2; done; true
+
+# The program beside a bare Qt tray application under Xvfb, in a network namespace (root).
+SIDE_SECONDS ?= 60
+bench-side: build
+	@bash bench/side-by-side $(BUILD) $(SIDE_SECONDS)
 
 FUZZ_SECONDS ?= 30
 fuzz: deps

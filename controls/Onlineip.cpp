@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <stdexcept>
 
 #include "controls/ErrorReport.h"
@@ -11,10 +12,19 @@
 
 namespace tallimer {
 
+namespace {
+
+// The machine's own list, read over one socket for the detector's whole life.
+TOnlineIP::AddressList MachineAddresses() {
+    return [reader = std::make_shared<HostAddressReader>()] { return reader->read(); };
+}
+
+}  // namespace
+
 TOnlineIP::TOnlineIP(QObject* owner, AddressList addresses)
     : QObject(owner),
       timer_(new QTimer(this)),
-      addresses_(addresses ? std::move(addresses) : AddressList(&HostAddresses)) {
+      addresses_(addresses ? std::move(addresses) : MachineAddresses()) {
     // Precise: the next poll comes one full period after a restart, not up to 5% sooner.
     timer_->setTimerType(Qt::PreciseTimer);
     connect(timer_, &QTimer::timeout, this, &TOnlineIP::Poll);

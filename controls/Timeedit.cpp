@@ -80,6 +80,8 @@ void TTimeEdit::showText(const QString& text) {
     if (mask != mask_) {
         setInputMask(mask);  // clears the text
         mask_ = mask;
+    } else if (this->text() == text) {
+        return;  // setting the same text would only lay it out again
     }
     setText(text);
 }

@@ -150,6 +150,7 @@ void Meter::UpdateThroughput(msTIME elapsed) {
 
 void Meter::takeBaselines() {
     receivedFresh_ = sentFresh_ = true;
+    counters_.connectionStarted();
     std::optional<LinkCounters> counters = counters_.read();
     if (!counters) return;
     if (counters->received) {

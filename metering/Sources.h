@@ -31,6 +31,8 @@ class LinkCounterSource {
     virtual ~LinkCounterSource() = default;
     // Empty when the statistics cannot be had at all (no link, nothing published).
     virtual std::optional<LinkCounters> read() = 0;
+    // A connection starts: the link may be another one than the last connection's.
+    virtual void connectionStarted() {}
 };
 
 }  // namespace tallimer

@@ -3,18 +3,19 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
-#include <fstream>
-#include <sstream>
-#include <vector>
+#include <string_view>
 
 namespace tallimer {
 
 namespace {
 
 constexpr unsigned kRouteUp = 0x0001;  // RTF_UP
+
+constexpr std::size_t kLongestCounter = 64;
 
 // The whole of a small file, or nothing when it cannot be read or is larger than max.
 std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t max) {
@@ -39,7 +40,7 @@ std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t ma
 }
 
 template <typename T>
-bool ParseWhole(const std::string& text, T& value, int base) {
+bool ParseWhole(std::string_view text, T& value, int base) {
     if (text.empty()) return false;
     const char* end = text.data() + text.size();
     auto [p, ec] = std::from_chars(text.data(), end, value, base);
@@ -52,57 +53,127 @@ bool SafeInterfaceName(const std::string& name) {
            name.find('\0') == std::string::npos;
 }
 
+// The counter a statistics file says, read from its start; nothing when the file says no
+// number. False when the file cannot be read at all.
+bool ReadCounter(int fd, std::optional<std::uint32_t>& value) {
+    value.reset();
+    if (fd < 0) return true;  // absent: missing, and nothing to fail
+    char buffer[kLongestCounter + 1];
+    ssize_t n;
+    do {
+        n = ::pread(fd, buffer, sizeof buffer, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return false;
+    if (static_cast<std::size_t>(n) > kLongestCounter) return true;
+    std::string_view text(buffer, static_cast<std::size_t>(n));
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.remove_suffix(1);
+    std::uint64_t number = 0;
+    if (ParseWhole(text, number, 10))
+        value = static_cast<std::uint32_t>(number);  // the low 32 bits, as the counters wrap
+    return true;
+}
+
 }  // namespace
 
 LinkCountersLinux::LinkCountersLinux(std::string procRoot, std::string sysRoot)
     : procRoot_(std::move(procRoot)), sysRoot_(std::move(sysRoot)) {}
 
+LinkCountersLinux::~LinkCountersLinux() {
+    close();
+}
+
+LinkCountersLinux::LinkCountersLinux(LinkCountersLinux&& other) noexcept
+    : procRoot_(std::move(other.procRoot_)),
+      sysRoot_(std::move(other.sysRoot_)),
+      open_(other.open_),
+      received_(other.received_),
+      sent_(other.sent_) {
+    other.open_ = false;
+    other.received_ = other.sent_ = Counter{};
+}
+
 std::string LinkCountersLinux::defaultRouteInterface() const {
     // Columns: Iface Destination Gateway Flags RefCnt Use Metric Mask MTU Window IRTT.
-    std::ifstream in(procRoot_ + "/net/route");
-    if (!in) return {};
-    std::string line;
-    std::getline(in, line);  // header
+    std::optional<std::string> table = ReadSmallFile(procRoot_ + "/net/route", 16 << 20);
+    if (!table) return {};
     std::string best;
     std::uint32_t bestMetric = 0;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::vector<std::string> f;
-        for (std::string w; f.size() < 8 && fields >> w;) f.push_back(std::move(w));
-        if (f.size() < 8) continue;
+    std::string_view rest(*table);
+    bool header = true;
+    while (!rest.empty()) {
+        const std::size_t eol = std::min(rest.find('\n'), rest.size());
+        std::string_view line = rest.substr(0, eol);
+        rest.remove_prefix(std::min(eol + 1, rest.size()));
+        if (header) {
+            header = false;
+            continue;
+        }
+        std::string_view f[8];
+        std::size_t count = 0;
+        while (count < 8) {
+            const std::size_t start = line.find_first_not_of(" \t");
+            if (start == std::string_view::npos) break;
+            line.remove_prefix(start);
+            const std::size_t end = std::min(line.find_first_of(" \t"), line.size());
+            f[count++] = line.substr(0, end);
+            line.remove_prefix(end);
+        }
+        if (count < 8) continue;
         std::uint32_t destination = 0, flags = 0, metric = 0, mask = 0;
         if (!ParseWhole(f[1], destination, 16) || !ParseWhole(f[3], flags, 16) ||
             !ParseWhole(f[6], metric, 10) || !ParseWhole(f[7], mask, 16))
             continue;
-        if (destination != 0 || mask != 0 || !(flags & kRouteUp) || !SafeInterfaceName(f[0]))
+        const std::string name(f[0]);
+        if (destination != 0 || mask != 0 || !(flags & kRouteUp) || !SafeInterfaceName(name))
             continue;
         if (best.empty() || metric < bestMetric) {
-            best = f[0];
+            best = name;
             bestMetric = metric;
         }
     }
     return best;
 }
 
-std::optional<std::uint32_t> LinkCountersLinux::counter(const std::string& interface,
-                                                        const char* file, bool& found) const {
-    std::string path = sysRoot_ + "/class/net/" + interface + "/statistics/" + file;
-    found = ::access(path.c_str(), F_OK) == 0;
-    auto text = ReadSmallFile(path, 64);
-    if (!text) return std::nullopt;
-    while (!text->empty() && (text->back() == '\n' || text->back() == ' ')) text->pop_back();
-    std::uint64_t value = 0;
-    if (!ParseWhole(*text, value, 10)) return std::nullopt;
-    return static_cast<std::uint32_t>(value);  // the low 32 bits, as the counters wrap
+bool LinkCountersLinux::open() {
+    close();
+    const std::string interface = defaultRouteInterface();
+    if (interface.empty()) return false;
+    const std::string folder = sysRoot_ + "/class/net/" + interface + "/statistics/";
+    auto openOne = [&](const char* file, Counter& c) {
+        c.fd = ::open((folder + file).c_str(), O_RDONLY | O_CLOEXEC);
+        c.present = c.fd >= 0 || errno != ENOENT;
+    };
+    openOne("rx_bytes", received_);
+    openOne("tx_bytes", sent_);
+    open_ = received_.present || sent_.present;
+    if (!open_) close();
+    return open_;
+}
+
+void LinkCountersLinux::close() {
+    for (Counter* c : {&received_, &sent_}) {
+        if (c->fd >= 0) ::close(c->fd);
+        *c = Counter{};
+    }
+    open_ = false;
+}
+
+bool LinkCountersLinux::readOpen(LinkCounters& c) const {
+    return ReadCounter(received_.fd, c.received) && ReadCounter(sent_.fd, c.sent);
+}
+
+void LinkCountersLinux::connectionStarted() {
+    close();
 }
 
 std::optional<LinkCounters> LinkCountersLinux::read() {
-    std::string interface = defaultRouteInterface();
-    if (interface.empty()) return std::nullopt;
-    bool haveReceived = false, haveSent = false;
-    LinkCounters c{counter(interface, "rx_bytes", haveReceived),
-                   counter(interface, "tx_bytes", haveSent)};
-    if (!haveReceived && !haveSent) return std::nullopt;
+    LinkCounters c;
+    if (open_ && readOpen(c)) return c;
+    // Not found yet, or its files went with the interface: look for the default route again.
+    if (!open() || !readOpen(c)) {
+        close();
+        return std::nullopt;
+    }
     return c;
 }
 

@@ -64,6 +64,11 @@ QPixmap RateArrow(bool down) {
     return pixmap;
 }
 
+// Setting a line edit's text lays it out again even when nothing changed.
+void ShowText(QLineEdit* field, const QString& text) {
+    if (field->text() != text) field->setText(text);
+}
+
 }  // namespace
 
 TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
@@ -491,8 +496,11 @@ void TfPrinc::addInvoiceLine(DateTime when, msTIME duration, float amount) {
 
 void TfPrinc::showRates(const std::optional<std::string>& received,
                         const std::optional<std::string>& sent) {
-    if (received) Edit1->setText(Q(*received));
-    if (sent) Edit2->setText(Q(*sent));
+    if (received) receivedRate_ = Q(*received);
+    if (sent) sentRate_ = Q(*sent);
+    if (!isVisible()) return;
+    if (received) ShowText(Edit1, *receivedRate_);
+    if (sent) ShowText(Edit2, *sentRate_);
 }
 
 void TfPrinc::setTickEnabled(bool enabled) {
@@ -508,18 +516,33 @@ void TfPrinc::setTickEnabled(bool enabled) {
 // ---- Display
 
 void TfPrinc::RefreshDisplay() {
-    teDuree->SetFHeure(meter_.connectionDuration);
-    teCout->setText(Q(AmountText(meter_.connectionCost, locale_)));
-    teDureeTotalTotale->SetFHeure(meter_.overallDuration);
-    tePrixTotalTotal->setText(Q(AmountText(meter_.overallCost, locale_)));
-    Image1->setPixmap(ImageList1->pixmap(meter_.rateIcon));
     TrayIcon1->SetIconIndex(meter_.rateIcon);
+    refreshFields();
+}
+
+void TfPrinc::refreshDisplay() {
+    TrayIcon1->SetIconIndex(meter_.rateIcon);
+    // Hidden in the notification area, its normal state: the fields wait until it is shown.
+    if (isVisible()) refreshFields();
+}
+
+void TfPrinc::refreshFields() {
+    teDuree->SetFHeure(meter_.connectionDuration);
+    ShowText(teCout, Q(AmountText(meter_.connectionCost, locale_)));
+    teDureeTotalTotale->SetFHeure(meter_.overallDuration);
+    ShowText(tePrixTotalTotal, Q(AmountText(meter_.overallCost, locale_)));
+    if (rateIconShown_ != meter_.rateIcon) {
+        Image1->setPixmap(ImageList1->pixmap(meter_.rateIcon));
+        rateIconShown_ = meter_.rateIcon;
+    }
     if (const Account* account = meter_.currentAccount) {
         teDureeTotale->SetFHeure(account->periodDuration);
-        teCoutTotal->setText(Q(AmountText(account->periodCost, locale_)));
+        ShowText(teCoutTotal, Q(AmountText(account->periodCost, locale_)));
         teForfait->SetFHeure(account->packageRemaining);
         teForfaitTotal->SetFHeure(account->packageDuration);
     }
+    if (receivedRate_) ShowText(Edit1, *receivedRate_);
+    if (sentRate_) ShowText(Edit2, *sentRate_);
 }
 
 void TfPrinc::FormActivate() {
@@ -675,6 +698,7 @@ void TfPrinc::closeEvent(QCloseEvent* event) {
 
 void TfPrinc::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    refreshFields();
     // Hidden into the notification area right after the first show.
     if (!shownOnce_) {
         shownOnce_ = true;

@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "accounts/AccountFiles.h"
@@ -117,6 +118,7 @@ class TfPrinc : public QWidget, private MeterHost {
     // The connection lifecycle, through the meter; a Connect or Disconnect also saves.
     void Connect();
     void Disconnect();
+    // The tray icon and every field, shown or not.
     void RefreshDisplay();
     // Writes the state file and every account file; false when some could not be written
     // (they are tried again at the next save).
@@ -217,7 +219,8 @@ class TfPrinc : public QWidget, private MeterHost {
     // MeterHost: what the meter asks of the window.
     void showProviderName(const std::string& name) override;
     void closePeriod(Account& account, const std::string& providerName, DateTime today) override;
-    void refreshDisplay() override { RefreshDisplay(); }
+    // The metering tick's refresh: the fields only while the window is shown.
+    void refreshDisplay() override;
     void showRates(const std::optional<std::string>& received,
                    const std::optional<std::string>& sent) override;
     void addInvoiceLine(DateTime when, msTIME duration, float amount) override;
@@ -229,6 +232,8 @@ class TfPrinc : public QWidget, private MeterHost {
     void saveRunningInvoice();
     // The alerts due for the account metered now, each shown once as a notification.
     void checkAlerts();
+    // The figures, the picture and the rates, each set only when it changed.
+    void refreshFields();
     void openJournal();
 
     std::string appFolder_;
@@ -244,6 +249,9 @@ class TfPrinc : public QWidget, private MeterHost {
     ConnectionJournal* journal_ = nullptr;
     TfStats* stats_ = nullptr;
     bool shownOnce_ = false;
+    int rateIconShown_ = -1;
+    std::optional<QString> receivedRate_;  // the last rates, shown with the window
+    std::optional<QString> sentRate_;
     bool closeWithoutQuestion_ = false;
     bool closed_ = false;
 };

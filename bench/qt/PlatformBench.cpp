@@ -13,6 +13,13 @@ void BM_HostAddresses(benchmark::State& state) {
 }
 BENCHMARK(BM_HostAddresses);
 
+// As the detector polls: one reader, its socket kept open.
+void BM_HostAddressReader(benchmark::State& state) {
+    tallimer::HostAddressReader reader;
+    for (auto _ : state) benchmark::DoNotOptimize(reader.read());
+}
+BENCHMARK(BM_HostAddressReader);
+
 void BM_DetectorPoll(benchmark::State& state) {
     tallimer::TOnlineIP detector;
     detector.SetEnabled(false);
@@ -23,8 +30,10 @@ void BM_DetectorPoll(benchmark::State& state) {
 }
 BENCHMARK(BM_DetectorPoll);
 
+// One reading within a connection, its link already found.
 void BM_LinkCountersRead(benchmark::State& state) {
     tallimer::LinkCountersLinux source;
+    source.connectionStarted();
     for (auto _ : state) benchmark::DoNotOptimize(source.read());
 }
 BENCHMARK(BM_LinkCountersRead);

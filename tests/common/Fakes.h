@@ -43,10 +43,12 @@ class FakeCounters : public LinkCounterSource {
   public:
     std::optional<LinkCounters> value;
     int reads = 0;
+    int readsAtStart = -1;  // the reads made before the last connection started
     std::optional<LinkCounters> read() override {
         ++reads;
         return value;
     }
+    void connectionStarted() override { readsAtStart = reads; }
 };
 
 // An in-memory running invoice: one string per paragraph, bold remembered per paragraph.

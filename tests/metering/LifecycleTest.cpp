@@ -146,6 +146,7 @@ TEST_F(LifecycleTest, TheFirstReadingOfAConnectionOnlySetsTheBaselines) {
     account();
     counters.value.reset();  // no statistics when the connection starts
     meter.Connect();
+    EXPECT_EQ(counters.readsAtStart, 0);  // the link is looked for before the baselines
     tick();
     counters.value = LinkCounters{7000000, 9000000};
     tick();
@@ -156,7 +157,9 @@ TEST_F(LifecycleTest, TheFirstReadingOfAConnectionOnlySetsTheBaselines) {
     EXPECT_EQ(host.received, "8,0");
     meter.Disconnect();
     counters.value = LinkCounters{9000000, 9000000};  // traffic between connections
+    const int readsBefore = counters.reads;
     meter.Connect();
+    EXPECT_EQ(counters.readsAtStart, readsBefore);
     tick();
     counters.value = LinkCounters{9002048, 9000000};
     tick();

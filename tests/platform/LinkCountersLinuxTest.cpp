@@ -102,6 +102,32 @@ TEST_F(LinkCountersTest, NotAvailableWithoutRouteOrStatistics) {
     EXPECT_FALSE(source().read().has_value());
 }
 
+TEST_F(LinkCountersTest, OneConnectionKeepsItsLinkAndReadsItsCountersAfresh) {
+    routes(Route("ppp0", "00000000", "0001", 0, "00000000"));
+    stat("ppp0", "rx_bytes", "5\n");
+    stat("ppp0", "tx_bytes", "6\n");
+    stat("eth0", "rx_bytes", "70\n");
+    stat("eth0", "tx_bytes", "80\n");
+    LinkCountersLinux s = source();
+    s.connectionStarted();
+    EXPECT_EQ(s.read()->received, 5u);
+    stat("ppp0", "rx_bytes", "4096\n");
+    stat("ppp0", "tx_bytes", "12\n");
+    auto c = s.read();
+    ASSERT_TRUE(c.has_value());
+    EXPECT_EQ(c->received, 4096u);
+    EXPECT_EQ(c->sent, 12u);
+
+    // Another default route: the connection under way still reads its own link.
+    routes(Route("eth0", "00000000", "0001", 0, "00000000"));
+    EXPECT_EQ(s.read()->received, 4096u);
+    s.connectionStarted();
+    c = s.read();
+    ASSERT_TRUE(c.has_value());
+    EXPECT_EQ(c->received, 70u);
+    EXPECT_EQ(c->sent, 80u);
+}
+
 TEST_F(LinkCountersTest, GarbledRouteTablesAreSkippedLineByLine) {
     routes(
         "short line\n"

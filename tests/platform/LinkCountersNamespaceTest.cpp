@@ -65,7 +65,16 @@ TEST(LinkCountersNamespace, FollowsTheDefaultRouteOfARealLink) {
     } while (clock.elapsed() < 10000);
     EXPECT_GT(*after->sent, *before->sent) << "the link's send counter did not move";
 
+    // The connection keeps its link; the next one looks for the default route again.
     ASSERT_TRUE(Ip({"route", "del", "default"}, &out)) << out.toStdString();
+    EXPECT_TRUE(source.read().has_value());
+    source.connectionStarted();
+    EXPECT_FALSE(source.read().has_value());
+
+    // A link that goes away is noticed at the next reading.
+    ASSERT_TRUE(Ip({"route", "add", "default", "dev", "veth0"}, &out)) << out.toStdString();
+    ASSERT_TRUE(source.read().has_value());
+    ASSERT_TRUE(Ip({"link", "del", "veth0"}, &out)) << out.toStdString();
     EXPECT_FALSE(source.read().has_value());
 }
 

@@ -237,24 +237,48 @@ TEST_F(MainWindow, PackageAndReducedTicksSetThePictureInWindowAndTray) {
     writeAccount("Modem", account);
     TfPrinc& w = make();
 
+    counters.value = LinkCounters{0u, 0u};
     w.bnGo->trigger();
     ASSERT_TRUE(w.meter().metering());
     tick(1000);
+    counters.value = LinkCounters{1024u, 2048u};
     tick(1000);
     EXPECT_EQ(w.meter().rateIcon, 3);
-    EXPECT_EQ(Picture(w.Image1->pixmap()), Picture(w.ImageList1->pixmap(3)));
+    // Hidden in the notification area, its normal state: only the tray icon follows.
     EXPECT_EQ(w.TrayIcon1->IconIndex(), 3);
     EXPECT_EQ(Picture(tray.icon), Picture(w.ImageList1->pixmap(3)));
+    EXPECT_EQ(w.teCoutTotal->text(), "0,00 F");
+    EXPECT_EQ(w.Edit1->text(), "0,0");
+    EXPECT_EQ(Picture(w.Image1->pixmap()), Picture(w.ImageList1->pixmap(0)));
+
+    // Shown, it catches up at once, the last rates included.
+    w.show();
+    EXPECT_EQ(Picture(w.Image1->pixmap()), Picture(w.ImageList1->pixmap(3)));
     EXPECT_EQ(w.teForfait->text(), "00:59:59");
     EXPECT_EQ(w.teForfaitTotal->text(), "01:00:00");
     EXPECT_EQ(w.teCoutTotal->text(), "10,00");
     EXPECT_EQ(w.teDuree->text(), "00:00:01");
+    EXPECT_EQ(w.Edit1->text(), "8,0");
+    EXPECT_EQ(w.Edit2->text(), "16,0");
+    // Shown, each tick shows its figures.
+    counters.value = LinkCounters{1536u, 2048u};
+    tick(1000);
+    EXPECT_EQ(w.teDuree->text(), "00:00:02");
+    EXPECT_EQ(w.teForfait->text(), "00:59:58");
+    EXPECT_EQ(w.Edit1->text(), "4,0");
+    EXPECT_EQ(w.Edit2->text(), "0,0");
+    // Hidden again, they stay as they were until it comes back.
+    w.hide();
+    tick(1000);
+    EXPECT_EQ(w.teDuree->text(), "00:00:02");
+    w.show();
+    EXPECT_EQ(w.teDuree->text(), "00:00:03");
 
     w.bnGo->trigger();
     EXPECT_EQ(Picture(w.Image1->pixmap()), Picture(w.ImageList1->pixmap(0)));
     EXPECT_EQ(Picture(tray.icon), Picture(w.ImageList1->pixmap(0)));
     // The last connection stays on screen.
-    EXPECT_EQ(w.teDuree->text(), "00:00:01");
+    EXPECT_EQ(w.teDuree->text(), "00:00:03");
 }
 
 TEST_F(MainWindow, OverallDurationClickShowsZeroDoubleClickClearsIt) {
@@ -289,6 +313,7 @@ TEST_F(MainWindow, GoButtonMetersOffLineAndOneLineIsWrittenAtRelease) {
     EXPECT_TRUE(w.Timer1->isActive());
     EXPECT_EQ(w.teFAI->text(), "Modem");
     EXPECT_TRUE(w.teIP->text().isEmpty());
+    w.show();
     tick(1000);
     tick(1000);
     EXPECT_EQ(w.teDuree->text(), "00:00:01");

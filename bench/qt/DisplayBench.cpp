@@ -1,0 +1,58 @@
+// What one metering tick costs, its display refresh included, while the window is hidden in
+// the notification area, its normal state while metering.
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include "platform/SystemClock.h"
+#include "shell/FNPrinc.h"
+#include "shell/HeadlessTray.h"
+
+namespace {
+
+class NoName : public tallimer::ConnectionNameSource {
+  public:
+    std::string defaultConnectionName() override { return "Modem"; }
+};
+
+class NoCounters : public tallimer::LinkCounterSource {
+  public:
+    std::optional<tallimer::LinkCounters> read() override { return std::nullopt; }
+};
+
+// The system's calendar, with a second passing between two ticks.
+class SecondPerTick : public tallimer::Clock {
+  public:
+    std::int32_t utcMsOfDay() const override { return tallimer::TheSystemClock().utcMsOfDay(); }
+    tallimer::LocalDateTime localNow() const override {
+        return tallimer::TheSystemClock().localNow();
+    }
+    std::int64_t monotonicMs() const override { return mono_ += 1000; }
+
+  private:
+    mutable std::int64_t mono_ = 0;
+};
+
+void BM_TickHidden(benchmark::State& state) {
+    QTemporaryDir folder;
+    SecondPerTick clock;
+    NoName names;
+    NoCounters counters;
+    tallimer::HeadlessTray tray;
+    tallimer::PrincDependencies d;
+    d.appFolder = folder.path().toStdString() + "/";
+    d.clock = &clock;
+    d.names = &names;
+    d.counters = &counters;
+    d.trayShell = &tray;
+    d.hostAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
+    tallimer::TfPrinc window(d);
+    window.OnlineIP1->SetEnabled(false);
+    tallimer::Meter& m = window.meter();
+    m.Connect();
+    for (auto _ : state) m.TimerTick();
+}
+BENCHMARK(BM_TickHidden);
+
+}  // namespace
