@@ -444,13 +444,8 @@ TEST_F(ManagerTest, TheMainWindowLogsClosesOpensAndSavesThroughTheManager) {
     names.name = "Modem";
     test::FakeCounters counters;
     QuietTray tray;
-    PrincDependencies d;
-    d.appFolder = folder();
-    d.clock = &clock;
-    d.names = &names;
-    d.counters = &counters;
-    d.trayShell = &tray;
-    d.hostAddresses = [] { return std::vector<std::string>{}; };
+    const PrincDependencies d{folder(),  &clock, &names,
+                              &counters, &tray,  [] { return std::vector<std::string>{}; }};
     TfPrinc princ(d);
     princ.OnlineIP1->SetEnabled(false);
     Manager manager(folder());

@@ -143,13 +143,8 @@ class CrashAndFullDisk : public ::testing::Test {
 
     std::unique_ptr<Run> start(const TempDir& dir) {
         auto run = std::make_unique<Run>();
-        PrincDependencies d;
-        d.appFolder = dir.str();
-        d.clock = &clock;
-        d.names = &names;
-        d.counters = &counters;
-        d.trayShell = &tray;
-        d.hostAddresses = [] { return std::vector<std::string>{}; };
+        const PrincDependencies d{dir.str(), &clock, &names,
+                                  &counters, &tray,  [] { return std::vector<std::string>{}; }};
         run->princ = std::make_unique<TfPrinc>(d);
         run->princ->OnlineIP1->SetEnabled(false);
         run->facture = std::make_unique<TfFacture>(dir.str());

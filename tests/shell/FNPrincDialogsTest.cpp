@@ -56,13 +56,9 @@ class MainWindowDialogs : public ::testing::Test {
 
     // The main window and its dialogs in the start-up order (no invoice manager here).
     TfPrinc& make() {
-        PrincDependencies d;
-        d.appFolder = dir.str();
-        d.clock = &clock;
-        d.names = &names;
-        d.counters = &counters;
-        d.trayShell = &tray;
-        d.hostAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
+        const PrincDependencies d{dir.str(), &clock,
+                                  &names,    &counters,
+                                  &tray,     [] { return std::vector<std::string>{"127.0.0.1"}; }};
         window = std::make_unique<TfPrinc>(d);
         window->OnlineIP1->SetEnabled(false);
         fRegle = new TfRegle(window.get());

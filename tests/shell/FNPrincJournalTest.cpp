@@ -42,13 +42,9 @@ TEST(MainWindowJournal, ImportsTheInvoicesOnceThenKeepsEveryConnection) {
                  {"Facture", InvoiceLineText(EncodeDate(2001, 3, 6) + 0.75, 120000, 1.2f, fr),
                   InvoiceLineText(EncodeDate(2001, 3, 6) + 0.8, 0, 15.0f, fr)});
 
-    PrincDependencies d;
-    d.appFolder = dir.str();
-    d.clock = &clock;
-    d.names = &names;
-    d.counters = &counters;
-    d.trayShell = &tray;
-    d.hostAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
+    const PrincDependencies d{dir.str(), &clock,
+                              &names,    &counters,
+                              &tray,     [] { return std::vector<std::string>{"127.0.0.1"}; }};
     auto window = std::make_unique<TfPrinc>(d);
     window->OnlineIP1->SetEnabled(false);
     ASSERT_NE(window->journal(), nullptr);

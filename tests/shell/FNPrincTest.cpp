@@ -119,13 +119,8 @@ class MainWindow : public ::testing::Test {
     }
 
     TfPrinc& make() {
-        PrincDependencies d;
-        d.appFolder = dir.str();
-        d.clock = &clock;
-        d.names = &names;
-        d.counters = &counters;
-        d.trayShell = &tray;
-        d.hostAddresses = [this] { return addresses; };
+        const PrincDependencies d{dir.str(), &clock, &names,
+                                  &counters, &tray,  [this] { return addresses; }};
         window = std::make_unique<TfPrinc>(d);
         // Polls come from the tests, not from the clock.
         window->OnlineIP1->SetEnabled(false);

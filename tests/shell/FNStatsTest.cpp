@@ -75,14 +75,9 @@ class StatsWindow : public ::testing::Test {
         account.nextInvoice = EncodeDate(2001, 3, 15);
         WriteFile(dir.path() / "Comptes" / "Modem.fai", WriteAccount(account));
         WriteFile(dir.path() / "Comptes" / "Autre.fai", WriteAccount(account));
-        PrincDependencies& d = dependencies;
-        d.appFolder = dir.str();
-        d.clock = &clock;
-        d.names = &names;
-        d.counters = &counters;
-        d.trayShell = &tray;
-        d.hostAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
-        window = std::make_unique<TfPrinc>(d);
+        dependencies = {dir.str(), &clock, &names,
+                        &counters, &tray,  [] { return std::vector<std::string>{"127.0.0.1"}; }};
+        window = std::make_unique<TfPrinc>(dependencies);
         window->OnlineIP1->SetEnabled(false);
     }
 
