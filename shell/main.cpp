@@ -13,22 +13,22 @@
 #include <system_error>
 #include <thread>
 
-#include "accounts/FNRegle.h"
 #include "controls/ErrorReport.h"
 #include "controls/RatePictures.h"
-#include "invoices/FNFacture.h"
 #include "platform/LinkCountersLinux.h"
 #include "platform/NetworkManagerName.h"
 #include "platform/SystemClock.h"
 #include "shell/Application.h"
 #include "shell/ExitSignals.h"
-#include "shell/FNConfirme.h"
-#include "shell/FNModifPrix.h"
-#include "shell/FNPrinc.h"
-#include "shell/FNPropos.h"
 #include "shell/HeadlessTray.h"
 #include "shell/SingleInstance.h"
 #include "support/DataFolder.h"
+#include "windows/FNConfirme.h"
+#include "windows/FNFacture.h"
+#include "windows/FNModifPrix.h"
+#include "windows/FNPrinc.h"
+#include "windows/FNPropos.h"
+#include "windows/FNRegle.h"
 
 using namespace tallimer;
 

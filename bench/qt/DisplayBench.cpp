@@ -6,8 +6,8 @@
 #include <QTemporaryDir>
 
 #include "platform/SystemClock.h"
-#include "shell/FNPrinc.h"
 #include "shell/HeadlessTray.h"
+#include "windows/FNPrinc.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <QApplication>
 #include <QChartView>
 
-#include "shell/FNStats.h"
 #include "tests/common/GeneratedRows.h"
+#include "windows/FNStats.h"
 
 using namespace tallimer;
 

@@ -20,14 +20,14 @@
 
 #include "accounts/AccountFiles.h"
 #include "controls/ErrorReport.h"
-#include "invoices/FNFacture.h"
 #include "invoices/Invoices.h"
 #include "richtext/RichInvoice.h"
-#include "shell/FNPrinc.h"
 #include "shell/HeadlessTray.h"
 #include "support/Date.h"
 #include "support/FileWrite.h"
 #include "tests/common/Fakes.h"
+#include "windows/FNFacture.h"
+#include "windows/FNPrinc.h"
 
 using namespace tallimer;
 using test::ReadFile;

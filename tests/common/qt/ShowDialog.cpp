@@ -5,8 +5,8 @@
 #include <QLocale>
 #include <cstring>
 
-#include "shell/FNConfirme.h"
-#include "shell/FNModifPrix.h"
+#include "windows/FNConfirme.h"
+#include "windows/FNModifPrix.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

@@ -1,4 +1,4 @@
-#include "accounts/FNRegle.h"
+#include "windows/FNRegle.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>

@@ -1,4 +1,4 @@
-#include "invoices/FNFacture.h"
+#include "windows/FNFacture.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "shell/FNPrinc.h"
+#include "windows/FNPrinc.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -19,7 +19,6 @@
 #include <exception>
 
 #include "accounts/AccountFiles.h"
-#include "accounts/FNRegle.h"
 #include "controls/ErrorReport.h"
 #include "controls/RatePictures.h"
 #include "controls/WholeText.h"
@@ -27,14 +26,15 @@
 #include "platform/JournalSqlite.h"
 #include "platform/SystemLocale.h"
 #include "richtext/InvoiceHistory.h"
-#include "shell/DialogFlows.h"
-#include "shell/FNConfirme.h"
-#include "shell/FNModifPrix.h"
-#include "shell/FNPropos.h"
-#include "shell/FNStats.h"
 #include "support/Errors.h"
 #include "support/FileWrite.h"
 #include "support/NumberText.h"
+#include "windows/DialogFlows.h"
+#include "windows/FNConfirme.h"
+#include "windows/FNModifPrix.h"
+#include "windows/FNPropos.h"
+#include "windows/FNRegle.h"
+#include "windows/FNStats.h"
 
 namespace tallimer {
 

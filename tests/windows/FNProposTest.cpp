@@ -1,4 +1,4 @@
-#include "shell/FNPropos.h"
+#include "windows/FNPropos.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <QTimer>
 #include <vector>
 
-#include "shell/LinkLabel.h"
-#include "shell/ProjectInfo.h"
+#include "controls/LinkLabel.h"
 #include "tests/common/qt/DialogChecks.h"
+#include "windows/ProjectInfo.h"
 
 using tallimer::TAboutBox;
 

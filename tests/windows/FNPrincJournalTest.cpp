@@ -8,9 +8,9 @@
 
 #include "invoices/Invoices.h"
 #include "richtext/RichInvoice.h"
-#include "shell/FNPrinc.h"
 #include "tests/common/Fakes.h"
 #include "tests/common/qt/FakeTrayShell.h"
+#include "windows/FNPrinc.h"
 
 using namespace tallimer;
 using namespace tallimer::test;

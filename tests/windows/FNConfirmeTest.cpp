@@ -1,4 +1,4 @@
-#include "shell/FNConfirme.h"
+#include "windows/FNConfirme.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <functional>
 
 #include "accounts/AccountFiles.h"
-#include "shell/DialogFlows.h"
 #include "tests/common/Fakes.h"
 #include "tests/common/qt/DialogChecks.h"
+#include "windows/DialogFlows.h"
 
 using tallimer::ConfirmClose;
 using tallimer::TfConfirm;

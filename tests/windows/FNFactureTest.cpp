@@ -1,5 +1,5 @@
 // The invoice manager and the running invoice, with the real rich-text layer on real files.
-#include "invoices/FNFacture.h"
+#include "windows/FNFacture.h"
 
 #include <gtest/gtest.h>
 
@@ -30,11 +30,11 @@
 #include "controls/Onlineip.h"
 #include "controls/Trayicon.h"
 #include "richtext/RichInvoice.h"
-#include "shell/FNPrinc.h"
 #include "shell/HeadlessTray.h"
 #include "support/Errors.h"
 #include "tests/common/Fakes.h"
 #include "tests/common/qt/DialogChecks.h"
+#include "windows/FNPrinc.h"
 
 using namespace tallimer;
 using test::ReadFile;

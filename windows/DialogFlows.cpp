@@ -1,10 +1,10 @@
-#include "shell/DialogFlows.h"
+#include "windows/DialogFlows.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 
-#include "shell/FNConfirme.h"
-#include "shell/FNModifPrix.h"
+#include "windows/FNConfirme.h"
+#include "windows/FNModifPrix.h"
 
 namespace tallimer {
 

@@ -1,4 +1,4 @@
-#include "shell/FNStats.h"
+#include "windows/FNStats.h"
 
 #include <gtest/gtest.h>
 
@@ -22,10 +22,10 @@
 #include <filesystem>
 
 #include "accounts/AccountFiles.h"
-#include "shell/FNPrinc.h"
 #include "tests/common/Fakes.h"
 #include "tests/common/GeneratedRows.h"
 #include "tests/common/qt/FakeTrayShell.h"
+#include "windows/FNPrinc.h"
 
 using namespace tallimer;
 using namespace tallimer::test;

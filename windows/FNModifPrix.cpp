@@ -1,4 +1,4 @@
-#include "shell/FNModifPrix.h"
+#include "windows/FNModifPrix.h"
 
 #include <QApplication>
 #include <QEvent>

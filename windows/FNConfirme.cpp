@@ -1,4 +1,4 @@
-#include "shell/FNConfirme.h"
+#include "windows/FNConfirme.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

@@ -14,14 +14,14 @@
 #include <memory>
 
 #include "accounts/AccountFiles.h"
-#include "accounts/FNRegle.h"
-#include "shell/FNConfirme.h"
-#include "shell/FNModifPrix.h"
-#include "shell/FNPrinc.h"
-#include "shell/FNPropos.h"
 #include "shell/HeadlessTray.h"
 #include "support/Date.h"
 #include "tests/common/Fakes.h"
+#include "windows/FNConfirme.h"
+#include "windows/FNModifPrix.h"
+#include "windows/FNPrinc.h"
+#include "windows/FNPropos.h"
+#include "windows/FNRegle.h"
 
 using namespace tallimer;
 using tallimer::test::FakeClock;

@@ -1,4 +1,4 @@
-#include "shell/LinkLabel.h"
+#include "controls/LinkLabel.h"
 
 #include <QMouseEvent>
 

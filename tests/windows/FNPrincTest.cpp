@@ -1,4 +1,4 @@
-#include "shell/FNPrinc.h"
+#include "windows/FNPrinc.h"
 
 #include <gtest/gtest.h>
 
@@ -24,13 +24,13 @@
 #include "accounts/AccountFiles.h"
 #include "controls/ErrorReport.h"
 #include "controls/WholeText.h"
-#include "invoices/FNFacture.h"
 #include "invoices/Invoices.h"
 #include "richtext/RichInvoice.h"
-#include "shell/FNConfirme.h"
 #include "support/Date.h"
 #include "support/Errors.h"
 #include "tests/common/Fakes.h"
+#include "windows/FNConfirme.h"
+#include "windows/FNFacture.h"
 
 using namespace tallimer;
 using tallimer::test::FakeClock;

@@ -10,8 +10,8 @@
 #include <filesystem>
 
 #include "controls/ErrorReport.h"
-#include "invoices/FNFacture.h"
 #include "tests/common/Fakes.h"
+#include "windows/FNFacture.h"
 
 using namespace tallimer;
 using test::TempDir;

@@ -1,4 +1,4 @@
-#include "shell/FNPropos.h"
+#include "windows/FNPropos.h"
 
 #include <QDesktopServices>
 #include <QFrame>
@@ -7,9 +7,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "controls/LinkLabel.h"
 #include "controls/RatePictures.h"
-#include "shell/LinkLabel.h"
-#include "shell/ProjectInfo.h"
+#include "windows/ProjectInfo.h"
 
 namespace tallimer {
 

@@ -1,4 +1,4 @@
-#include "shell/FNStats.h"
+#include "windows/FNStats.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSeries>

@@ -1,4 +1,4 @@
-#include "shell/FNModifPrix.h"
+#include "windows/FNModifPrix.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <QTimer>
 #include <functional>
 
-#include "shell/DialogFlows.h"
 #include "tests/common/qt/DialogChecks.h"
+#include "windows/DialogFlows.h"
 
 using tallimer::Account;
 using tallimer::TfModifPrix;
