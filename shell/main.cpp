@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
         fFacture = facture.get();
         fModifPrix = new TfModifPrix(fPrinc);
         fConfirm = new TfConfirm(fPrinc);
-        princ->SetInvoiceDesk(DeskOf(*fFacture));
+        princ->SetInvoiceDesk(fFacture);
         princ->Recover();
     } catch (const std::exception& error) {
         ReportException(nullptr, error);

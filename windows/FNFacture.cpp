@@ -173,6 +173,33 @@ bool TfFacture::SaveRunning() {
     return runningFile_->SaveReporting();
 }
 
+void TfFacture::addLine(DateTime when, msTIME duration, float amount) {
+    RunningFile().AddLine(when, duration, amount);
+}
+
+void TfFacture::closePeriod(Account& account, const std::string& providerName, DateTime today) {
+    RunningFile().ClosePeriod(account, providerName, today);
+}
+
+void TfFacture::recordConnection(DateTime when, msTIME duration, float amount,
+                                 const std::string& name, const Account& account, msTIME overall,
+                                 float overallCost) {
+    RunningFile().RecordConnection(when, duration, amount, name, account, overall, overallCost);
+}
+
+void TfFacture::endConnection(DateTime when, msTIME duration, float amount, const std::string& name,
+                              const Account& account, msTIME overall, float overallCost) {
+    RunningFile().EndConnection(when, duration, amount, name, account, overall, overallCost);
+}
+
+void TfFacture::accountsSaved() {
+    RunningFile().AccountsSaved();
+}
+
+void TfFacture::recover(AccountCollection& accounts, OverallState& state) {
+    RunningFile().Recover(accounts, state);
+}
+
 bool TfFacture::FormClose() {
     try {
         runningFile_->Save();

@@ -9,6 +9,7 @@
 
 #include "invoices/InvoiceDocument.h"
 #include "invoices/RunningInvoiceFile.h"
+#include "windows/InvoiceDesk.h"
 
 class QComboBox;
 class QGroupBox;
@@ -24,7 +25,7 @@ namespace tallimer {
 
 class RichInvoice;
 
-class TfFacture : public QDialog {
+class TfFacture : public QDialog, public InvoiceDesk {
     Q_OBJECT
   public:
     // Builds the window and loads the running invoice from appFolder (with its trailing
@@ -44,6 +45,18 @@ class TfFacture : public QDialog {
     void OpenFromMainWindow();
     // Writes the running invoice to "temp.rtf"; a failure is reported and gives false.
     bool SaveRunning();
+
+    // InvoiceDesk: the main window's calls, to the running invoice and its file.
+    void openManager() override { OpenFromMainWindow(); }
+    void saveRunning() override { SaveRunning(); }
+    void addLine(DateTime when, msTIME duration, float amount) override;
+    void closePeriod(Account& account, const std::string& providerName, DateTime today) override;
+    void recordConnection(DateTime when, msTIME duration, float amount, const std::string& name,
+                          const Account& account, msTIME overall, float overallCost) override;
+    void endConnection(DateTime when, msTIME duration, float amount, const std::string& name,
+                       const Account& account, msTIME overall, float overallCost) override;
+    void accountsSaved() override;
+    void recover(AccountCollection& accounts, OverallState& state) override;
 
     // Handlers, named after their control and event.
     void FormCreate();

@@ -436,17 +436,17 @@ void TfPrinc::bnClick() {
 bool TfPrinc::SaveFiles() {
     const bool saved = SaveAll(appFolder_, accounts_,
                                OverallState{meter_.overallDuration, meter_.overallCost, askOnExit});
-    if (saved && desk_.accountsSaved) desk_.accountsSaved();
+    if (saved) desk_->accountsSaved();
     return saved;
 }
 
 void TfPrinc::SaveTimerTimer() {
     journalKeeper_->minute(OnlineIP1->IP().toStdString());
     // The record first: a crash between the two finds it ahead of the accounts, never behind.
-    if (meter_.metering() && meter_.currentAccount && desk_.recordConnection)
-        desk_.recordConnection(LocalNow(*clock_), meter_.connectionDuration, meter_.connectionCost,
-                               meter_.providerName(), *meter_.currentAccount,
-                               meter_.overallDuration, meter_.overallCost);
+    if (meter_.metering() && meter_.currentAccount)
+        desk_->recordConnection(LocalNow(*clock_), meter_.connectionDuration, meter_.connectionCost,
+                                meter_.providerName(), *meter_.currentAccount,
+                                meter_.overallDuration, meter_.overallCost);
     SaveFiles();
     checkAlerts();
 }
@@ -464,9 +464,8 @@ void TfPrinc::checkAlerts() {
 }
 
 void TfPrinc::Recover() {
-    if (!desk_.recover) return;
     OverallState state{meter_.overallDuration, meter_.overallCost, askOnExit};
-    desk_.recover(accounts_, state);
+    desk_->recover(accounts_, state);
     meter_.overallDuration = state.overallDuration;
     meter_.overallCost = state.overallCost;
 }
@@ -478,20 +477,20 @@ void TfPrinc::showProviderName(const std::string& name) {
 }
 
 void TfPrinc::saveRunningInvoice() {
-    if (desk_.saveRunning) desk_.saveRunning();
+    desk_->saveRunning();
 }
 
 void TfPrinc::closePeriod(Account& account, const std::string& providerName, DateTime today) {
-    if (desk_.closePeriod) desk_.closePeriod(account, providerName, today);
+    desk_->closePeriod(account, providerName, today);
 }
 
 void TfPrinc::addInvoiceLine(DateTime when, msTIME duration, float amount) {
     // Once metering has stopped, the line is the connection's own: it ends its record.
-    if (!meter_.metering() && meter_.currentAccount && desk_.endConnection)
-        desk_.endConnection(when, duration, amount, meter_.providerName(), *meter_.currentAccount,
-                            meter_.overallDuration, meter_.overallCost);
-    else if (desk_.addLine)
-        desk_.addLine(when, duration, amount);
+    if (!meter_.metering() && meter_.currentAccount)
+        desk_->endConnection(when, duration, amount, meter_.providerName(), *meter_.currentAccount,
+                             meter_.overallDuration, meter_.overallCost);
+    else
+        desk_->addLine(when, duration, amount);
 }
 
 void TfPrinc::showRates(const std::optional<std::string>& received,
@@ -579,7 +578,7 @@ void TfPrinc::BitBtn1Click() {
 }
 
 void TfPrinc::BitBtn2Click() {
-    if (desk_.open) desk_.open();
+    desk_->openManager();
 }
 
 void TfPrinc::Restaurer1Click() {

@@ -18,6 +18,7 @@
 #include "metering/JournalKeeper.h"
 #include "metering/Meter.h"
 #include "support/Locale.h"
+#include "windows/InvoiceDesk.h"
 
 class QAction;
 class QLabel;
@@ -43,53 +44,6 @@ struct PrincDependencies {
     std::function<std::vector<std::string>()> hostAddresses;
 };
 
-// The invoice manager as the main window uses it. Empty parts are skipped, so the window
-// works before the manager exists.
-struct InvoiceDesk {
-    std::function<void()> open;         // the toolbar's "Gère les factures"
-    std::function<void()> saveRunning;  // writes the running invoice to its file
-    // A line and a period closing, each written to the file at once.
-    std::function<void(DateTime, msTIME, float)> addLine;
-    std::function<void(Account&, const std::string&, DateTime today)> closePeriod;
-    // The connection in progress (before the minute save) and its end: its line so far,
-    // its account with its name, and the overall totals. The running invoice recovers from
-    // a crash through them at the next start.
-    using ConnectionRecord = std::function<void(DateTime, msTIME, float, const std::string&,
-                                                const Account&, msTIME, float)>;
-    ConnectionRecord recordConnection;
-    ConnectionRecord endConnection;
-    std::function<void()> accountsSaved;
-    std::function<void(AccountCollection&, OverallState&)> recover;
-};
-
-// The desk of the manager window: OpenFromMainWindow(), SaveRunning() and RunningFile() with
-// AddLine and ClosePeriod.
-template <class Manager>
-InvoiceDesk DeskOf(Manager& manager) {
-    return {[&manager] { manager.OpenFromMainWindow(); },
-            [&manager] { manager.SaveRunning(); },
-            [&manager](DateTime when, msTIME duration, float amount) {
-                manager.RunningFile().AddLine(when, duration, amount);
-            },
-            [&manager](Account& account, const std::string& providerName, DateTime today) {
-                manager.RunningFile().ClosePeriod(account, providerName, today);
-            },
-            [&manager](DateTime when, msTIME duration, float amount, const std::string& name,
-                       const Account& account, msTIME overall, float overallCost) {
-                manager.RunningFile().RecordConnection(when, duration, amount, name, account,
-                                                       overall, overallCost);
-            },
-            [&manager](DateTime when, msTIME duration, float amount, const std::string& name,
-                       const Account& account, msTIME overall, float overallCost) {
-                manager.RunningFile().EndConnection(when, duration, amount, name, account, overall,
-                                                    overallCost);
-            },
-            [&manager] { manager.RunningFile().AccountsSaved(); },
-            [&manager](AccountCollection& accounts, OverallState& state) {
-                manager.RunningFile().Recover(accounts, state);
-            }};
-}
-
 class TfPrinc : public QWidget, private MeterHost {
     Q_OBJECT
   public:
@@ -104,7 +58,9 @@ class TfPrinc : public QWidget, private MeterHost {
     // The connection journal; null when none could be opened.
     ConnectionJournal* journal() { return journal_; }
     bool askOnExit = true;
-    void SetInvoiceDesk(InvoiceDesk desk) { desk_ = std::move(desk); }
+    // The invoice manager; null: none yet, its calls are skipped. It must outlive the window's
+    // use of it.
+    void SetInvoiceDesk(InvoiceDesk* desk) { desk_ = desk ? desk : &noDesk_; }
     // The journal the statistics window reads; null: the window shows no connection.
     // The connections are then kept in it too.
     void SetJournal(ConnectionJournal* journal) {
@@ -245,7 +201,8 @@ class TfPrinc : public QWidget, private MeterHost {
     AlertSettings alerts_;
     std::unique_ptr<ConnectionJournal> ownJournal_;  // the data folder's
     std::unique_ptr<JournalKeeper> journalKeeper_;
-    InvoiceDesk desk_;
+    InvoiceDesk noDesk_;
+    InvoiceDesk* desk_ = &noDesk_;
     ConnectionJournal* journal_ = nullptr;
     TfStats* stats_ = nullptr;
     bool shownOnce_ = false;

@@ -148,7 +148,7 @@ class CrashAndFullDisk : public ::testing::Test {
         run->princ = std::make_unique<TfPrinc>(d);
         run->princ->OnlineIP1->SetEnabled(false);
         run->facture = std::make_unique<TfFacture>(dir.str());
-        run->princ->SetInvoiceDesk(DeskOf(*run->facture));
+        run->princ->SetInvoiceDesk(run->facture.get());
         run->princ->Recover();
         return run;
     }

@@ -449,7 +449,7 @@ TEST_F(ManagerTest, TheMainWindowLogsClosesOpensAndSavesThroughTheManager) {
     TfPrinc princ(d);
     princ.OnlineIP1->SetEnabled(false);
     Manager manager(folder());
-    princ.SetInvoiceDesk(DeskOf(manager));
+    princ.SetInvoiceDesk(&manager);
 
     princ.bnGo->trigger();  // closes the period: the old lines are filed
     EXPECT_EQ(TextOf(Q(folder() + "Factures/Modem 05 mars 01.rtf")),

@@ -44,22 +44,35 @@ using tallimer::test::WriteFile;
 namespace {
 
 // The manager's desk over a fake running invoice: each change goes to the invoice, then to
-// its file (`save`).
-InvoiceDesk DeskOver(TfPrinc& window, FakeInvoice* invoice, std::function<void()> save) {
-    InvoiceDesk desk;
-    desk.saveRunning = save;
-    if (!invoice) return desk;
-    desk.addLine = [invoice, save](DateTime when, msTIME duration, float amount) {
-        AddInvoiceLine(*invoice, when, duration, amount, Locale::french());
-        if (save) save();
-    };
-    desk.closePeriod = [invoice, save, folder = window.AppFolder()](
-                           Account& account, const std::string& name, DateTime today) {
-        ClosePeriod(account, name, folder, *invoice, Locale::french(), today);
-        if (save) save();
-    };
-    return desk;
-}
+// its file (`save`). A connection's end is a line like any other here.
+class DeskOver : public InvoiceDesk {
+  public:
+    DeskOver(const TfPrinc& window, FakeInvoice* invoice, std::function<void()> save)
+        : folder_(window.AppFolder()), invoice_(invoice), save_(std::move(save)) {}
+
+    void saveRunning() override {
+        if (save_) save_();
+    }
+    void addLine(DateTime when, msTIME duration, float amount) override {
+        if (!invoice_) return;
+        AddInvoiceLine(*invoice_, when, duration, amount, Locale::french());
+        saveRunning();
+    }
+    void endConnection(DateTime when, msTIME duration, float amount, const std::string&,
+                       const Account&, msTIME, float) override {
+        addLine(when, duration, amount);
+    }
+    void closePeriod(Account& account, const std::string& name, DateTime today) override {
+        if (!invoice_) return;
+        ClosePeriod(account, name, folder_, *invoice_, Locale::french(), today);
+        saveRunning();
+    }
+
+  private:
+    std::string folder_;
+    FakeInvoice* invoice_;
+    std::function<void()> save_;
+};
 
 // The notification area as the window drives it: remembers the last icon and hint.
 class RecordingTray : public TrayShell {
@@ -300,7 +313,8 @@ TEST_F(MainWindow, GoButtonMetersOffLineAndOneLineIsWrittenAtRelease) {
     int invoiceSaves = 0;
     writeAccount("Modem", Account{});
     TfPrinc& w = make();
-    w.SetInvoiceDesk(DeskOver(w, &invoice, [&] { ++invoiceSaves; }));
+    DeskOver desk(w, &invoice, [&] { ++invoiceSaves; });
+    w.SetInvoiceDesk(&desk);
 
     w.bnGo->trigger();
     EXPECT_TRUE(w.bnGo->isChecked());
@@ -371,7 +385,8 @@ TEST_F(MainWindow, ASwitchOfConnectionEndsOneAndStartsTheNext) {
     for (const char* name : {"Modem", "Club Internet", "Wanadoo Modem"}) writeAccount(name, tariff);
     FakeInvoice invoice;
     TfPrinc& w = make();
-    w.SetInvoiceDesk(DeskOver(w, &invoice, {}));
+    DeskOver desk(w, &invoice, {});
+    w.SetInvoiceDesk(&desk);
     addresses = {"127.0.0.1", "192.0.2.7"};
     w.OnlineIP1->Poll();
     tick(1000);
@@ -420,7 +435,8 @@ TEST_F(MainWindow, PeriodClosingErrorIsShownAfterMeteringStarts) {
     FakeInvoice invoice;
     invoice.failSave = true;  // the archive cannot be written
     make();                   // "Modem" is new: its billing date lies in the past
-    window->SetInvoiceDesk(DeskOver(*window, &invoice, {}));
+    DeskOver desk(*window, &invoice, {});
+    window->SetInvoiceDesk(&desk);
 
     addresses = {"127.0.0.1", "192.0.2.7"};
     window->OnlineIP1->Poll();
@@ -545,7 +561,8 @@ TEST_F(MainWindow, HelpOpensTheFileBesideTheProgram) {
 TEST_F(MainWindow, CloseSavesEverythingAndEndsTheProgram) {
     int invoiceSaves = 0;
     TfPrinc& w = make();
-    w.SetInvoiceDesk(DeskOver(w, nullptr, [&] { ++invoiceSaves; }));
+    DeskOver desk(w, nullptr, [&] { ++invoiceSaves; });
+    w.SetInvoiceDesk(&desk);
     QSignalSpy closed(&w, &TfPrinc::Closed);
     w.bnGo->trigger();
     tick(1000);
@@ -560,7 +577,8 @@ TEST_F(MainWindow, CloseSavesEverythingAndEndsTheProgram) {
 TEST_F(MainWindow, EndingDuringAConnectionWritesItsLineBeforeSaving) {
     FakeInvoice invoice;
     TfPrinc& w = make();
-    w.SetInvoiceDesk(DeskOver(w, &invoice, [] {}));
+    DeskOver desk(w, &invoice, [] {});
+    w.SetInvoiceDesk(&desk);
     w.bnGo->trigger();
     tick(1000);
     tick(5000);
@@ -573,7 +591,8 @@ TEST_F(MainWindow, EndingDuringAConnectionWritesItsLineBeforeSaving) {
     // Off line, an end writes no line.
     FakeInvoice second;
     TfPrinc& again = make();
-    again.SetInvoiceDesk(DeskOver(again, &second, [] {}));
+    DeskOver againDesk(again, &second, [] {});
+    again.SetInvoiceDesk(&againDesk);
     again.EndWithoutAsking();
     EXPECT_TRUE(second.paragraphs.empty());
 }
@@ -637,7 +656,7 @@ TEST_F(MainWindow, AnInvoiceThatCannotBeSavedDuringATickIsReportedAfterItWithout
     writeAccount("Modem", modem);
     TfPrinc& w = make();
     TfFacture manager(dir.str());
-    w.SetInvoiceDesk(DeskOf(manager));
+    w.SetInvoiceDesk(&manager);
     std::filesystem::create_directory(dir.path() / "temp.rtf");  // nothing can replace a folder
     const QString message =
         QString::fromStdString("Impossible de créer le fichier " + dir.str() + "temp.rtf");
@@ -690,7 +709,8 @@ TEST_F(MainWindow, AnInvoiceThatCannotBeSavedDuringATickIsReportedAfterItWithout
 TEST_F(MainWindow, EndWithoutAskingClosesAHiddenWindowOnce) {
     int invoiceSaves = 0;
     TfPrinc& w = make();
-    w.SetInvoiceDesk(DeskOver(w, nullptr, [&] { ++invoiceSaves; }));
+    DeskOver desk(w, nullptr, [&] { ++invoiceSaves; });
+    w.SetInvoiceDesk(&desk);
     QSignalSpy closed(&w, &TfPrinc::Closed);
     w.EndWithoutAsking();
     w.EndWithoutAsking();  // the signal, then the end of the loop
