@@ -3,25 +3,18 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPainter>
-#include <QPolygonF>
 #include <QShortcut>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
-#include <QVBoxLayout>
 #include <exception>
 
 #include "accounts/AccountFiles.h"
 #include "controls/ErrorReport.h"
 #include "controls/RatePictures.h"
-#include "controls/WholeText.h"
 #include "invoices/Invoices.h"
 #include "platform/JournalSqlite.h"
 #include "platform/SystemLocale.h"
@@ -35,6 +28,7 @@
 #include "windows/FNPropos.h"
 #include "windows/FNRegle.h"
 #include "windows/FNStats.h"
+#include "windows/PrincLayout.h"
 
 namespace tallimer {
 
@@ -48,20 +42,6 @@ const char* const kHelpFile = "aide.html";
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
-}
-
-// The small arrows beside the rate fields: down for received, up for sent.
-QPixmap RateArrow(bool down) {
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(down ? QColor(0, 120, 0) : QColor(170, 0, 0));
-    QPolygonF arrow = down ? QPolygonF{{8, 15}, {2, 8}, {6, 8}, {6, 1}, {10, 1}, {10, 8}, {14, 8}}
-                           : QPolygonF{{8, 1}, {2, 8}, {6, 8}, {6, 15}, {10, 15}, {10, 8}, {14, 8}};
-    painter.drawPolygon(arrow);
-    return pixmap;
 }
 
 // Setting a line edit's text lays it out again even when nothing changed.
@@ -118,7 +98,13 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     Quitter1->setObjectName("Quitter1");
 
     buildToolBar();
-    buildFields();
+    LayOutPrinc(*this);
+    fitHeight();
+    connect(teDureeTotalTotale, &TTimeEdit::clicked, this, &TfPrinc::teDureeTotalTotaleClick);
+    connect(teDureeTotalTotale, &TTimeEdit::doubleClicked, this,
+            &TfPrinc::teDureeTotalTotaleDblClick);
+    teCoutTotal->installEventFilter(this);
+    tePrixTotalTotal->installEventFilter(this);
 
     // The icon comes before any account is loaded; a refused icon ends the construction.
     TrayIcon1 = new TTrayIcon(this, d.trayShell);
@@ -202,146 +188,6 @@ void TfPrinc::buildToolBar() {
     add(bnFermer, "bnFermer", ToolbarGlyph::Close, "Fermer", &TfPrinc::bnFermerClick);
 }
 
-void TfPrinc::buildFields() {
-    // Small type, as the window's fixed size was laid out for.
-    QFont small = font();
-    small.setPointSizeF(8);
-    setFont(small);
-    auto text = [this](QLineEdit*& field, const char* name, const QString& hint,
-                       const QString& initial) {
-        field = new QLineEdit(initial, this);
-        field->setObjectName(name);
-        field->setToolTip(hint);
-        field->setReadOnly(true);
-        field->setFocusPolicy(Qt::NoFocus);
-        field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        field->setTextMargins(0, 0, 0, 0);
-    };
-    auto time = [this](TTimeEdit*& field, const char* name, const QString& hint) {
-        field = new TTimeEdit(this);
-        field->setObjectName(name);
-        field->setToolTip(hint);
-        field->setReadOnly(true);
-        field->setFocusPolicy(Qt::NoFocus);
-        field->SetFHeure(msTIME(0));
-        field->setAlignment(Qt::AlignCenter);
-        field->setTextMargins(0, 0, 0, 0);
-    };
-    auto label = [this](const QString& caption) { return new QLabel(caption, this); };
-
-    text(teFAI, "teFAI", "Nom du fournisseur d'accès", QString());
-    teFAI->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    text(teIP, "teIP", "Adresse IP en cours", QString());
-    teIP->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    time(teDuree, "teDuree", "Durée de la connection");
-    time(teDureeTotale, "teDureeTotale", "Durée totale");
-    text(teCout, "teCout", "Coût de la connection", "0,00 F");
-    text(teCoutTotal, "teCoutTotal", "Coût total", "0,00 F");
-    time(teForfait, "teForfait", "Durée restante du forfait");
-    time(teForfaitTotal, "teForfaitTotal", "Durée du forfait");
-    time(teDureeTotalTotale, "teDureeTotalTotale", "Durée totale");
-    text(tePrixTotalTotal, "tePrixTotalTotal", "Coût total", "0,00 F");
-    text(Edit1, "Edit1", "Débit en réception", "0,0");
-    text(Edit2, "Edit2", "Débit en émission", "0,0");
-
-    // Figures take a smaller type rather than lose a digit.
-    QLineEdit* const figures[] = {
-        teDuree,        teDureeTotale,      teCout,           teCoutTotal, teForfait,
-        teForfaitTotal, teDureeTotalTotale, tePrixTotalTotal, Edit1,       Edit2};
-    for (QLineEdit* figure : figures) KeepTextWhole(figure);
-
-    auto* connection = new QGroupBox("Connection", this);
-    connection->setObjectName("GroupBox1");
-    auto* grid = new QGridLayout(connection);
-    grid->setContentsMargins(4, 2, 4, 4);
-    grid->setHorizontalSpacing(3);
-    grid->setVerticalSpacing(2);
-    grid->addWidget(label("FAI :"), 0, 0);
-    grid->addWidget(teFAI, 0, 1, 1, 2);
-    grid->addWidget(label("IP :"), 1, 0);
-    grid->addWidget(teIP, 1, 1, 1, 2);
-    grid->addWidget(label("Durée :"), 2, 0);
-    grid->addWidget(teDuree, 2, 1);
-    grid->addWidget(teDureeTotale, 2, 2);
-    grid->addWidget(label("Coût :"), 3, 0);
-    grid->addWidget(teCout, 3, 1);
-    grid->addWidget(teCoutTotal, 3, 2);
-    grid->addWidget(label("Forfait :"), 4, 0);
-    grid->addWidget(teForfait, 4, 1);
-    grid->addWidget(teForfaitTotal, 4, 2);
-    grid->setColumnStretch(1, 1);
-    grid->setColumnStretch(2, 1);
-
-    auto* total = new QGroupBox("Total", this);
-    total->setObjectName("GroupBox2");
-    auto* totalGrid = new QGridLayout(total);
-    totalGrid->setContentsMargins(4, 2, 4, 4);
-    totalGrid->setHorizontalSpacing(3);
-    totalGrid->setVerticalSpacing(2);
-    totalGrid->addWidget(label("Durée :"), 0, 0);
-    totalGrid->addWidget(teDureeTotalTotale, 0, 1);
-    totalGrid->addWidget(label("Coût :"), 1, 0);
-    totalGrid->addWidget(tePrixTotalTotal, 1, 1);
-
-    auto picture = [this](QLabel*& image, const char* name, const QPixmap& pixmap, int size) {
-        image = new QLabel(this);
-        image->setObjectName(name);
-        image->setFixedSize(size, size);
-        image->setScaledContents(true);
-        image->setPixmap(pixmap);
-    };
-    picture(Image2, "Image2", RateArrow(true), 16);
-    picture(Image3, "Image3", RateArrow(false), 16);
-    picture(Image1, "Image1", ImageList1->pixmap(0), 41);
-    Label9 = new QLabel("kO/s", this);
-    Label9->setObjectName("Label9");
-    Edit1->setFixedWidth(52);
-    Edit2->setFixedWidth(52);
-
-    auto* rates = new QGridLayout;
-    rates->setHorizontalSpacing(3);
-    rates->setVerticalSpacing(2);
-    rates->addWidget(Edit1, 0, 0);
-    rates->addWidget(Image2, 0, 1);
-    rates->addWidget(Edit2, 1, 0);
-    rates->addWidget(Image3, 1, 1);
-    rates->addWidget(Label9, 2, 0, Qt::AlignHCenter);
-    rates->addWidget(Image1, 0, 2, 3, 1, Qt::AlignRight | Qt::AlignVCenter);
-    rates->setColumnStretch(2, 1);
-
-    auto* right = new QVBoxLayout;
-    right->setSpacing(2);
-    right->addWidget(total);
-    right->addLayout(rates);
-    right->addStretch(1);
-
-    auto* client = new QHBoxLayout;
-    client->setContentsMargins(4, 2, 4, 4);
-    client->setSpacing(4);
-    client->addWidget(connection, 3);
-    client->addLayout(right, 2);
-
-    auto* window = new QVBoxLayout(this);
-    window->setContentsMargins(0, 0, 0, 0);
-    window->setSpacing(0);
-    window->addWidget(ToolBar1);
-    window->addLayout(client, 1);
-
-    StatusLine = new QLabel(this);
-    StatusLine->setObjectName("StatusLine");
-    StatusLine->setWordWrap(true);
-    StatusLine->setContentsMargins(4, 0, 4, 3);
-    StatusLine->hide();
-    window->addWidget(StatusLine);
-    fitHeight();
-
-    connect(teDureeTotalTotale, &TTimeEdit::clicked, this, &TfPrinc::teDureeTotalTotaleClick);
-    connect(teDureeTotalTotale, &TTimeEdit::doubleClicked, this,
-            &TfPrinc::teDureeTotalTotaleDblClick);
-    teCoutTotal->installEventFilter(this);
-    tePrixTotalTotal->installEventFilter(this);
-}
-
 void TfPrinc::fitHeight() {
     int height = kClientHeight + ToolBar1->sizeHint().height();
     if (!StatusLine->isHidden()) height += StatusLine->heightForWidth(kClientWidth);
@@ -382,8 +228,7 @@ void TfPrinc::Connect() {
         error = std::current_exception();
     }
     if (!wasMetering) journalKeeper_->connected(OnlineIP1->IP().toStdString());
-    // A closed period must reach the account file even when the archive failed.
-    SaveFiles();
+    save(SaveMoment::Connected);
     if (error) std::rethrow_exception(error);
 }
 
@@ -392,7 +237,7 @@ void TfPrinc::Disconnect() {
     meter_.Disconnect();
     if (wasMetering) {
         journalKeeper_->disconnected(JournalEnd::Normal);
-        SaveFiles();
+        save(SaveMoment::Disconnected);
     }
 }
 
@@ -433,6 +278,23 @@ void TfPrinc::bnClick() {
         Disconnect();
 }
 
+// ---- Saving: the one place that says when what is counted reaches the disk
+
+void TfPrinc::save(SaveMoment moment) {
+    // The connection in progress first: a crash between the two finds its record ahead of the
+    // accounts, never behind.
+    if (moment == SaveMoment::Minute && meter_.metering() && meter_.currentAccount)
+        desk_->recordConnection(LocalNow(*clock_), meter_.connectionDuration, meter_.connectionCost,
+                                meter_.providerName(), *meter_.currentAccount,
+                                meter_.overallDuration, meter_.overallCost);
+    // At a connection's start too: a closed period must reach the account file even when the
+    // archive failed.
+    SaveFiles();
+    // The manager writes its lines and closings as they come; the rest reaches the running
+    // invoice's file at exit, whether or not its window was opened.
+    if (moment == SaveMoment::Exit) desk_->saveRunning();
+}
+
 bool TfPrinc::SaveFiles() {
     const bool saved = SaveAll(appFolder_, accounts_,
                                OverallState{meter_.overallDuration, meter_.overallCost, askOnExit});
@@ -442,12 +304,7 @@ bool TfPrinc::SaveFiles() {
 
 void TfPrinc::SaveTimerTimer() {
     journalKeeper_->minute(OnlineIP1->IP().toStdString());
-    // The record first: a crash between the two finds it ahead of the accounts, never behind.
-    if (meter_.metering() && meter_.currentAccount)
-        desk_->recordConnection(LocalNow(*clock_), meter_.connectionDuration, meter_.connectionCost,
-                                meter_.providerName(), *meter_.currentAccount,
-                                meter_.overallDuration, meter_.overallCost);
-    SaveFiles();
+    save(SaveMoment::Minute);
     checkAlerts();
 }
 
@@ -474,10 +331,6 @@ void TfPrinc::Recover() {
 
 void TfPrinc::showProviderName(const std::string& name) {
     teFAI->setText(Q(name));
-}
-
-void TfPrinc::saveRunningInvoice() {
-    desk_->saveRunning();
 }
 
 void TfPrinc::closePeriod(Account& account, const std::string& providerName, DateTime today) {
@@ -659,9 +512,7 @@ void TfPrinc::FormClose() {
     // so its line belongs on the running invoice too.
     meter_.Disconnect();
     journalKeeper_->disconnected(JournalEnd::CutShort);
-    SaveFiles();
-    // The running invoice reaches its file at exit, whether or not its window was opened.
-    saveRunningInvoice();
+    save(SaveMoment::Exit);
 }
 
 void TfPrinc::EndWithoutAsking() {
@@ -676,8 +527,7 @@ void TfPrinc::EndWithoutAsking() {
 
 void TfPrinc::SaveForSessionEnd() {
     closeWithoutQuestion_ = true;
-    SaveFiles();
-    saveRunningInvoice();
+    save(SaveMoment::Exit);
 }
 
 void TfPrinc::closeEvent(QCloseEvent* event) {

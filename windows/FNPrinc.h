@@ -183,9 +183,12 @@ class TfPrinc : public QWidget, private MeterHost {
     void setTickEnabled(bool enabled) override;
 
     void buildToolBar();
-    void buildFields();
     void fitHeight();
-    void saveRunningInvoice();
+    // When what is counted is saved: the accounts and the state file at each connection's
+    // start and end, every minute while metering (with the connection in progress) and at exit
+    // (with the running invoice); a desktop session's end saves as an exit does.
+    enum class SaveMoment { Connected, Disconnected, Minute, Exit };
+    void save(SaveMoment moment);
     // The alerts due for the account metered now, each shown once as a notification.
     void checkAlerts();
     // The figures, the picture and the rates, each set only when it changed.

@@ -1,0 +1,13 @@
+#pragma once
+// The main window's fields and where they sit: the "Connection" and "Total" boxes, the rate
+// fields with their arrows and the rate picture, the status line, all under the toolbar.
+
+namespace tallimer {
+
+class TfPrinc;
+
+// Creates the fields, named as in the window's description, and lays them out in the
+// window's small type. The toolbar and the rate images exist already.
+void LayOutPrinc(TfPrinc& w);
+
+}  // namespace tallimer
