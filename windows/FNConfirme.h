@@ -15,12 +15,13 @@ class TfConfirm : public QDialog {
     explicit TfConfirm(QWidget* parent = nullptr);
     ~TfConfirm() override;
 
-    QLabel* Image1;
-    QLabel* Label1;
-    QLabel* Label2;
-    QPushButton* BitBtn1;
-    QPushButton* BitBtn2;
-    QCheckBox* CheckBox1;
+    // Controls, named as in the window's description.
+    QLabel* Image1;        // the picture beside the question
+    QLabel* Label1;        // "Vous allez fermer le Tallimer Internet."
+    QLabel* Label2;        // "Voulez-vous arrêter le programme ou seulement le réduire ?"
+    QPushButton* BitBtn1;  // "Arrêter"
+    QPushButton* BitBtn2;  // "Réduire"
+    QCheckBox* CheckBox1;  // "Ne plus poser la question à l'avenir"
 
   protected:
     void showEvent(QShowEvent* event) override;

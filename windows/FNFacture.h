@@ -60,28 +60,28 @@ class TfFacture : public QDialog, public InvoiceDesk {
 
     // Handlers, named after their control and event.
     void FormCreate();
-    bool FormClose();  // false: "temp.rtf" could not be written, the window stays open
-    void FileListBox1Change();
-    void FilterComboBox1Change();
-    void Button1Click();
-    void BitBtn3Click();
-    void BitBtn2Click();
-    void BitBtn1Click();
+    bool FormClose();              // false: "temp.rtf" could not be written, the window stays open
+    void FileListBox1Change();     // an archived invoice chosen: shown in the viewer
+    void FilterComboBox1Change();  // "Factures RTF" or "Tous fichiers" chosen
+    void Button1Click();           // "Supprimer": deletes the chosen archive
+    void BitBtn3Click();           // "Imprimer" under the archives: prints the viewer's
+    void BitBtn2Click();           // "Imprimer" under the running invoice: prints it
+    void BitBtn1Click();           // "Fermer"
     // Reads the file names of "Factures" that match the chosen filter; false when the
     // folder cannot be read.
     bool ReadFileList();
 
     // Controls, named as in the window's description.
-    QGroupBox* GroupBox1;
-    QListWidget* FileListBox1;
-    QComboBox* FilterComboBox1;
-    QTextEdit* RichEdit1;
-    QPushButton* Button1;
-    QPushButton* BitBtn3;
-    QGroupBox* GroupBox2;
-    QTextEdit* RichEdit2;
-    QPushButton* BitBtn2;
-    QPushButton* BitBtn1;
+    QGroupBox* GroupBox1;                  // "Factures archivées"
+    QListWidget* FileListBox1;             // the archived invoices' files
+    QComboBox* FilterComboBox1;            // "Factures RTF" or "Tous fichiers"
+    QTextEdit* RichEdit1;                  // the viewer of the chosen archive
+    QPushButton* Button1;                  // "Supprimer"
+    QPushButton* BitBtn3;                  // "Imprimer", the chosen archive
+    QGroupBox* GroupBox2;                  // "Facture en cours"
+    QTextEdit* RichEdit2;                  // the running invoice
+    QPushButton* BitBtn2;                  // "Imprimer", the running invoice
+    QPushButton* BitBtn1;                  // "Fermer"
     QPrintDialog* PrintDialog1 = nullptr;  // made at the first print
 
   protected:

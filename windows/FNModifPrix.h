@@ -21,7 +21,7 @@ class TfModifPrix : public QDialog {
     void FormActivate();
     // Reads Edit1 in the user's conventions: on success Prix takes the value and the dialog
     // closes with OK; otherwise the user is told and the dialog stays open.
-    void BitBtn1Click();
+    void BitBtn1Click();  // the "OK" button
 
     // The width a window manager's title bar needs for this caption: the window icon, the
     // caption in bold and the buttons a common manager puts there whatever the hints ask.
@@ -32,10 +32,11 @@ class TfModifPrix : public QDialog {
 
     float Prix = 0;
 
-    QLabel* Label1;
-    QLineEdit* Edit1;
-    QPushButton* BitBtn1;
-    QPushButton* BitBtn2;
+    // Controls, named as in the window's description.
+    QLabel* Label1;        // "Entrer la nouvelle valeur du prix :"
+    QLineEdit* Edit1;      // the new price
+    QPushButton* BitBtn1;  // "OK"
+    QPushButton* BitBtn2;  // "Annuler"
 
   protected:
     void showEvent(QShowEvent* event) override;

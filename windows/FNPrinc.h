@@ -81,37 +81,37 @@ class TfPrinc : public QWidget, private MeterHost {
     bool SaveFiles();
 
     // Handlers, named after their control and event.
-    void OnlineIP1Changed(QObject* sender);
-    void OnlineIP1Switched(QObject* sender);
+    void OnlineIP1Changed(QObject* sender);   // the machine went on line or off line
+    void OnlineIP1Switched(QObject* sender);  // on line still, under another address
     // A switch to another connection, however quick: the running one ends, the next starts.
     void ConnectionSwitched();
-    void bnClick();
-    void FormActivate();
-    void teDureeTotalTotaleClick();
-    void teDureeTotalTotaleDblClick();
+    void bnClick();                     // the toolbar's first button, pressed or released
+    void FormActivate();                // the window comes to the front
+    void teDureeTotalTotaleClick();     // a click on the overall duration: shows 00:00:00
+    void teDureeTotalTotaleDblClick();  // a double-click on it: the overall duration restarts
     // The metering tick: nothing it runs may hold the event loop, so its reports are queued.
     void Timer1Timer();
-    void Timer2Timer();
-    void SaveTimerTimer();
-    void BitBtn1Click();
-    void BitBtn2Click();
-    void Restaurer1Click();
-    void WMShowInstance();
-    void SpeedButton1Click();
-    void bnAideClick();
-    void bnFermerClick();
-    void Quitter1Click();
+    void Timer2Timer();        // just after the first show: the window hides
+    void SaveTimerTimer();     // every minute while metering
+    void BitBtn1Click();       // the "Réduire" button
+    void BitBtn2Click();       // the "Gère les factures" button: the invoice manager
+    void Restaurer1Click();    // the menu's "Restaurer"
+    void WMShowInstance();     // a second start asks this copy to show itself
+    void SpeedButton1Click();  // the "Bloque la fenêtre en premier plan" toggle
+    void bnAideClick();        // the "Aide en ligne" button
+    void bnFermerClick();      // the "Fermer" button
+    void Quitter1Click();      // the menu's "Quitter"
     // The statistics window (tray menu and Ctrl+T), built at its first opening.
     void Statistiques1Click();
     // The desktop's notification area, present at start or joined later.
     void NotificationAreaChanged();
 
     // Handlers of the dialogs' commands.
-    void bnRegleClick();
-    void rglages1Click();
-    void bnProposClick();
-    void teCoutTotalDblClick();
-    void tePrixTotalTotalDblClick();
+    void bnRegleClick();              // the "Réglages" button: the account settings
+    void rglages1Click();             // the menu's "Réglages"
+    void bnProposClick();             // the "A propos..." button: the about box
+    void teCoutTotalDblClick();       // a double-click on the period's cost: its correction
+    void tePrixTotalTotalDblClick();  // a double-click on the overall cost: its correction
     // Whether a close may proceed: the exit confirmation, unless the user said never to ask.
     bool FormCloseQuery();
     // A close that proceeds: everything is written.
@@ -123,43 +123,43 @@ class TfPrinc : public QWidget, private MeterHost {
     void SaveForSessionEnd();
 
     // Controls, named as in the window's description.
-    QToolBar* ToolBar1;
-    QAction* bnGo;
-    QAction* bnRegle;
-    QAction* BitBtn2;
-    QAction* bnPropos;
-    QAction* SpeedButton1;
-    QAction* bnAide;
-    QAction* BitBtn1;
-    QAction* bnFermer;
-    QLineEdit* teFAI;
-    QLineEdit* teIP;
-    TTimeEdit* teDuree;
-    TTimeEdit* teDureeTotale;
-    QLineEdit* teCout;
-    QLineEdit* teCoutTotal;
-    TTimeEdit* teForfait;
-    TTimeEdit* teForfaitTotal;
-    TTimeEdit* teDureeTotalTotale;
-    QLineEdit* tePrixTotalTotal;
-    QLineEdit* Edit1;
-    QLineEdit* Edit2;
-    QLabel* Image1;
-    QLabel* Image2;
-    QLabel* Image3;
-    QLabel* Label9;
-    QLabel* StatusLine;  // shown only while the desktop has no notification area
-    QMenu* PopupMenu1;
-    QAction* Restaurer1;
-    QAction* rglages1;
-    QAction* Statistiques1;
-    QAction* Quitter1;
-    QTimer* Timer1;
-    QTimer* Timer2;
-    QTimer* SaveTimer;  // every minute while metering, so a crash loses at most a minute
-    TImageList* ImageList1;
-    TOnlineIP* OnlineIP1;
-    TTrayIcon* TrayIcon1;
+    QToolBar* ToolBar1;         // the toolbar across the top
+    QAction* bnGo;              // its first button, a toggle: metering started and stopped by hand
+    QAction* bnRegle;           // "Réglages"
+    QAction* BitBtn2;           // "Gère les factures"
+    QAction* bnPropos;          // "A propos..."
+    QAction* SpeedButton1;      // "Bloque la fenêtre en premier plan", a toggle
+    QAction* bnAide;            // "Aide en ligne"
+    QAction* BitBtn1;           // "Réduire"
+    QAction* bnFermer;          // "Fermer"
+    QLineEdit* teFAI;           // "FAI :", the provider's name
+    QLineEdit* teIP;            // "IP :", the address in use
+    TTimeEdit* teDuree;         // "Durée :", the connection's duration
+    TTimeEdit* teDureeTotale;   // beside it, the account's duration in the period
+    QLineEdit* teCout;          // "Coût :", the connection's cost
+    QLineEdit* teCoutTotal;     // beside it, the account's cost in the period
+    TTimeEdit* teForfait;       // "Forfait :", the package time left
+    TTimeEdit* teForfaitTotal;  // beside it, the package's full time
+    TTimeEdit* teDureeTotalTotale;  // the "Total" box's "Durée :", over all accounts
+    QLineEdit* tePrixTotalTotal;    // the "Total" box's "Coût :", over all accounts
+    QLineEdit* Edit1;               // the received rate field
+    QLineEdit* Edit2;               // the sent rate field
+    QLabel* Image1;                 // the rate picture: off line, normal, reduced or package
+    QLabel* Image2;                 // the down arrow beside the received rate
+    QLabel* Image3;                 // the up arrow beside the sent rate
+    QLabel* Label9;                 // "kO/s", under the rates
+    QLabel* StatusLine;             // shown only while the desktop has no notification area
+    QMenu* PopupMenu1;              // the notification icon's menu
+    QAction* Restaurer1;            // "Restaurer", the menu's default
+    QAction* rglages1;              // "Réglages"
+    QAction* Statistiques1;         // "Statistiques"
+    QAction* Quitter1;              // "Quitter"
+    QTimer* Timer1;                 // the one-second metering tick
+    QTimer* Timer2;                 // once, just after the first show, to hide the window
+    QTimer* SaveTimer;       // every minute while metering, so a crash loses at most a minute
+    TImageList* ImageList1;  // the four rate pictures, shared with the icon
+    TOnlineIP* OnlineIP1;    // the detector that sees the machine go on line
+    TTrayIcon* TrayIcon1;    // the notification area's icon
 
   signals:
     // A close has proceeded and everything is saved: the program ends.

@@ -57,27 +57,28 @@ class TfRegle : public QDialog {
     void cbFAIChange();
     // Stores the controls into editedAccount in a fixed order. A price or period that does
     // not convert raises ConversionError; the fields before it are stored already.
-    void BitBtn1Click();
+    void BitBtn1Click();  // the "OK" button
 
     Account* editedAccount = nullptr;
 
-    QComboBox* cbFAI;
-    QCheckBox* cbForfait;
-    TTimeEdit* teDureeForfait;
-    QLineEdit* tePrixForfait;
-    QGroupBox* RadioGroup1;
-    QLineEdit* tePrixSec;
-    TTimeEdit* teDureeCredit;
-    QLineEdit* tePrixCredit;
-    QLineEdit* tePrixRed;
-    QCheckBox* cbPrimaliste;
-    QCheckBox* cbPrimalisteInternet;
-    QGroupBox* RadioGroup2;
-    TDateEdit* DateFacture;
-    QLineEdit* tePeriode;
-    TUpDown* UpDown1;
-    QPushButton* BitBtn1;
-    QPushButton* BitBtn2;
+    // Controls, named as in the window's description.
+    QComboBox* cbFAI;                 // "Fournisseur d'accès :", the account edited
+    QCheckBox* cbForfait;             // "Forfait"
+    TTimeEdit* teDureeForfait;        // the package's "Durée (hh:mm:ss) :"
+    QLineEdit* tePrixForfait;         // the package's "Prix par période :"
+    QGroupBox* RadioGroup1;           // "Type de forfait": Permanent, Nuit, Nuit et Week-end
+    QLineEdit* tePrixSec;             // "Prix à la seconde :"
+    TTimeEdit* teDureeCredit;         // "Durée du crédit temps :"
+    QLineEdit* tePrixCredit;          // "Prix du crédit temps :"
+    QLineEdit* tePrixRed;             // "Prix heures creuses :"
+    QCheckBox* cbPrimaliste;          // "Primaliste"
+    QCheckBox* cbPrimalisteInternet;  // "Primaliste Internet"
+    QGroupBox* RadioGroup2;           // "Type de réduction": Soirée, Soir et week-end
+    TDateEdit* DateFacture;           // "Prochaine facture :"
+    QLineEdit* tePeriode;             // "Périodicité (mois) :"
+    TUpDown* UpDown1;                 // its spinner, 1 to 12
+    QPushButton* BitBtn1;             // "OK"
+    QPushButton* BitBtn2;             // "Annuler"
 
     // Item index of a radio group as the toolkit keeps it: -1 when none is checked; a value
     // beyond the items selects the last one.
