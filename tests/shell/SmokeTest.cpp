@@ -14,22 +14,20 @@
 #include <string>
 
 #include "tests/common/Fakes.h"
+#include "tests/common/XvfbRun.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-bool Have(const std::string& tool) {
-    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 using tallimer::test::BuildDir;
 using tallimer::test::Env;
+using tallimer::test::LayOutProgram;
+using tallimer::test::MissingTool;
 
 TEST(Smoke, ProgramUnderXvfbWithATrayHost) {
-    for (const char* tool :
-         {"xvfb-run", "xauth", "trayer", "xdotool", "xwininfo", "xprop", "import", "openbox"})
-        if (!Have(tool)) GTEST_SKIP() << tool << " is not installed";
+    if (const std::string tool = MissingTool(tallimer::test::kXvfbTools); !tool.empty())
+        GTEST_SKIP() << tool << " is not installed";
     const fs::path source = Env("TALLIMER_SOURCE_DIR");
     const fs::path build = BuildDir();
     const fs::path program = build / "app" / "tallimer";
@@ -37,22 +35,13 @@ TEST(Smoke, ProgramUnderXvfbWithATrayHost) {
 
     // The program's own folder, as it is laid out beside the build's.
     tallimer::test::TempDir dir;
-    const fs::path app = dir.path() / "app";
-    fs::create_directories(app);
-    fs::copy(source / "data", app, fs::copy_options::recursive);
-    fs::copy_file(program, app / "tallimer");
+    const fs::path app = LayOutProgram(dir.path(), program);
     const fs::path artefacts = build / "artefacts";
     fs::create_directories(artefacts);
 
-    const fs::path out = dir.path() / "scenario.out";
-    const std::string command = "timeout 120 xvfb-run -a -s '-screen 0 1024x768x24' bash '" +
-                                (source / "tests/shell/smoke-scenario.sh").string() + "' '" +
-                                app.string() + "' '" + artefacts.string() + "' >'" + out.string() +
-                                "' 2>&1";
-    const int status = std::system(command.c_str());
-    std::ostringstream text;
-    text << std::ifstream(out).rdbuf();
-    const std::string log = text.str();
+    const auto [status, log] = tallimer::test::RunUnderXvfb(
+        120, source / "tests/shell/smoke-scenario.sh", {app.string(), artefacts.string()},
+        dir.path() / "scenario.out");
     EXPECT_EQ(status, 0) << log;
     for (const char* step : {"no-tray", "tray-later", "no-tray-meter", "hidden", "tray-icon",
                              "menu", "restore", "screenshot", "sigterm", "second-start"})
@@ -72,15 +61,12 @@ namespace {
 // On Wayland, under a compositor with no screen: there is no notification area, so the
 // program starts as an ordinary window, keeps it shown and meters.
 TEST(Smoke, ProgramOnWaylandUnderAHeadlessCompositor) {
-    if (!Have("weston")) GTEST_SKIP() << "weston is not installed";
+    if (!MissingTool({"weston"}).empty()) GTEST_SKIP() << "weston is not installed";
     const fs::path source = Env("TALLIMER_SOURCE_DIR");
     const fs::path program = BuildDir() / "app" / "tallimer";
     if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
     tallimer::test::TempDir dir;
-    const fs::path app = dir.path() / "app";
-    fs::create_directories(app);
-    fs::copy(source / "data", app, fs::copy_options::recursive);
-    fs::copy_file(program, app / "tallimer");
+    const fs::path app = LayOutProgram(dir.path(), program);
 
     const fs::path out = dir.path() / "scenario.out";
     const std::string command = "timeout 60 bash '" +
