@@ -99,3 +99,47 @@ TEST(Smoke, ProgramOnWaylandUnderAHeadlessCompositor) {
 }
 
 }  // namespace
+
+namespace {
+
+// Without a notification area a budget alert goes to the desktop's notification service: a
+// real daemon on a private session bus receives it once, word for word, accents and euro
+// sign included, and not again after a restart. Leaves a screenshot of it on screen.
+TEST(Smoke, BudgetAlertReachesARealNotificationDaemon) {
+    for (const char* tool : {"xvfb-run", "xauth", "import", "dunst", "dunstctl", "dbus-run-session",
+                             "dbus-daemon", "gdbus"})
+        if (!Have(tool)) GTEST_SKIP() << tool << " is not installed";
+    if (std::system("/usr/bin/python3 -c 'from gi.repository import Gio' >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "python3-gi is not installed";
+    const fs::path source = Env("TALLIMER_SOURCE_DIR");
+    const fs::path build = BuildDir();
+    const fs::path program = build / "app" / "tallimer";
+    if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
+    tallimer::test::TempDir dir;
+    const fs::path app = dir.path() / "app";
+    fs::create_directories(app);
+    fs::copy(source / "data", app, fs::copy_options::recursive);
+    fs::copy_file(program, app / "tallimer");
+    const fs::path artefacts = build / "artefacts";
+    fs::create_directories(artefacts);
+
+    const fs::path out = dir.path() / "scenario.out";
+    const std::string command =
+        "timeout 240 xvfb-run -a -s '-screen 0 1024x768x24' dbus-run-session -- bash '" +
+        (source / "tests/shell/notify-scenario.sh").string() + "' '" + app.string() + "' '" +
+        artefacts.string() + "' >'" + out.string() + "' 2>&1";
+    const int status = std::system(command.c_str());
+    std::ostringstream text;
+    text << std::ifstream(out).rdbuf();
+    const std::string log = text.str();
+    if (log.find("\nskip: ") != std::string::npos || log.rfind("skip: ", 0) == 0)
+        GTEST_SKIP() << log;
+    EXPECT_EQ(status, 0) << log;
+    for (const char* step : {"alert", "screenshot", "once"})
+        EXPECT_NE(log.find(std::string("ok ") + step + "\n"), std::string::npos)
+            << "step " << step << ":\n"
+            << log;
+    EXPECT_TRUE(fs::exists(artefacts / "budget-notification.png"));
+}
+
+}  // namespace
