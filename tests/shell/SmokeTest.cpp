@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 
@@ -102,12 +103,13 @@ TEST(Smoke, ProgramOnWaylandUnderAHeadlessCompositor) {
 
 namespace {
 
-// Without a notification area a budget alert goes to the desktop's notification service: a
-// real daemon on a private session bus receives it once, word for word, accents and euro
-// sign included, and not again after a restart. Leaves a screenshot of it on screen.
-TEST(Smoke, BudgetAlertReachesARealNotificationDaemon) {
-    for (const char* tool : {"xvfb-run", "xauth", "import", "dunst", "dunstctl", "dbus-run-session",
-                             "dbus-daemon", "gdbus"})
+// A budget alert under a real notification daemon (dunst) on a private session bus, on an
+// X server with the notification area of the mode. Fails the test unless every step passed
+// and the picture was left in the build's artefacts.
+void RunNotifyScenario(const std::string& mode, std::initializer_list<const char*> steps,
+                       const char* picture) {
+    for (const char* tool : {"xvfb-run", "xauth", "import", "xdotool", "xwininfo", "trayer",
+                             "dunst", "dunstctl", "dbus-run-session", "dbus-daemon", "gdbus"})
         if (!Have(tool)) GTEST_SKIP() << tool << " is not installed";
     if (std::system("/usr/bin/python3 -c 'from gi.repository import Gio' >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "python3-gi is not installed";
@@ -122,12 +124,13 @@ TEST(Smoke, BudgetAlertReachesARealNotificationDaemon) {
     fs::copy_file(program, app / "tallimer");
     const fs::path artefacts = build / "artefacts";
     fs::create_directories(artefacts);
+    fs::remove(artefacts / picture);
 
     const fs::path out = dir.path() / "scenario.out";
     const std::string command =
         "timeout 240 xvfb-run -a -s '-screen 0 1024x768x24' dbus-run-session -- bash '" +
         (source / "tests/shell/notify-scenario.sh").string() + "' '" + app.string() + "' '" +
-        artefacts.string() + "' >'" + out.string() + "' 2>&1";
+        artefacts.string() + "' " + mode + " >'" + out.string() + "' 2>&1";
     const int status = std::system(command.c_str());
     std::ostringstream text;
     text << std::ifstream(out).rdbuf();
@@ -135,11 +138,28 @@ TEST(Smoke, BudgetAlertReachesARealNotificationDaemon) {
     if (log.find("\nskip: ") != std::string::npos || log.rfind("skip: ", 0) == 0)
         GTEST_SKIP() << log;
     EXPECT_EQ(status, 0) << log;
-    for (const char* step : {"alert", "screenshot", "once"})
+    for (const char* step : steps)
         EXPECT_NE(log.find(std::string("ok ") + step + "\n"), std::string::npos)
             << "step " << step << ":\n"
             << log;
-    EXPECT_TRUE(fs::exists(artefacts / "budget-notification.png"));
+    EXPECT_TRUE(fs::exists(artefacts / picture));
+}
+
+// Without a notification area the alert goes to the desktop's notification service: the
+// daemon receives it once, word for word, accents and euro sign included, and not again
+// after a restart.
+TEST(Smoke, BudgetAlertWithoutANotificationAreaReachesTheDaemonOnce) {
+    RunNotifyScenario("no-tray", {"alert", "screenshot", "once"}, "budget-notification.png");
+}
+
+// Beside an XEmbed icon (trayer) Qt draws the message itself: the daemon hears nothing.
+TEST(Smoke, BudgetAlertBesideAnXEmbedIconIsQtsOwnBalloon) {
+    RunNotifyScenario("xembed", {"alert", "screenshot"}, "budget-notification-tray.png");
+}
+
+// Where the notification area speaks StatusNotifier, the icon's message reaches the daemon.
+TEST(Smoke, BudgetAlertFromAStatusNotifierIconReachesTheDaemon) {
+    RunNotifyScenario("sni", {"alert", "screenshot"}, "budget-notification-sni.png");
 }
 
 }  // namespace

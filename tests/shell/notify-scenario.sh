@@ -4,11 +4,14 @@
 # period's cost past 80 % of the budget; the daemon must receive that alert once, word for
 # word, and not again after a restart. Run inside xvfb-run and dbus-run-session by
 # SmokeTest.cpp. Prints "ok STEP", "fail STEP: why" or "skip: why".
-# Usage: notify-scenario.sh APPDIR ARTEFACTDIR
+# MODE "xembed": with trayer, the message beside the icon; "sni": with a StatusNotifier
+# watcher, the icon's message through the daemon.
+# Usage: notify-scenario.sh APPDIR ARTEFACTDIR [no-tray|xembed|sni]
 set -u
 dir="$1"
 app="$dir/tallimer"
 artefacts="$2"
+mode="${3:-no-tray}"
 here="$(dirname "$0")"
 export XDG_RUNTIME_DIR="$dir/run"
 mkdir -p -m 700 "$XDG_RUNTIME_DIR"
@@ -81,22 +84,77 @@ printf '%s\r\n' 0 15.5 0 0 0.266667 3600000 0.5 0.74 0 0 0 0 0 "1 1" "$year $mon
     >"$dir/Comptes/$name.fai"
 printf '%s\t0\t20\t-1\t0\t0\r\n' "$name" >"$dir/alertes.inf"
 
+case "$mode" in
+xembed)
+    trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
+        >/dev/null 2>&1 &
+    pids+=($!)
+    xdotool search --sync --classname panel >/dev/null || fail setup "trayer did not start"
+    ;;
+sni)
+    /usr/bin/python3 "$here/sni-watcher-stand-in.py" >"$dir/watcher.log" 2>&1 &
+    pids+=($!)
+    waitfor 'owned org.kde.StatusNotifierWatcher' || fail setup "no StatusNotifier watcher"
+    ;;
+esac
+
 "${french[@]}" "$app" 2>"$dir/run1.log" &
 main=$!
 pids+=($main)
+body="80 % du budget de la période : 16,24 € sur 20,00 €. Estimation à la fin de la période : 16,24 €."
+
+if [ "$mode" = xembed ]; then
+    # Qt draws a balloon of its own beside an XEmbed icon: the daemon hears nothing.
+    balloon() {
+        for w in $(xdotool search --onlyvisible --classname tallimer); do
+            width=$(xwininfo -id "$w" | sed -n 's/.*Width: //p')
+            [ "$width" -gt 100 ] && [ "$width" != 315 ] && return 0
+        done
+        return 1
+    }
+    for _ in $(seq 9); do
+        waitfor balloon && break
+    done
+    balloon || fail alert "no balloon beside the icon: $(tail -3 "$dir/run1.log")"
+    sleep 1
+    [ ! -s "$received" ] || fail alert "the daemon received: $(cat "$received")"
+    ok alert
+    import -window root "$artefacts/budget-notification-tray.png" || fail screenshot "no screenshot"
+    ok screenshot
+    kill -TERM "$main"
+    wait "$main"
+    cleanup
+    exit 0
+fi
+
 # The alerts are looked at each minute of the connection.
 for _ in $(seq 9); do
     waitfor '[ -s "$received" ]' && break
 done
 [ -s "$received" ] || fail alert "nothing received: $(tail -3 "$dir/run1.log")"
-expected="Tallimer|Le Tallimer Internet|80 % du budget de la période : 16,24 € sur 20,00 €. Estimation à la fin de la période : 16,24 €."
-[ "$(cat "$received")" = "$expected" ] || fail alert "received: $(cat "$received")"
+[ "$(cut -d'|' -f2- "$received")" = "Le Tallimer Internet|$body" ] ||
+    fail alert "received: $(cat "$received")"
+if [ "$mode" = sni ]; then
+    # Through the icon, not past it.
+    grep -q "^item " "$dir/watcher.log" || fail alert "the icon never joined the watcher"
+    [ "$(cut -d'|' -f1 "$received")" != Tallimer ] || fail alert "sent past the icon"
+else
+    [ "$(cut -d'|' -f1 "$received")" = Tallimer ] || fail alert "received: $(cat "$received")"
+fi
 ok alert
 
 waitfor '[ "$(dunstctl count displayed)" = 1 ]' || fail screenshot "not on screen"
 sleep 0.5
-import -window root "$artefacts/budget-notification.png" || fail screenshot "no screenshot"
+shot=budget-notification.png
+[ "$mode" = sni ] && shot=budget-notification-sni.png
+import -window root "$artefacts/$shot" || fail screenshot "no screenshot"
 ok screenshot
+if [ "$mode" = sni ]; then
+    kill -TERM "$main"
+    wait "$main"
+    cleanup
+    exit 0
+fi
 
 kill -TERM "$main"
 wait "$main"
