@@ -166,10 +166,12 @@ account="$dir/Comptes/$name.fai"
 "${french[@]}" "$app" 2>"$dir/run2.log" &
 main=$!
 pids+=($main)
-# Past the minute at which the alerts are looked at again.
-restarted=$(date +%s)
-while [ $(($(date +%s) - restarted)) -lt 63 ]; do sleep 1; done
+# The minute's save, which the alerts are looked at right after.
+for _ in $(seq 12); do
+    waitfor 'sed -n 2p "$account" | grep -q "^16\.98"' && break
+done
 sed -n 2p "$account" | grep -q '^16\.98' || fail once "cost after the restart: $(sed -n 2p "$account")"
+sleep 2
 [ "$(wc -l <"$received")" = 1 ] || fail once "received again: $(cat "$received")"
 kill -0 "$main" || fail once "the program ended"
 kill -TERM "$main"
