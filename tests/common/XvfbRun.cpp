@@ -26,9 +26,10 @@ fs::path LayOutProgram(const fs::path& folder, const fs::path& program) {
 }
 
 ScenarioRun RunUnderXvfb(int seconds, const fs::path& script, const std::vector<std::string>& args,
-                         const fs::path& out) {
+                         const fs::path& out, const std::string& runner) {
     std::string command = "timeout " + std::to_string(seconds) +
-                          " xvfb-run -a -s '-screen 0 1024x768x24' bash '" + script.string() + "'";
+                          " xvfb-run -a -s '-screen 0 1024x768x24' " +
+                          (runner.empty() ? "" : runner + " ") + "bash '" + script.string() + "'";
     for (const std::string& arg : args) command += " '" + arg + "'";
     command += " >'" + out.string() + "' 2>&1";
     ScenarioRun run;

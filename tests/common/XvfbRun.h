@@ -25,8 +25,10 @@ struct ScenarioRun {
 };
 
 // Runs `bash script args...` under xvfb-run on a free display (1024x768, 24 bits), killed
-// after `seconds`; its output goes through the file `out`.
+// after `seconds`; its output goes through the file `out`. `runner`, when given, is the
+// command that runs bash there (a private session bus: "dbus-run-session --").
 ScenarioRun RunUnderXvfb(int seconds, const std::filesystem::path& script,
-                         const std::vector<std::string>& args, const std::filesystem::path& out);
+                         const std::vector<std::string>& args, const std::filesystem::path& out,
+                         const std::string& runner = {});
 
 }  // namespace tallimer::test

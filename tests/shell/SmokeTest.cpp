@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 
@@ -82,6 +83,62 @@ TEST(Smoke, ProgramOnWaylandUnderAHeadlessCompositor) {
         EXPECT_NE(log.find(std::string("ok ") + step + "\n"), std::string::npos)
             << "step " << step << ":\n"
             << log;
+}
+
+}  // namespace
+
+namespace {
+
+// A budget alert under a real notification daemon (dunst) on a private session bus, on an
+// X server with the notification area of the mode. Fails the test unless every step passed
+// and the picture was left in the build's artefacts.
+void RunNotifyScenario(const std::string& mode, std::initializer_list<const char*> steps,
+                       const char* picture) {
+    if (const std::string tool =
+            MissingTool({"xvfb-run", "xauth", "import", "xdotool", "xwininfo", "trayer", "dunst",
+                         "dunstctl", "dbus-run-session", "dbus-daemon", "gdbus"});
+        !tool.empty())
+        GTEST_SKIP() << tool << " is not installed";
+    if (std::system("/usr/bin/python3 -c 'from gi.repository import Gio' >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "python3-gi is not installed";
+    const fs::path source = Env("TALLIMER_SOURCE_DIR");
+    const fs::path build = BuildDir();
+    const fs::path program = build / "app" / "tallimer";
+    if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
+    tallimer::test::TempDir dir;
+    const fs::path app = LayOutProgram(dir.path(), program);
+    const fs::path artefacts = build / "artefacts";
+    fs::create_directories(artefacts);
+    fs::remove(artefacts / picture);
+
+    const auto [status, log] = tallimer::test::RunUnderXvfb(
+        240, source / "tests/shell/notify-scenario.sh", {app.string(), artefacts.string(), mode},
+        dir.path() / "scenario.out", "dbus-run-session --");
+    if (log.find("\nskip: ") != std::string::npos || log.rfind("skip: ", 0) == 0)
+        GTEST_SKIP() << log;
+    EXPECT_EQ(status, 0) << log;
+    for (const char* step : steps)
+        EXPECT_NE(log.find(std::string("ok ") + step + "\n"), std::string::npos)
+            << "step " << step << ":\n"
+            << log;
+    EXPECT_TRUE(fs::exists(artefacts / picture));
+}
+
+// Without a notification area the alert goes to the desktop's notification service: the
+// daemon receives it once, word for word, accents and euro sign included, and not again
+// after a restart.
+TEST(Smoke, BudgetAlertWithoutANotificationAreaReachesTheDaemonOnce) {
+    RunNotifyScenario("no-tray", {"alert", "screenshot", "once"}, "budget-notification.png");
+}
+
+// Beside an XEmbed icon (trayer) Qt draws the message itself: the daemon hears nothing.
+TEST(Smoke, BudgetAlertBesideAnXEmbedIconIsQtsOwnBalloon) {
+    RunNotifyScenario("xembed", {"alert", "screenshot"}, "budget-notification-tray.png");
+}
+
+// Where the notification area speaks StatusNotifier, the icon's message reaches the daemon.
+TEST(Smoke, BudgetAlertFromAStatusNotifierIconReachesTheDaemon) {
+    RunNotifyScenario("sni", {"alert", "screenshot"}, "budget-notification-sni.png");
 }
 
 }  // namespace
