@@ -1,8 +1,11 @@
 #include "richtext/RichInvoice.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <QFile>
 #include <QTextBlock>
 #include <QTextDocument>
+
 #include <cerrno>
 
 #include "richtext/RtfReader.h"
@@ -49,12 +52,18 @@ RichInvoice::RichInvoice(QTextDocument* doc, std::string dataFolder)
     : doc_(doc), end_(doc), dataFolder_(std::move(dataFolder)) {
     // What the user types in the manager is no line the file can take in place.
     watch_ = QObject::connect(doc_, &QTextDocument::contentsChanged, [this] {
-        if (!changing_) forgetFile();
+        if (!changing_ && loaded_) forgetFile();
     });
 }
 
 RichInvoice::~RichInvoice() {
     QObject::disconnect(watch_);
+    closeKept();
+}
+
+void RichInvoice::closeKept() {
+    if (keptFd_ >= 0) ::close(keptFd_);
+    keptFd_ = -1;
 }
 
 void RichInvoice::forgetFile() {
@@ -66,6 +75,9 @@ void RichInvoice::openKept(const std::string& path) {
     std::string tail;
     FileStamp stamp;
     if (!ReadFileTail(path, kTailBytes, tail, stamp)) throw FileError::open(path);
+    closeKept();
+    // Held until the invoice is read: a file deleted meanwhile is still read whole.
+    keptFd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     {
         Changing changing(changing_);
         doc_->clear();
@@ -83,7 +95,13 @@ void RichInvoice::openKept(const std::string& path) {
 void RichInvoice::load() {
     if (loaded_) return;
     Changing changing(changing_);
-    LoadRtfFile(*doc_, QString::fromStdString(keptPath_));
+    try {
+        LoadRtfFile(*doc_, QString::fromStdString(keptPath_));
+    } catch (const FileError&) {
+        if (keptFd_ < 0) throw;
+        LoadRtfFile(*doc_, QString("/proc/self/fd/%1").arg(keptFd_));
+    }
+    closeKept();
     loaded_ = true;
     for (const Line& line : unsaved_) appendToDocument(line.text, line.attributes);
 }
@@ -169,7 +187,7 @@ bool RichInvoice::appendInPlace(const std::string& path) {
     if (!ReplaceFileTail(
             path, keptStamp_, kRtfEnd,
             std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), stamp)) {
-        if (errno == ESTALE || errno == ELOOP) return false;
+        if (errno == ESTALE || errno == ELOOP || errno == ENOENT) return false;
         throw FileError::create(path);
     }
     keptStamp_ = stamp;
@@ -201,6 +219,7 @@ void RichInvoice::loadRtf(const std::string& path) {
         Changing changing(changing_);
         LoadRtfFile(*doc_, QString::fromStdString(path));
     }
+    closeKept();
     loaded_ = true;
     forgetFile();
     // A fresh document starts with plain text, whatever the previous one was left with.

@@ -33,6 +33,8 @@ class RichInvoice final : public InvoiceDocument {
     // doc is not owned; dataFolder bounds where links may be written through.
     explicit RichInvoice(QTextDocument* doc, std::string dataFolder = {});
     ~RichInvoice() override;
+    RichInvoice(const RichInvoice&) = delete;
+    RichInvoice& operator=(const RichInvoice&) = delete;
 
     // Takes the RTF file at path as the invoice, reading only its end. Raises
     // FileError::open when it cannot be read.
@@ -60,6 +62,7 @@ class RichInvoice final : public InvoiceDocument {
     QTextDocument& loadedDocument() const;
     bool appendInPlace(const std::string& path);
     void forgetFile();
+    void closeKept();
 
     QTextDocument* doc_;
     QTextCursor end_;  // kept so that appending costs the same however long the invoice is
@@ -73,6 +76,7 @@ class RichInvoice final : public InvoiceDocument {
     FileStamp keptStamp_;
     std::optional<RtfTail> keptTail_;
     std::vector<Line> unsaved_;
+    int keptFd_ = -1;
     bool changing_ = false;  // the program's own change, not the user's
     QMetaObject::Connection watch_;
 };

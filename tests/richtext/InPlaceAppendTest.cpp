@@ -223,6 +223,17 @@ TEST(InPlaceAppend, AFileChangedBehindItsBackOrAFullDiskLosesNoLine) {
     LoadRtfFile(back, QString::fromStdString(file));
     EXPECT_EQ(Paragraphs(back).mid(3), (QStringList{"\tune", "\td'ailleurs", "\tdeux", "\ttrois"}));
     EXPECT_EQ(Bytes(ReadFile(file)), WriteRtf(back));
+
+    // Deleted while never read: what it held is still written back with the next line.
+    QTextDocument laterDoc;
+    RichInvoice later(&laterDoc);
+    later.openKept(file);
+    fs::remove(file);
+    later.appendParagraph("\tquatre");
+    later.saveRtf(file);
+    LoadRtfFile(back, QString::fromStdString(file));
+    EXPECT_EQ(Paragraphs(back).mid(3),
+              (QStringList{"\tune", "\td'ailleurs", "\tdeux", "\ttrois", "\tquatre"}));
 }
 
 // A child adds lines in a loop, saying each one once its save has returned; it is killed
