@@ -202,20 +202,25 @@ TEST(InPlaceAppend, AFileChangedBehindItsBackOrAFullDiskLosesNoLine) {
     invoice.appendParagraph("\tune");
     invoice.saveRtf(file);
 
+    // The disk full at the reservation, or at the write itself: the file as it was.
+    const std::string before = ReadFile(file);
+    invoice.appendParagraph("\tdeux");
+    for (int failing : {1, 2}) {
+        int writes = 0;
+        SetFileCallHook([&](FileCall call, const std::string&) {
+            return call == FileCall::Write && ++writes == failing ? ENOSPC : 0;
+        });
+        EXPECT_THROW(invoice.saveRtf(file), FileError);
+        SetFileCallHook({});
+        EXPECT_EQ(ReadFile(file), before);
+    }
+
     // Another writer adds a line of its own.
     QTextDocument otherDoc;
     RichInvoice other(&otherDoc);
     other.openKept(file);
     other.appendParagraph("\td'ailleurs");
     other.saveRtf(file);
-
-    const std::string before = ReadFile(file);
-    SetFileCallHook(
-        [](FileCall call, const std::string&) { return call == FileCall::Write ? ENOSPC : 0; });
-    invoice.appendParagraph("\tdeux");
-    EXPECT_THROW(invoice.saveRtf(file), FileError);
-    SetFileCallHook({});
-    EXPECT_EQ(ReadFile(file), before);
 
     invoice.appendParagraph("\ttrois");
     invoice.saveRtf(file);
