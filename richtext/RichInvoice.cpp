@@ -1,15 +1,37 @@
 #include "richtext/RichInvoice.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <QFile>
 #include <QTextBlock>
 #include <QTextDocument>
 
+#include <cerrno>
+
 #include "richtext/RtfReader.h"
 #include "richtext/RtfWriter.h"
 #include "support/Errors.h"
-#include "support/FileWrite.h"
 
 namespace tallimer {
+
+namespace {
+
+// Enough for the last paragraph of any invoice; a longer one is rewritten whole.
+constexpr std::size_t kTailBytes = 64 * 1024;
+
+class Changing {
+  public:
+    explicit Changing(bool& flag) : flag_(flag), was_(flag) { flag_ = true; }
+    ~Changing() { flag_ = was_; }
+    Changing(const Changing&) = delete;
+    Changing& operator=(const Changing&) = delete;
+
+  private:
+    bool& flag_;
+    bool was_;
+};
+
+}  // namespace
 
 void LoadRtfFile(QTextDocument& doc, const QString& path) {
     QFile file(path);
@@ -27,23 +49,89 @@ void SaveRtfFile(const QTextDocument& doc, const QString& path, const std::strin
 }
 
 RichInvoice::RichInvoice(QTextDocument* doc, std::string dataFolder)
-    : doc_(doc), end_(doc), dataFolder_(std::move(dataFolder)) {}
+    : doc_(doc), end_(doc), dataFolder_(std::move(dataFolder)) {
+    // What the user types in the manager is no line the file can take in place.
+    watch_ = QObject::connect(doc_, &QTextDocument::contentsChanged, [this] {
+        if (!changing_ && loaded_) forgetFile();
+    });
+}
+
+RichInvoice::~RichInvoice() {
+    QObject::disconnect(watch_);
+    closeKept();
+}
+
+void RichInvoice::closeKept() {
+    if (keptFd_ >= 0) ::close(keptFd_);
+    keptFd_ = -1;
+}
+
+void RichInvoice::forgetFile() {
+    kept_ = false;
+    unsaved_.clear();
+}
+
+void RichInvoice::openKept(const std::string& path) {
+    std::string tail;
+    FileStamp stamp;
+    if (!ReadFileTail(path, kTailBytes, tail, stamp)) throw FileError::open(path);
+    closeKept();
+    // Held until the invoice is read: a file deleted meanwhile is still read whole.
+    keptFd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    {
+        Changing changing(changing_);
+        doc_->clear();
+        doc_->clearUndoRedoStacks();
+    }
+    loaded_ = false;
+    kept_ = true;
+    keptPath_ = path;
+    keptStamp_ = stamp;
+    keptTail_ = ParseRtfTail(QByteArrayView(tail.data(), static_cast<qsizetype>(tail.size())));
+    unsaved_.clear();
+    attributes_ = CharAttributes{};
+}
+
+void RichInvoice::load() {
+    if (loaded_) return;
+    Changing changing(changing_);
+    try {
+        LoadRtfFile(*doc_, QString::fromStdString(keptPath_));
+    } catch (const FileError&) {
+        if (keptFd_ < 0) throw;
+        LoadRtfFile(*doc_, QString("/proc/self/fd/%1").arg(keptFd_));
+    }
+    closeKept();
+    loaded_ = true;
+    for (const Line& line : unsaved_) appendToDocument(line.text, line.attributes);
+}
+
+QTextDocument& RichInvoice::loadedDocument() const {
+    const_cast<RichInvoice*>(this)->load();
+    return *doc_;
+}
 
 void RichInvoice::setAppendAttributes(const CharAttributes& attributes) {
     attributes_ = attributes;
 }
 
 void RichInvoice::appendParagraph(const std::string& utf8) {
+    if (loaded_) appendToDocument(utf8, attributes_);
+    if (kept_) unsaved_.push_back({utf8, attributes_});
+}
+
+void RichInvoice::appendToDocument(const std::string& utf8, const CharAttributes& attributes) {
+    Changing changing(changing_);
     QString text = QString::fromStdString(utf8);
     text.remove(u'\r');
     end_.movePosition(QTextCursor::End);
     // The text looks like what ends the document, with the attributes asked for; new
     // paragraphs take the last one's settings, so the template's tab stops line them up.
     QTextCharFormat format = end_.charFormat();
-    format.setFontWeight(attributes_.bold ? QFont::Bold : QFont::Normal);
-    format.setFontItalic(attributes_.italic);
-    format.setFontUnderline(attributes_.underline);
-    format.setFontStrikeOut(attributes_.strikeOut);
+    format.setFontWeight(attributes.bold ? QFont::Bold : QFont::Normal);
+    format.setFontItalic(attributes.italic);
+    format.setFontUnderline(attributes.underline);
+    format.setFontStrikeOut(attributes.strikeOut);
     const QTextBlockFormat blockFormat = end_.blockFormat();
     const bool fillFirst = doc_->isEmpty();
     end_.beginEditBlock();
@@ -62,15 +150,18 @@ void RichInvoice::appendParagraph(const std::string& utf8) {
 }
 
 std::size_t RichInvoice::paragraphCount() const {
-    return doc_->isEmpty() ? 0 : static_cast<std::size_t>(doc_->blockCount());
+    const QTextDocument& doc = loadedDocument();
+    return doc.isEmpty() ? 0 : static_cast<std::size_t>(doc.blockCount());
 }
 
 std::string RichInvoice::paragraphText(std::size_t index) const {
-    return doc_->findBlockByNumber(static_cast<int>(index)).text().toStdString();
+    return loadedDocument().findBlockByNumber(static_cast<int>(index)).text().toStdString();
 }
 
 void RichInvoice::truncateParagraphs(std::size_t count) {
     if (count >= paragraphCount()) return;
+    forgetFile();
+    Changing changing(changing_);
     QTextCursor cut(doc_);
     if (count > 0) {
         const QTextBlock last = doc_->findBlockByNumber(static_cast<int>(count - 1));
@@ -81,12 +172,56 @@ void RichInvoice::truncateParagraphs(std::size_t count) {
     doc_->clearUndoRedoStacks();
 }
 
+// The unsaved lines written over the file's closing brace. False when the file is not as
+// it was left, or its end not in the writer's shape: it is then rewritten whole.
+bool RichInvoice::appendInPlace(const std::string& path) {
+    std::optional<RtfTail> tail = keptTail_;
+    QByteArray bytes;
+    for (const Line& line : unsaved_) {
+        if (!tail) return false;
+        bytes += AppendedParagraphs(tail, QString::fromStdString(line.text), line.attributes);
+        bytes.chop(kRtfEnd);
+    }
+    bytes += "}\r\n";
+    FileStamp stamp;
+    if (!ReplaceFileTail(
+            path, keptStamp_, kRtfEnd,
+            std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), stamp)) {
+        if (errno == ESTALE || errno == ELOOP || errno == ENOENT) return false;
+        throw FileError::create(path);
+    }
+    keptStamp_ = stamp;
+    keptTail_ = tail;
+    unsaved_.clear();
+    return true;
+}
+
 void RichInvoice::saveRtf(const std::string& path) {
-    SaveRtfFile(*doc_, QString::fromStdString(path), dataFolder_);
+    if (kept_ && path == keptPath_) {
+        std::string ignored;
+        FileStamp now;
+        if (unsaved_.empty() && ReadFileTail(path, 0, ignored, now) && now == keptStamp_) return;
+        if (!unsaved_.empty() && appendInPlace(path)) return;
+    }
+    const QByteArray bytes = WriteRtf(loadedDocument());
+    if (!WriteFileAtomically(path, std::string_view(bytes.constData(), bytes.size()), dataFolder_))
+        throw FileError::create(path);
+    forgetFile();
+    std::string ignored;
+    if (!ReadFileTail(path, 0, ignored, keptStamp_)) return;
+    kept_ = true;
+    keptPath_ = path;
+    keptTail_ = ParseRtfTail(bytes);
 }
 
 void RichInvoice::loadRtf(const std::string& path) {
-    LoadRtfFile(*doc_, QString::fromStdString(path));
+    {
+        Changing changing(changing_);
+        LoadRtfFile(*doc_, QString::fromStdString(path));
+    }
+    closeKept();
+    loaded_ = true;
+    forgetFile();
     // A fresh document starts with plain text, whatever the previous one was left with.
     attributes_ = CharAttributes{};
 }

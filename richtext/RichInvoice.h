@@ -1,11 +1,16 @@
 #pragma once
 // The running invoice over a rich-text document, and the RTF file operations of the invoice
 // manager.
+#include <QMetaObject>
 #include <QString>
 #include <QTextCursor>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "invoices/InvoiceDocument.h"
+#include "richtext/RtfTail.h"
+#include "support/FileWrite.h"
 
 class QTextDocument;
 
@@ -19,10 +24,25 @@ void LoadRtfFile(QTextDocument& doc, const QString& path);
 // folder). Raises FileError::create.
 void SaveRtfFile(const QTextDocument& doc, const QString& path, const std::string& dataFolder = {});
 
+// A long invoice costs nothing until it is needed: its file is read into the document (and
+// laid out, in an editor) only when something asks for its content. Lines appended to a
+// file this program wrote are written in place, before its closing brace, so a line costs
+// the same however long the invoice is; anything else rewrites the whole file.
 class RichInvoice final : public InvoiceDocument {
   public:
     // doc is not owned; dataFolder bounds where links may be written through.
     explicit RichInvoice(QTextDocument* doc, std::string dataFolder = {});
+    ~RichInvoice() override;
+    RichInvoice(const RichInvoice&) = delete;
+    RichInvoice& operator=(const RichInvoice&) = delete;
+
+    // Takes the RTF file at path as the invoice, reading only its end. Raises
+    // FileError::open when it cannot be read.
+    void openKept(const std::string& path);
+    // Reads the invoice into the document if it is not there yet (lines appended since
+    // included). Raises FileError::open when its file cannot be read.
+    void load();
+    bool loaded() const { return loaded_; }
 
     CharAttributes appendAttributes() const override { return attributes_; }
     void setAppendAttributes(const CharAttributes& attributes) override;
@@ -34,10 +54,31 @@ class RichInvoice final : public InvoiceDocument {
     void loadRtf(const std::string& path) override;
 
   private:
+    struct Line {
+        std::string text;
+        CharAttributes attributes;
+    };
+    void appendToDocument(const std::string& utf8, const CharAttributes& attributes);
+    QTextDocument& loadedDocument() const;
+    bool appendInPlace(const std::string& path);
+    void forgetFile();
+    void closeKept();
+
     QTextDocument* doc_;
     QTextCursor end_;  // kept so that appending costs the same however long the invoice is
     CharAttributes attributes_;
     std::string dataFolder_;
+    bool loaded_ = true;
+    // The file that holds the invoice but the unsaved lines, while kept_: read from it when
+    // not loaded, appended to in place when its end is in the writer's shape.
+    bool kept_ = false;
+    std::string keptPath_;
+    FileStamp keptStamp_;
+    std::optional<RtfTail> keptTail_;
+    std::vector<Line> unsaved_;
+    int keptFd_ = -1;
+    bool changing_ = false;  // the program's own change, not the user's
+    QMetaObject::Connection watch_;
 };
 
 }  // namespace tallimer

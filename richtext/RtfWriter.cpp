@@ -191,6 +191,10 @@ QByteArray ParaProps(const QTextBlockFormat& f) {
 
 }  // namespace
 
+void AppendRtfText(QByteArray& out, QStringView text) {
+    AppendText(out, text);
+}
+
 QByteArray WriteRtf(const QTextDocument& doc) {
     Tables tables;
     const QString defaultFamily = CleanFontName(doc.defaultFont().family());

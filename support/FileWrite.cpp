@@ -53,17 +53,10 @@ bool Inside(const std::string& real, const std::string& folder) {
     return real.compare(0, base.size(), base) == 0;
 }
 
+bool WriteAt(int fd, std::string_view bytes, off_t offset, const std::string& path);
+
 bool WriteAll(int fd, std::string_view bytes, const std::string& path) {
-    off_t offset = 0;
-    while (!bytes.empty()) {
-        if (!Allowed(FileCall::Write, path)) return false;
-        ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), offset);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-        offset += n;
-    }
-    return true;
+    return WriteAt(fd, bytes, 0, path);
 }
 
 bool Sync(int fd, const std::string& path) {
@@ -103,6 +96,36 @@ bool RewriteInPlace(const std::string& target, std::string_view bytes) {
          ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
     ok = ok && Sync(fd, target);
     return Close(fd, target) && ok;
+}
+
+FileStamp StampOf(const struct stat& st) {
+    return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+            static_cast<unsigned long long>(st.st_size),
+            static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
+bool ReadAt(int fd, char* out, std::size_t count, off_t offset) {
+    while (count > 0) {
+        ssize_t n = ::pread(fd, out, count, offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        out += n;
+        count -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+bool WriteAt(int fd, std::string_view bytes, off_t offset, const std::string& path) {
+    while (!bytes.empty()) {
+        if (!Allowed(FileCall::Write, path)) return false;
+        ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+        offset += n;
+    }
+    return true;
 }
 
 mode_t NewFileMode() {
@@ -173,6 +196,61 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, const 
         return false;
     }
     return SyncFolder(folder);
+}
+
+bool ReadFileTail(const std::string& path, std::size_t count, std::string& tail, FileStamp& stamp) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok) {
+        stamp = StampOf(st);
+        const auto size = static_cast<std::size_t>(st.st_size);
+        tail.resize(std::min(count, size));
+        ok = ReadAt(fd, tail.data(), tail.size(), static_cast<off_t>(size - tail.size()));
+    }
+    ::close(fd);
+    return ok;
+}
+
+bool ReplaceFileTail(const std::string& path, const FileStamp& expected, std::size_t cut,
+                     std::string_view bytes, FileStamp& stamp) {
+    if (!Allowed(FileCall::Create, path)) return false;
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(StampOf(st) == expected) ||
+        expected.size < cut) {
+        ::close(fd);
+        errno = ESTALE;
+        return false;
+    }
+    const auto at = static_cast<off_t>(expected.size - cut);
+    std::string old(cut, '\0');
+    bool ok = ReadAt(fd, old.data(), cut, at);
+    // Reserved first, the size kept: a full disk fails here, before a byte has changed,
+    // and a crash leaves no reserved zeros at the end.
+    if (ok && bytes.size() > cut) {
+        ok = Allowed(FileCall::Write, path) &&
+             (::fallocate(fd, FALLOC_FL_KEEP_SIZE, at, static_cast<off_t>(bytes.size())) == 0 ||
+              errno == EOPNOTSUPP || errno == ENOSYS);
+    }
+    bool intact = true;
+    if (ok && !WriteAt(fd, bytes, at, path)) {
+        // Cut short: the old end goes back, so the file holds what it held.
+        const int error = errno;
+        intact = ::pwrite(fd, old.data(), cut, at) == static_cast<ssize_t>(cut) &&
+                 ::ftruncate(fd, static_cast<off_t>(expected.size)) == 0;
+        errno = error;
+        ok = false;
+    }
+    if (ok && bytes.size() < cut) {
+        ok = Allowed(FileCall::Truncate, path) &&
+             ::ftruncate(fd, at + static_cast<off_t>(bytes.size())) == 0;
+    }
+    ok = ok && Sync(fd, path) && ::fstat(fd, &st) == 0;
+    if (ok) stamp = StampOf(st);
+    return Close(fd, path) && ok && intact;
 }
 
 bool RemoveFile(const std::string& path) {

@@ -35,6 +35,21 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes,
                          const std::string& root = {});
 // Whether the regular file at path holds exactly bytes.
 bool FileHolds(const std::string& path, std::string_view bytes);
+// What tells one state of a file from another without reading it.
+struct FileStamp {
+    unsigned long long device = 0, inode = 0, size = 0;
+    long long modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+// The last (at most) count bytes of the regular file at path, with its stamp; false when it
+// cannot be read.
+bool ReadFileTail(const std::string& path, std::size_t count, std::string& tail, FileStamp& stamp);
+// Writes bytes over the last cut bytes of the regular file at path (no link followed), when
+// it still has the stamp expected; the space is reserved first, so a full disk leaves the
+// file as it was, and the file is synced. Gives the new stamp; false when nothing was
+// written (errno set) or the file could not be put back after a failed write.
+bool ReplaceFileTail(const std::string& path, const FileStamp& expected, std::size_t cut,
+                     std::string_view bytes, FileStamp& stamp);
 // Removes a file, synced; true when it is gone.
 bool RemoveFile(const std::string& path);
 // Creates the folder (and its parents) when missing; true when it exists.

@@ -151,7 +151,11 @@ void TfFacture::FormCreate() {
     const bool kept = QFileInfo::exists(temp);
     const QString path = kept ? temp : Q(appFolder_) + "base.rtf";
     try {
-        invoice_->loadRtf(path.toStdString());
+        // A kept invoice is read only when something needs it: start-up stays short.
+        if (kept)
+            invoice_->openKept(path.toStdString());
+        else
+            invoice_->loadRtf(path.toStdString());
     } catch (const std::exception& e) {
         RichEdit2->document()->clear();
         report(e);
@@ -241,6 +245,12 @@ void TfFacture::OpenFromMainWindow() {
     const QString folder = InvoiceFolder();
     if (!QDir().mkpath(folder) || !ReadFileList()) {
         report(FileError::create(folder.chopped(1).toStdString()));
+        return;
+    }
+    try {
+        invoice_->load();
+    } catch (const std::exception& e) {
+        report(e);
         return;
     }
     // Nothing chosen yet: nothing shown, nothing that "Supprimer" could delete.

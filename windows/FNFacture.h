@@ -28,8 +28,9 @@ class RichInvoice;
 class TfFacture : public QDialog, public InvoiceDesk {
     Q_OBJECT
   public:
-    // Builds the window and loads the running invoice from appFolder (with its trailing
-    // separator): "temp.rtf" when kept, else the template "base.rtf".
+    // Builds the window and takes the running invoice from appFolder (with its trailing
+    // separator): "temp.rtf" when kept (read into the editor only when the window opens or
+    // something needs its content), else the template "base.rtf".
     explicit TfFacture(const std::string& appFolder, QWidget* parent = nullptr);
     ~TfFacture() override;
 

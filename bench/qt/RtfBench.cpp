@@ -1,6 +1,7 @@
 // Reading and writing a big invoice, and appending a line to a short and to a long one.
 #include <benchmark/benchmark.h>
 
+#include <QCoreApplication>
 #include <QTextDocument>
 #include <string>
 
@@ -12,10 +13,10 @@ namespace {
 
 const std::string kLine = "\t05 mars 01, 21:07:44\t01:02:09\t12,35";
 
-// The shipped template, found from this file's place in the sources.
+// The template as the build installs it beside the program (__FILE__ is relative under a
+// compiler cache).
 std::string TemplatePath() {
-    const std::string self = __FILE__;
-    return self.substr(0, self.rfind("/bench/")) + "/data/base.rtf";
+    return QCoreApplication::applicationDirPath().toStdString() + "/../app/base.rtf";
 }
 
 void FillInvoice(QTextDocument& doc, int lines) {

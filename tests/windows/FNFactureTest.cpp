@@ -249,6 +249,7 @@ TEST_F(ManagerTest, TypedTextSurvivesClosingAndARestart) {
         });
     }
     Manager restarted(folder());
+    Open(restarted);  // the kept invoice is read when the manager opens
     EXPECT_EQ(restarted.RichEdit2->toPlainText(),
               "Facture Internet\n\tDate\tDurée\tMontant\n\tRemise fidélité\t-2,00");
 }
@@ -264,9 +265,13 @@ TEST_F(ManagerTest, LinesAreWrittenAtOnceWithoutTheWindow) {
         manager.RunningFile().AddLine(when, 0, 9.5f);
     }  // no close, no exit save: as after a crash
     Manager restarted(folder());
+    EXPECT_EQ(restarted.RichEdit2->toPlainText(), "");  // not read before it is needed
+    restarted.RunningFile().AddLine(when, 1000, 0.5f);
+    Open(restarted);
     EXPECT_EQ(restarted.RichEdit2->toPlainText(),
               "Facture Internet\n\tDate\tDurée\tMontant\n\t05 mars 01, 21:07:44\t01:02:09\t12,35\n"
-              "\t05 mars 01, 21:07:44\t00:00:00\t9,50");
+              "\t05 mars 01, 21:07:44\t00:00:00\t9,50\n"
+              "\t05 mars 01, 21:07:44\t00:00:01\t0,50");
 }
 
 class RunningClosingTest : public ManagerTest {

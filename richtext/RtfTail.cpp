@@ -1,0 +1,162 @@
+#include "richtext/RtfTail.h"
+
+#include <array>
+#include <string_view>
+
+#include "richtext/RtfWriter.h"
+
+namespace tallimer {
+
+namespace {
+
+bool IsLetter(char c) {
+    return c >= 'a' && c <= 'z';
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Reads "\word" or "\wordN" at pos; false when there is none.
+bool ReadWord(QByteArrayView s, qsizetype& pos, std::string_view& word) {
+    if (pos >= s.size() || s[pos] != '\\') return false;
+    qsizetype i = pos + 1;
+    while (i < s.size() && IsLetter(s[i])) ++i;
+    if (i == pos + 1) return false;
+    word = std::string_view(s.data() + pos + 1, static_cast<std::size_t>(i - pos - 1));
+    if (i < s.size() && s[i] == '-') ++i;
+    while (i < s.size() && IsDigit(s[i])) ++i;
+    if (s[i - 1] == '-') return false;
+    pos = i;
+    return true;
+}
+
+// Only the writer's paragraph words, "\pard" first.
+bool ParaPropsInShape(QByteArrayView s) {
+    static constexpr std::array<std::string_view, 13> kWords = {
+        "qj", "qc", "qr", "li", "ri", "fi", "sb", "sa", "pagebb", "tqr", "tqc", "tqdec", "tx"};
+    qsizetype pos = 0;
+    std::string_view word;
+    if (!ReadWord(s, pos, word) || word != "pard") return false;
+    while (pos < s.size()) {
+        if (!ReadWord(s, pos, word)) return false;
+        bool known = false;
+        for (std::string_view k : kWords) known = known || k == word;
+        if (!known) return false;
+    }
+    return true;
+}
+
+// The writer's run words in its order; the first four (the attributes) are left out of
+// base.
+bool RunPropsInShape(QByteArrayView s, QByteArray& base) {
+    static constexpr std::array<std::string_view, 7> kOrder = {"b", "i",  "ul", "strike",
+                                                               "f", "fs", "cf"};
+    qsizetype pos = 0;
+    std::size_t next = 0;
+    base.clear();
+    while (pos < s.size()) {
+        const qsizetype start = pos;
+        std::string_view word;
+        if (!ReadWord(s, pos, word)) return false;
+        std::size_t k = next;
+        while (k < kOrder.size() && kOrder[k] != word) ++k;
+        if (k == kOrder.size()) return false;
+        const bool numbered = pos - start > static_cast<qsizetype>(word.size() + 1);
+        if (numbered != (k >= 4)) return false;
+        if (k >= 4) base += s.sliced(start, pos - start);
+        next = k + 1;
+    }
+    return true;
+}
+
+// Text as the writer escapes it, from pos up to an unescaped brace or the end.
+bool SkipText(QByteArrayView s, qsizetype& pos) {
+    while (pos < s.size()) {
+        const char c = s[pos];
+        if (c == '{' || c == '}') return true;
+        if (static_cast<unsigned char>(c) < 0x20) return false;
+        if (c != '\\') {
+            ++pos;
+            continue;
+        }
+        if (pos + 1 >= s.size()) return false;
+        const char n = s[pos + 1];
+        if (n == '\\' || n == '{' || n == '}' || n == '~' || n == '-' || n == '_') {
+            pos += 2;
+        } else if (n == '\'') {
+            if (pos + 3 >= s.size()) return false;
+            pos += 4;
+        } else {
+            std::string_view word;
+            if (!ReadWord(s, pos, word) || (word != "tab" && word != "line" && word != "u"))
+                return false;
+            if (pos < s.size() && s[pos] == ' ') ++pos;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<RtfTail> ParseRtfTail(QByteArrayView bytes) {
+    constexpr QByteArrayView kEnd = "\\par\r\n}\r\n";
+    if (!bytes.endsWith(kEnd)) return std::nullopt;
+    const qsizetype lineEnd = bytes.size() - kEnd.size();
+    const qsizetype before = bytes.first(lineEnd).lastIndexOf(QByteArrayView("\r\n"));
+    if (before < 0) return std::nullopt;
+    const QByteArrayView line = bytes.sliced(before + 2, lineEnd - before - 2);
+    const qsizetype space = line.indexOf(' ');
+    if (space < 0 || !ParaPropsInShape(line.first(space))) return std::nullopt;
+    RtfTail tail{line.first(space).toByteArray(), {}};
+    bool text = false;
+    for (qsizetype pos = space + 1; pos < line.size();) {
+        if (line[pos] == '{') {
+            const qsizetype words = line.indexOf(' ', pos);
+            if (words < 0 || !RunPropsInShape(line.sliced(pos + 1, words - pos - 1), tail.runProps))
+                return std::nullopt;
+            pos = words + 1;
+            const qsizetype start = pos;
+            if (!SkipText(line, pos) || pos == start || pos >= line.size() || line[pos] != '}')
+                return std::nullopt;
+            ++pos;
+        } else {
+            const qsizetype start = pos;
+            if (!SkipText(line, pos) || pos == start || (pos < line.size() && line[pos] == '}'))
+                return std::nullopt;
+            tail.runProps.clear();
+        }
+        text = true;
+    }
+    if (!text) return std::nullopt;
+    return tail;
+}
+
+QByteArray AppendedParagraphs(std::optional<RtfTail>& tail, const QString& text,
+                              const CharAttributes& attributes) {
+    QByteArray props;
+    if (attributes.bold) props += "\\b";
+    if (attributes.italic) props += "\\i";
+    if (attributes.underline) props += "\\ul";
+    if (attributes.strikeOut) props += "\\strike";
+    props += tail->runProps;
+    QString clean = text;
+    clean.remove(u'\r');
+    QByteArray out;
+    QByteArray run;
+    bool lastHasText = false;
+    for (const QStringView segment : QStringView(clean).split(u'\n')) {
+        run.clear();
+        AppendRtfText(run, segment);
+        out += tail->paraProps;
+        out += ' ';
+        if (!run.isEmpty() && !props.isEmpty()) out += '{' + props + ' ' + run + '}';
+        if (!run.isEmpty() && props.isEmpty()) out += run;
+        out += "\\par\r\n";
+        lastHasText = !run.isEmpty();
+    }
+    out += "}\r\n";
+    if (!lastHasText) tail.reset();
+    return out;
+}
+
+}  // namespace tallimer

@@ -1,0 +1,34 @@
+#pragma once
+// Appending to an RTF file that WriteRtf wrote, without reading all of it: its last
+// paragraph line gives the paragraph and character properties that new paragraphs take, as
+// they would in the document, so the file gets the bytes WriteRtf would give it.
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+#include <optional>
+
+#include "invoices/InvoiceDocument.h"
+
+namespace tallimer {
+
+struct RtfTail {
+    QByteArray paraProps;  // "\pard..." as written
+    QByteArray runProps;   // the last run's words but bold, italic, underline and strike-out
+    bool operator==(const RtfTail&) const = default;
+};
+
+// What new paragraphs replace at the end of the file: the document's closing brace.
+inline constexpr qsizetype kRtfEnd = 3;
+
+// The tail of bytes ending with a paragraph line in the writer's shape whose last run holds
+// text; nothing otherwise (appending then needs the whole document).
+std::optional<RtfTail> ParseRtfTail(QByteArrayView bytes);
+
+// The bytes that replace the closing brace when text is appended with the attributes (a
+// "\n" starts another paragraph), the closing brace included. tail becomes the new last
+// paragraph's, or nothing when that one has no text.
+QByteArray AppendedParagraphs(std::optional<RtfTail>& tail, const QString& text,
+                              const CharAttributes& attributes);
+
+}  // namespace tallimer
