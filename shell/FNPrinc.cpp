@@ -155,7 +155,8 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
         auto it = alerts_.find(name);
         return it != alerts_.end() && it->second.holidaysAsWeekend;
     };
-    openJournal();
+    // The journal opens once the window is shown (its check reads the whole file), or at
+    // its first use if that comes sooner.
 
     // Last: a construction that fails leaves no callback to a window that never was.
     names_->setOnSwitch([this] {
@@ -360,6 +361,11 @@ void TfPrinc::NotificationAreaChanged() {
 
 // ---- Connection lifecycle
 
+JournalKeeper& TfPrinc::keeper() {
+    if (!journalKeeper_) openJournal();
+    return *journalKeeper_;
+}
+
 void TfPrinc::openJournal() {
     auto journal = std::make_unique<SqliteJournal>(appFolder_ + "journal.sqlite");
     if (journal->created())
@@ -381,7 +387,7 @@ void TfPrinc::Connect() {
     } catch (...) {
         error = std::current_exception();
     }
-    if (!wasMetering) journalKeeper_->connected(OnlineIP1->IP().toStdString());
+    if (!wasMetering) keeper().connected(OnlineIP1->IP().toStdString());
     // A closed period must reach the account file even when the archive failed.
     SaveFiles();
     if (error) std::rethrow_exception(error);
@@ -391,7 +397,7 @@ void TfPrinc::Disconnect() {
     const bool wasMetering = meter_.metering();
     meter_.Disconnect();
     if (wasMetering) {
-        journalKeeper_->disconnected(JournalEnd::Normal);
+        keeper().disconnected(JournalEnd::Normal);
         SaveFiles();
     }
 }
@@ -441,7 +447,7 @@ bool TfPrinc::SaveFiles() {
 }
 
 void TfPrinc::SaveTimerTimer() {
-    journalKeeper_->minute(OnlineIP1->IP().toStdString());
+    keeper().minute(OnlineIP1->IP().toStdString());
     // The record first: a crash between the two finds it ahead of the accounts, never behind.
     if (meter_.metering() && meter_.currentAccount && desk_.recordConnection)
         desk_.recordConnection(LocalNow(*clock_), meter_.connectionDuration, meter_.connectionCost,
@@ -569,6 +575,7 @@ void TfPrinc::Timer2Timer() {
     Timer2->stop();
     // Without a notification area nothing would be left to bring the window back.
     if (TrayIcon1->HasNotificationArea()) hide();
+    keeper();
 }
 
 void TfPrinc::BitBtn1Click() {
@@ -628,7 +635,7 @@ void TfPrinc::Statistiques1Click() {
     if (!stats_) stats_ = new TfStats(this);
     stats_->SetAlertSettings(
         &alerts_, [this] { return SaveAlertSettings(appFolder_ + kAlertSettingsFile, alerts_); });
-    stats_->Prepare(journal_, accounts_, meter_.providerName(), LocalNow(*clock_), locale_);
+    stats_->Prepare(journal(), accounts_, meter_.providerName(), LocalNow(*clock_), locale_);
     stats_->show();
     stats_->raise();
     stats_->activateWindow();
@@ -659,7 +666,7 @@ void TfPrinc::FormClose() {
     // A connection still metered ends with the program: its cost is in the period's totals,
     // so its line belongs on the running invoice too.
     meter_.Disconnect();
-    journalKeeper_->disconnected(JournalEnd::CutShort);
+    keeper().disconnected(JournalEnd::CutShort);
     SaveFiles();
     // The running invoice reaches its file at exit, whether or not its window was opened.
     saveRunningInvoice();
