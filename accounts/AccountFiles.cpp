@@ -362,16 +362,14 @@ bool Shortened(const std::string& name) {
     return Escaped(name).size() + 4 > NAME_MAX;
 }
 
-bool SaveFile(const std::string& path, std::string_view bytes, const std::string& root) {
-    return FileHolds(path, bytes) || WriteFileAtomically(path, bytes, root);
-}
-
-bool SaveAccountIn(const std::string& appFolder, const std::string& name, const Account& account) {
+bool SaveAccountIn(const std::string& appFolder, const std::string& name, const Account& account,
+                   FolderSyncs* later) {
     const std::string folder = appFolder + "Comptes/";
     const std::string file = AccountFileName(name);
-    // The whole name first, so an account file is never found without it.
-    if (Shortened(name) && !SaveFile(folder + SideFileName(file), name, appFolder)) return false;
-    return SaveFile(folder + file, WriteAccount(account), appFolder);
+    // The whole name first and on disk, so an account file is never found without it.
+    if (Shortened(name) && !SaveIfChanged(folder + SideFileName(file), name, appFolder))
+        return false;
+    return SaveIfChanged(folder + file, WriteAccount(account), appFolder, later);
 }
 
 }  // namespace
@@ -462,15 +460,19 @@ void LoadAll(const std::string& appFolder, AccountCollection& accounts, OverallS
 
 bool SaveAll(const std::string& appFolder, const AccountCollection& accounts,
              const OverallState& state) {
-    bool ok = SaveFile(appFolder + "tallimer.inf", WriteState(state), appFolder);
+    // Each file stands alone (a crash leaves each one old or new, and the connection's record
+    // covers the rest), so the folders are synced once, after the last rename.
+    FolderSyncs later;
+    bool ok = SaveIfChanged(appFolder + "tallimer.inf", WriteState(state), appFolder, &later);
+    const bool folder = MakeFolder(appFolder + "Comptes");
     for (const auto& [name, account] : accounts)
-        if (!SaveAccountFile(appFolder, name, account)) ok = false;
-    return ok;
+        if (!folder || !SaveAccountIn(appFolder, name, account, &later)) ok = false;
+    return later.syncAll() && ok;
 }
 
 bool SaveAccountFile(const std::string& appFolder, const std::string& name,
                      const Account& account) {
-    return MakeFolder(appFolder + "Comptes") && SaveAccountIn(appFolder, name, account);
+    return MakeFolder(appFolder + "Comptes") && SaveAccountIn(appFolder, name, account, nullptr);
 }
 
 }  // namespace tallimer

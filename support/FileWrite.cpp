@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
+#include <unordered_map>
 #include <utility>
 
 namespace tallimer {
@@ -128,6 +130,74 @@ bool WriteAt(int fd, std::string_view bytes, off_t offset, const std::string& pa
     return true;
 }
 
+// The open file holds exactly bytes; st receives its identity as it was before the read, so
+// a change made while reading shows at the next look.
+bool Holds(int fd, std::string_view bytes, struct stat& st) {
+    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                static_cast<std::size_t>(st.st_size) == bytes.size();
+    char buffer[4096];
+    while (same && !bytes.empty()) {
+        ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, bytes.size()));
+        if (n < 0 && errno == EINTR) continue;
+        same = n > 0 && bytes.substr(0, static_cast<std::size_t>(n)) ==
+                            std::string_view(buffer, static_cast<std::size_t>(n));
+        if (same) bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return same;
+}
+
+bool HoldsAt(const std::string& path, std::string_view bytes, struct stat& st) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    bool same = Holds(fd, bytes, st);
+    ::close(fd);
+    return same;
+}
+
+// What a file held when this program last wrote or read it, and who the file was then.
+struct Known {
+    std::string bytes;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{}, changed{};
+    // Its change time was old enough that any later change shows in the time stamps.
+    bool settled = false;
+};
+
+// Longer than the coarsest step of a time stamp (2 s on FAT).
+time_t trustedStampAge = 3;
+
+std::unordered_map<std::string, Known>& Memo() {
+    static std::unordered_map<std::string, Known> memo;
+    return memo;
+}
+
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool SameFile(const Known& k, const struct stat& st) {
+    return S_ISREG(st.st_mode) && k.device == st.st_dev && k.inode == st.st_ino &&
+           k.size == st.st_size && SameTime(k.modified, st.st_mtim) &&
+           SameTime(k.changed, st.st_ctim);
+}
+
+void Remember(const std::string& path, std::string_view bytes, const struct stat& st) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    Known& k = Memo()[path];
+    k.bytes.assign(bytes);
+    k.device = st.st_dev;
+    k.inode = st.st_ino;
+    k.size = st.st_size;
+    k.modified = st.st_mtim;
+    k.changed = st.st_ctim;
+    // A file changed within the same step of the clock as this look could keep these stamps.
+    k.settled = now.tv_sec - st.st_ctim.tv_sec > trustedStampAge &&
+                now.tv_sec - st.st_mtim.tv_sec > trustedStampAge;
+}
+
 mode_t NewFileMode() {
     mode_t mask = ::umask(0);
     ::umask(mask);
@@ -140,25 +210,52 @@ void SetFileCallHook(FileCallHook hook) {
     Hook() = std::move(hook);
 }
 
-bool FileHolds(const std::string& path, std::string_view bytes) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat st;
-    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                static_cast<std::size_t>(st.st_size) == bytes.size();
-    char buffer[4096];
-    while (same && !bytes.empty()) {
-        ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, bytes.size()));
-        if (n < 0 && errno == EINTR) continue;
-        same = n > 0 && bytes.substr(0, static_cast<std::size_t>(n)) ==
-                            std::string_view(buffer, static_cast<std::size_t>(n));
-        if (same) bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return same;
+void SetTrustedStampAge(int seconds) {
+    trustedStampAge = seconds;
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view bytes, const std::string& root) {
+void FolderSyncs::add(const std::string& folder) {
+    if (std::find(folders_.begin(), folders_.end(), folder) == folders_.end())
+        folders_.push_back(folder);
+}
+
+bool FolderSyncs::syncAll() {
+    // A folder whose sync failed holds renames that may not last: it is owed a sync, which
+    // the next batch makes even when none of its files changed.
+    static std::vector<std::string> owed;
+    for (const std::string& folder : owed) add(folder);
+    owed.clear();
+    for (const std::string& folder : folders_)
+        if (!SyncFolder(folder)) owed.push_back(folder);
+    folders_.clear();
+    return owed.empty();
+}
+
+bool FileHolds(const std::string& path, std::string_view bytes) {
+    struct stat st;
+    return HoldsAt(path, bytes, st);
+}
+
+bool SaveIfChanged(const std::string& path, std::string_view bytes, const std::string& root,
+                   FolderSyncs* later) {
+    struct stat st;
+    auto known = Memo().find(path);
+    if (known != Memo().end() && known->second.settled && ::stat(path.c_str(), &st) == 0 &&
+        SameFile(known->second, st)) {
+        if (known->second.bytes == bytes) return true;
+    } else if (HoldsAt(path, bytes, st)) {
+        Remember(path, bytes, st);
+        return true;
+    }
+    if (!WriteFileAtomically(path, bytes, root, later)) return false;
+    if (::stat(path.c_str(), &st) == 0) Remember(path, bytes, st);
+    return true;
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, const std::string& root,
+                         FolderSyncs* later) {
+    // Whatever happens now, what the file held before is no longer known.
+    Memo().erase(path);
     std::string target = path;
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -194,6 +291,10 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, const 
     if (!ok) {
         if (Allowed(FileCall::Remove, temp)) ::unlink(temp.c_str());
         return false;
+    }
+    if (later) {
+        later->add(folder);
+        return true;
     }
     return SyncFolder(folder);
 }
@@ -254,6 +355,7 @@ bool ReplaceFileTail(const std::string& path, const FileStamp& expected, std::si
 }
 
 bool RemoveFile(const std::string& path) {
+    Memo().erase(path);
     if (!Allowed(FileCall::Remove, path)) return false;
     if (::unlink(path.c_str()) != 0) return errno == ENOENT;
     return SyncFolder(FolderOf(path));

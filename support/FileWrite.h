@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tallimer {
 
@@ -23,16 +24,38 @@ enum class FileCall {
 using FileCallHook = std::function<int(FileCall call, const std::string& path)>;
 // Empty: every call goes through. Tests only.
 void SetFileCallHook(FileCallHook hook);
+// How many seconds old a file's time stamps must be before SaveIfChanged trusts them to show
+// a change (3 by default: longer than the coarsest step of any time stamp). Tests only.
+void SetTrustedStampAge(int seconds);
+
+// Folders whose sync waits until a batch of writes is done: one sync per folder rather than
+// one per file. Each file is synced before its rename, so until then a crash leaves each
+// one whole, old or new; nothing that hangs on the order of the renames belongs in a batch.
+class FolderSyncs {
+  public:
+    void add(const std::string& folder);
+    // Syncs each folder once and empties the batch; true when every sync went through.
+    bool syncAll();
+
+  private:
+    std::vector<std::string> folders_;
+};
 
 // Replaces the file at path with bytes. The bytes go to a uniquely named sibling, every
 // write and the flush are checked, the sibling is synced and renamed over path, and the
-// folder is synced. A folder that refuses the sibling gets the existing file rewritten in
-// place, with the space reserved first so a full disk leaves it as it was. A symbolic link
-// is written through to its target only when that lies inside root (the data folder) or
-// the file's own folder. A read-only file, or anything but a file in the way, is left
-// alone. False when path does not hold bytes afterwards.
+// folder is synced (or added to later, whose syncAll must then say whether it landed). A folder
+// that refuses the sibling gets the existing file rewritten in place, with the space reserved first
+// so a full disk leaves it as it was. A symbolic link is written through to its target only when
+// that lies inside root (the data folder) or the file's own folder. A read-only file, or anything
+// but a file in the way, is left alone. False when path does not hold bytes afterwards.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes,
-                         const std::string& root = {});
+                         const std::string& root = {}, FolderSyncs* later = nullptr);
+// WriteFileAtomically, unless the file holds bytes already. What was last written or found
+// at path is remembered with the file's identity (device, inode, size, times), so a file
+// that has not changed costs one stat, not a read back. A file changed, replaced or removed
+// since, or one whose time stamps are too recent to tell a change, is read back as before.
+bool SaveIfChanged(const std::string& path, std::string_view bytes, const std::string& root = {},
+                   FolderSyncs* later = nullptr);
 // Whether the regular file at path holds exactly bytes.
 bool FileHolds(const std::string& path, std::string_view bytes);
 // What tells one state of a file from another without reading it.

@@ -141,7 +141,8 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
         auto it = alerts_.find(name);
         return it != alerts_.end() && it->second.holidaysAsWeekend;
     };
-    openJournal();
+    // The journal opens once the window is shown (its check reads the whole file), or at
+    // its first use if that comes sooner.
 
     // Last: a construction that fails leaves no callback to a window that never was.
     names_->setOnSwitch([this] {
@@ -206,6 +207,11 @@ void TfPrinc::NotificationAreaChanged() {
 
 // ---- Connection lifecycle
 
+JournalKeeper& TfPrinc::keeper() {
+    if (!journalKeeper_) openJournal();
+    return *journalKeeper_;
+}
+
 void TfPrinc::openJournal() {
     auto journal = std::make_unique<SqliteJournal>(appFolder_ + "journal.sqlite");
     if (journal->created())
@@ -227,7 +233,7 @@ void TfPrinc::Connect() {
     } catch (...) {
         error = std::current_exception();
     }
-    if (!wasMetering) journalKeeper_->connected(OnlineIP1->IP().toStdString());
+    if (!wasMetering) keeper().connected(OnlineIP1->IP().toStdString());
     save(SaveMoment::Connected);
     if (error) std::rethrow_exception(error);
 }
@@ -236,7 +242,7 @@ void TfPrinc::Disconnect() {
     const bool wasMetering = meter_.metering();
     meter_.Disconnect();
     if (wasMetering) {
-        journalKeeper_->disconnected(JournalEnd::Normal);
+        keeper().disconnected(JournalEnd::Normal);
         save(SaveMoment::Disconnected);
     }
 }
@@ -303,7 +309,7 @@ bool TfPrinc::SaveFiles() {
 }
 
 void TfPrinc::SaveTimerTimer() {
-    journalKeeper_->minute(OnlineIP1->IP().toStdString());
+    keeper().minute(OnlineIP1->IP().toStdString());
     save(SaveMoment::Minute);
     checkAlerts();
 }
@@ -421,6 +427,7 @@ void TfPrinc::Timer2Timer() {
     Timer2->stop();
     // Without a notification area nothing would be left to bring the window back.
     if (TrayIcon1->HasNotificationArea()) hide();
+    keeper();
 }
 
 void TfPrinc::BitBtn1Click() {
@@ -480,7 +487,7 @@ void TfPrinc::Statistiques1Click() {
     if (!stats_) stats_ = new TfStats(this);
     stats_->SetAlertSettings(
         &alerts_, [this] { return SaveAlertSettings(appFolder_ + kAlertSettingsFile, alerts_); });
-    stats_->Prepare(journal_, accounts_, meter_.providerName(), LocalNow(*clock_), locale_);
+    stats_->Prepare(journal(), accounts_, meter_.providerName(), LocalNow(*clock_), locale_);
     stats_->show();
     stats_->raise();
     stats_->activateWindow();
@@ -511,7 +518,7 @@ void TfPrinc::FormClose() {
     // A connection still metered ends with the program: its cost is in the period's totals,
     // so its line belongs on the running invoice too.
     meter_.Disconnect();
-    journalKeeper_->disconnected(JournalEnd::CutShort);
+    keeper().disconnected(JournalEnd::CutShort);
     save(SaveMoment::Exit);
 }
 

@@ -56,7 +56,10 @@ class TfPrinc : public QWidget, private MeterHost {
     Meter& meter() { return meter_; }
     AccountCollection& accounts() { return accounts_; }
     // The connection journal; null when none could be opened.
-    ConnectionJournal* journal() { return journal_; }
+    ConnectionJournal* journal() {
+        keeper();
+        return journal_;
+    }
     bool askOnExit = true;
     // The invoice manager; null: none yet, its calls are skipped. It must outlive the window's
     // use of it.
@@ -64,8 +67,8 @@ class TfPrinc : public QWidget, private MeterHost {
     // The journal the statistics window reads; null: the window shows no connection.
     // The connections are then kept in it too.
     void SetJournal(ConnectionJournal* journal) {
+        keeper().setJournal(journal);
         journal_ = journal;
-        journalKeeper_->setJournal(journal);
     }
     TfStats* statsWindow() const { return stats_; }
     // Once the desk is set at start: what a crash left half done is finished.
@@ -193,6 +196,8 @@ class TfPrinc : public QWidget, private MeterHost {
     void checkAlerts();
     // The figures, the picture and the rates, each set only when it changed.
     void refreshFields();
+    // The journal's keeper, the journal opened first if it is not yet.
+    JournalKeeper& keeper();
     void openJournal();
 
     std::string appFolder_;

@@ -1,6 +1,7 @@
 // The yardstick of bench/side-by-side: a bare tray application with a window of eight
 // fields, a tray icon and a one-second timer, and nothing else.
 #include <QApplication>
+#include <QByteArray>
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QPixmap>
@@ -34,10 +35,12 @@ int main(int argc, char** argv) {
     });
     tick.start(1000);
 
-    // Shown at start, then hidden into the notification area, as the program does.
+    // Shown at start, then hidden into the notification area, as the program does; with
+    // "--shown" the window stays.
     window.show();
+    const bool stayShown = argc > 1 && QByteArray(argv[1]) == "--shown";
     QTimer::singleShot(10, &window, [&] {
-        if (QSystemTrayIcon::isSystemTrayAvailable()) window.hide();
+        if (!stayShown && QSystemTrayIcon::isSystemTrayAvailable()) window.hide();
     });
     return app.exec();
 }

@@ -134,6 +134,88 @@ TEST(FileWrite, AFolderThatRefusesSiblingsGetsItsFilesRewrittenInPlace) {
     EXPECT_TRUE(fs::exists(comptes / "new.fai"));
 }
 
+// The minute save of many accounts: what has not changed is neither read back nor written,
+// yet a file edited, replaced or removed behind the program's back is written again; the
+// folders are synced once, after every rename, and a failed sync is no success.
+TEST(FileWrite, ASaveWritesOnlyWhatChangedHereOrBehindItsBack) {
+    TempDir dir;
+    const fs::path comptes = dir.path() / "Comptes";
+    AccountCollection accounts;
+    for (const char* name : {"a", "b", "c", "d"}) accounts.findOrCreate(name).periodMonths = 2;
+    const OverallState state{1000, 1, true};
+    ASSERT_TRUE(SaveAll(dir.str(), accounts, state));
+    struct Calls {
+        std::vector<std::pair<FileCall, std::string>> seen;
+        int failSync = 0;
+        int operator()(FileCall call, const std::string& path) {
+            seen.emplace_back(call, path);
+            return call == FileCall::SyncFolder ? failSync : 0;
+        }
+        std::vector<std::string> of(FileCall kind) const {
+            std::vector<std::string> out;
+            for (const auto& [call, path] : seen)
+                if (call == kind) out.push_back(path);
+            std::sort(out.begin(), out.end());
+            return out;
+        }
+    };
+    auto save = [&](Calls& calls) {
+        SetFileCallHook(std::ref(calls));
+        const bool ok = SaveAll(dir.str(), accounts, state);
+        SetFileCallHook({});
+        return ok;
+    };
+
+    for (int age : {3, -1}) {  // time stamps too recent to trust, and trusted at once
+        SCOPED_TRACE(age);
+        SetTrustedStampAge(age);
+        Calls idle;
+        EXPECT_TRUE(save(idle));  // read back or recognised: nothing written, nothing synced
+        EXPECT_TRUE(idle.seen.empty());
+        Calls again;
+        EXPECT_TRUE(save(again));
+        EXPECT_TRUE(again.seen.empty());
+
+        // Behind its back: one file edited in place, one replaced, one removed.
+        WriteFile(comptes / "a.fai", "0\r\n");
+        fs::remove(comptes / "b.fai");
+        WriteFile(comptes / "b.fai.new", "7");
+        fs::rename(comptes / "b.fai.new", comptes / "b.fai");
+        fs::remove(dir.path() / "tallimer.inf");
+        accounts.findOrCreate("d").periodDuration = age == 3 ? 60000 : 120000;  // and here
+        Calls changed;
+        EXPECT_TRUE(save(changed));
+        EXPECT_EQ(
+            changed.of(FileCall::Rename),
+            (std::vector<std::string>{dir.str() + "Comptes/a.fai", dir.str() + "Comptes/b.fai",
+                                      dir.str() + "Comptes/d.fai", dir.str() + "tallimer.inf"}));
+        EXPECT_EQ(changed.of(FileCall::SyncFolder),
+                  (std::vector<std::string>{dir.str(), dir.str() + "Comptes/"}));
+        EXPECT_EQ(changed.seen.back().first, FileCall::SyncFolder);
+        EXPECT_EQ(changed.seen[changed.seen.size() - 2].first, FileCall::SyncFolder);
+        for (const char* name : {"a", "b", "c", "d"})
+            EXPECT_EQ(ReadFile(comptes / (std::string(name) + ".fai")),
+                      WriteAccount(*accounts.find(name)))
+                << name;
+        EXPECT_EQ(ReadFile(dir.path() / "tallimer.inf"), WriteState(state));
+    }
+
+    // A folder that could not be synced: the save is not done, and neither is the next one
+    // until that folder is synced, though its file is there already.
+    accounts.findOrCreate("c").periodCost = 5;
+    Calls failing;
+    failing.failSync = EIO;
+    EXPECT_FALSE(save(failing));
+    EXPECT_EQ(ReadFile(comptes / "c.fai"), WriteAccount(*accounts.find("c")));
+    EXPECT_FALSE(save(failing));
+    Calls recovered;
+    EXPECT_TRUE(save(recovered));
+    EXPECT_TRUE(recovered.of(FileCall::Rename).empty());
+    EXPECT_EQ(recovered.of(FileCall::SyncFolder),
+              (std::vector<std::string>{dir.str() + "Comptes/"}));
+    SetTrustedStampAge(3);
+}
+
 // Names of 250, 300 and 1000 bytes: the account keeps its totals and its whole name, and its
 // periods can be filed.
 TEST(FileWrite, LongNamesKeepTheirAccountAndTheirArchives) {

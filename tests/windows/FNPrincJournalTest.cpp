@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QTextDocument>
 #include <QTimer>
 #include <filesystem>
 #include <memory>
 
+#include "controls/ErrorReport.h"
 #include "invoices/Invoices.h"
+#include "platform/JournalSqlite.h"
 #include "richtext/RichInvoice.h"
 #include "tests/common/Fakes.h"
 #include "tests/common/qt/FakeTrayShell.h"
@@ -88,6 +91,64 @@ TEST(MainWindowJournal, ImportsTheInvoicesOnceThenKeepsEveryConnection) {
     window.reset();
     window = std::make_unique<TfPrinc>(d);
     EXPECT_EQ(window->journal()->query({}).size(), 5u);
+}
+
+// The journal is off the way to the shown window: it opens once the window has been shown,
+// or at its first use if that comes sooner, and everything a start did to it is done then,
+// in the same order: rows a dead program left open are cut short before the new one opens,
+// and a damaged journal is set aside and said so.
+TEST(MainWindowJournal, OpensAfterTheWindowIsShownOrAtItsFirstUse) {
+    TempDir dir;
+    FakeClock clock;
+    FakeConnectionName names;
+    names.name = "Modem";
+    FakeCounters counters;
+    FakeTrayShell tray;
+    const PrincDependencies d{dir.str(), &clock,
+                              &names,    &counters,
+                              &tray,     [] { return std::vector<std::string>{"127.0.0.1"}; }};
+    const std::string path = dir.str() + "journal.sqlite";
+    {
+        SqliteJournal dead(path);
+        JournalRow left;
+        left.account = "Modem";
+        left.startLocal = "2001-03-06T20:00:00";
+        left.durationMs = 60000;
+        ASSERT_NE(dead.open(left), 0);
+    }
+    const std::string before = ReadFile(path);
+    {
+        auto window = std::make_unique<TfPrinc>(d);
+        window->OnlineIP1->SetEnabled(false);
+        EXPECT_EQ(ReadFile(path), before);
+        EXPECT_FALSE(std::filesystem::exists(path + "-wal"));  // not opened yet
+        window->bnGo->trigger();
+        SqliteJournal after(path);
+        auto rows = after.query({});
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[0].end, JournalEnd::CutShort);
+        EXPECT_EQ(rows[1].end, JournalEnd::Open);
+    }
+
+    std::filesystem::remove(path);
+    const std::string garbage = "SQLite format 3" + std::string(4000, '\x5a');
+    WriteFile(path, garbage);
+    std::vector<std::string> reports;
+    auto previous = SetErrorReportHandler(
+        [&](QObject*, const std::exception& e) { reports.push_back(e.what()); });
+    auto window = std::make_unique<TfPrinc>(d);
+    window->OnlineIP1->SetEnabled(false);
+    EXPECT_EQ(ReadFile(path), garbage);
+    window->Timer2Timer();  // the window hides into the notification area
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ReadFile(dir.path() / "journal illisible.sqlite"), garbage);
+    EXPECT_EQ(reports, (std::vector<std::string>{
+                           "Le journal des connexions « journal.sqlite » était illisible : il a "
+                           "été mis de côté sous « journal illisible.sqlite » et un nouveau "
+                           "journal a été commencé."}));
+    ASSERT_NE(window->journal(), nullptr);
+    EXPECT_TRUE(window->journal()->query({}).empty());
+    SetErrorReportHandler(previous);
 }
 
 }  // namespace
