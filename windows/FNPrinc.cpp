@@ -299,6 +299,10 @@ void TfPrinc::save(SaveMoment moment) {
     // The manager writes its lines and closings as they come; the rest reaches the running
     // invoice's file at exit, whether or not its window was opened.
     if (moment == SaveMoment::Exit) desk_->saveRunning();
+    // A threshold crossed by a connection's fee or by a connection shorter than a minute is
+    // said at once, not at the next connection's first minute.
+    else
+        checkAlerts();
 }
 
 bool TfPrinc::SaveFiles() {
@@ -311,11 +315,10 @@ bool TfPrinc::SaveFiles() {
 void TfPrinc::SaveTimerTimer() {
     keeper().minute(OnlineIP1->IP().toStdString());
     save(SaveMoment::Minute);
-    checkAlerts();
 }
 
 void TfPrinc::checkAlerts() {
-    if (!meter_.metering() || !meter_.currentAccount) return;
+    if (!meter_.currentAccount) return;
     auto it = alerts_.find(meter_.providerName());
     if (it == alerts_.end()) return;
     const std::vector<std::string> texts =

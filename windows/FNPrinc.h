@@ -192,7 +192,7 @@ class TfPrinc : public QWidget, private MeterHost {
     // (with the running invoice); a desktop session's end saves as an exit does.
     enum class SaveMoment { Connected, Disconnected, Minute, Exit };
     void save(SaveMoment moment);
-    // The alerts due for the account metered now, each shown once as a notification.
+    // The alerts due for the account metered last, each shown once as a notification.
     void checkAlerts();
     // The figures, the picture and the rates, each set only when it changed.
     void refreshFields();

@@ -205,7 +205,8 @@ TEST_F(StatsWindow, PicturesOfAYearOfConnections) {
 }
 
 // The account's alert settings typed in the window: refused when malformed, written to their
-// own file, and the alerts they set off said once at the minute save, even after a restart.
+// own file, and the alerts they set off said once, at a connection's end as at the minute save,
+// even after a restart.
 TEST_F(StatsWindow, AlertSettingsAreTypedCheckedAndAlertOncePerPeriod) {
     TfPrinc& w = *window;
     names.name = "Modem";
@@ -231,8 +232,10 @@ TEST_F(StatsWindow, AlertSettingsAreTypedCheckedAndAlertOncePerPeriod) {
     EXPECT_EQ(ReadFile(dir.path() / "alertes.inf"), "Modem\t1\t10.5\t5400000\t0\t0\r\n");
 
     Account& modem = *w.accounts().find("Modem");
-    modem.periodCost = 9;  // past 80 %
-    w.SaveTimerTimer();
+    modem.periodCost = 9;  // past 80 % within the connection's first minute
+    w.Disconnect();
+    ASSERT_EQ(tray.messages.size(), 1u);
+    w.Connect();
     w.SaveTimerTimer();
     ASSERT_EQ(tray.messages.size(), 1u);
     EXPECT_EQ(tray.messages[0].toStdString().rfind(
