@@ -3,7 +3,6 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QRegularExpression>
 #include <algorithm>
 
 #include "platform/SystemClock.h"
@@ -29,10 +28,20 @@ bool Parses(const QString& text) {
 // positions as the text has (at least two). Empty when no digit mask can hold it.
 QString MaskFor(const QString& text, bool readOnly) {
     if (readOnly) return QString();
-    static const QRegularExpression shape(QStringLiteral("^(\\d{1,3}):\\d\\d:\\d\\d$"));
-    QRegularExpressionMatch m = shape.match(text);
-    if (!m.hasMatch()) return QString();
-    qsizetype hourDigits = std::max<qsizetype>(2, m.capturedLength(1));
+    // The shape h:mm:ss with one to three hour digits (ASCII), a final line feed allowed. Read
+    // by hand: a regular expression here costs its library's start-up on every start.
+    QStringView rest(text);
+    if (rest.endsWith(QLatin1Char('\n'))) rest.chop(1);
+    auto digit = [&](qsizetype i) {
+        return i < rest.size() && rest[i] >= QLatin1Char('0') && rest[i] <= QLatin1Char('9');
+    };
+    qsizetype hourDigits = 0;
+    while (hourDigits < 3 && digit(hourDigits)) ++hourDigits;
+    const qsizetype h = hourDigits;
+    if (h == 0 || rest.size() != h + 6 || rest[h] != QLatin1Char(':') || !digit(h + 1) ||
+        !digit(h + 2) || rest[h + 3] != QLatin1Char(':') || !digit(h + 4) || !digit(h + 5))
+        return QString();
+    hourDigits = std::max<qsizetype>(2, hourDigits);
     return QStringLiteral("0") + QString(hourDigits - 1, QLatin1Char('9')) +
            QStringLiteral(":99:99;_");
 }

@@ -30,6 +30,43 @@ struct Entry {
 
 HostAddressReader::~HostAddressReader() {
     reset();
+    if (events_ >= 0) ::close(events_);
+}
+
+bool HostAddressReader::changed() {
+    if (events_ < 0) {
+        events_ = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+        if (events_ < 0) return true;
+        sockaddr_nl groups{};
+        groups.nl_family = AF_NETLINK;
+        groups.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR;
+        if (::bind(events_, reinterpret_cast<const sockaddr*>(&groups), sizeof groups) != 0) {
+            ::close(events_);
+            events_ = -1;
+        }
+        return true;  // nothing heard before now
+    }
+    // What was announced does not matter, only that something was.
+    bool heard = false;
+    char message[4096];
+    for (;;) {
+        ssize_t n = ::recv(events_, message, sizeof message, MSG_DONTWAIT | MSG_TRUNC);
+        if (n > 0) {
+            heard = true;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return heard;
+        // Announcements were lost (ENOBUFS): read the list again. A socket that failed
+        // otherwise is made afresh at the next poll.
+        if (n < 0 && errno == ENOBUFS) {
+            heard = true;
+            continue;
+        }
+        ::close(events_);
+        events_ = -1;
+        return true;
+    }
 }
 
 void HostAddressReader::reset() {
@@ -65,6 +102,15 @@ bool HostAddressReader::request() {
 }
 
 std::vector<std::string> HostAddressReader::read() {
+    if (!follow_) return dump();
+    // Listening starts before the list is read, so a change while it is read is heard.
+    if (!changed() && known_) return last_;
+    last_ = dump();
+    known_ = socket_ >= 0;  // a failed read is never kept
+    return last_;
+}
+
+std::vector<std::string> HostAddressReader::dump() {
     if (!request()) {
         reset();
         return {};
@@ -150,7 +196,7 @@ std::vector<std::string> HostAddressReader::read() {
 }
 
 std::vector<std::string> HostAddresses() {
-    return HostAddressReader().read();
+    return HostAddressReader(false).read();
 }
 
 }  // namespace tallimer

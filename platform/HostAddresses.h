@@ -6,10 +6,13 @@
 
 namespace tallimer {
 
-// Reads the addresses from the kernel over one routing socket, kept open between polls.
+// Reads the addresses from the kernel over one routing socket, kept open between polls. A
+// second socket hears the kernel announce address and link changes: while it has heard
+// nothing, a poll answers the last list read with a single system call.
 class HostAddressReader {
   public:
-    HostAddressReader() = default;
+    // followChanges: false for a reader asked once, which needs no second socket.
+    explicit HostAddressReader(bool followChanges = true) : follow_(followChanges) {}
     ~HostAddressReader();
     HostAddressReader(const HostAddressReader&) = delete;
     HostAddressReader& operator=(const HostAddressReader&) = delete;
@@ -22,10 +25,17 @@ class HostAddressReader {
   private:
     bool request();
     void reset();
+    std::vector<std::string> dump();
+    // Whether the kernel announced a change since the last call (true when it cannot tell).
+    bool changed();
 
     int socket_ = -1;
+    int events_ = -1;
+    bool follow_;
+    bool known_ = false;  // last_ is the list as it stands, unless a change was announced
     std::uint32_t sequence_ = 0;
     std::vector<char> buffer_;
+    std::vector<std::string> last_;
 };
 
 // The same list, read once.

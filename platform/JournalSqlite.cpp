@@ -127,6 +127,8 @@ bool SqliteJournal::openFile() {
             sqlite3_step(check.s) != SQLITE_ROW || Text(check.s, 0) != "ok")
             return false;
     }
+    // The check read every page; the few a connection's row needs are read again as needed.
+    sqlite3_db_release_memory(db_);
     if (sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) return false;
     const std::string columns = kColumns;
     const std::string insert = "INSERT INTO connections (" + columns +

@@ -7,13 +7,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <QByteArray>
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QSocketNotifier>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <utility>
 
 namespace tallimer {
@@ -139,38 +136,106 @@ bool SomeoneListens(const std::string& socketPath) {
     return true;
 }
 
-InstanceServer::InstanceServer(QObject* parent) : QObject(parent), server_(new QLocalServer(this)) {
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(server_, &QLocalServer::newConnection, this, &InstanceServer::accept);
+InstanceServer::InstanceServer(QObject* parent) : QObject(parent) {}
+
+InstanceServer::~InstanceServer() {
+    while (!clients_.empty()) drop(clients_.begin()->first);
+    if (listener_ >= 0) {
+        ::close(listener_);
+        ::unlink(path_.c_str());
+    }
 }
 
 bool InstanceServer::listen(const std::string& socketPath) {
-    // Qt would replace whatever file is there, a live copy's socket included: a live copy
+    if (listener_ >= 0) return false;
+    // Whatever file is there would be replaced, a live copy's socket included: a live copy
     // answers, a socket file left by a crash refuses the connection.
     if (SomeoneListens(socketPath)) return false;
-    const QString path = QString::fromStdString(socketPath);
-    QLocalServer::removeServer(path);
-    return server_->listen(path);
+    // Bound under a name of its own, closed to other users, and only then put in place, so
+    // nobody else ever reaches it.
+    const std::string fresh = socketPath + "." + std::to_string(::getpid());
+    sockaddr_un address{};
+    if (fresh.size() >= sizeof(address.sun_path)) return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, fresh.c_str(), fresh.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return false;
+    ::unlink(fresh.c_str());
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        ::close(fd);
+        return false;
+    }
+    if (::chmod(fresh.c_str(), S_IRWXU) != 0 || ::listen(fd, 8) != 0 ||
+        ::rename(fresh.c_str(), socketPath.c_str()) != 0) {
+        ::unlink(fresh.c_str());
+        ::close(fd);
+        return false;
+    }
+    listener_ = fd;
+    path_ = socketPath;
+    incoming_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(incoming_, &QSocketNotifier::activated, this, &InstanceServer::accept);
+    return true;
 }
 
 void InstanceServer::accept() {
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        auto buffer = std::make_shared<QByteArray>();
-        auto take = [this, socket, buffer] {
-            buffer->append(socket->readAll());
-            qsizetype end;
-            while ((end = buffer->indexOf('\n')) >= 0) {
-                QByteArray line = buffer->left(end).trimmed();
-                buffer->remove(0, end + 1);
-                if (line == QByteArray::number(kShowInstanceMessage)) emit showRequested();
-            }
-            // Nobody sends more than a line; a client that does is cut off.
-            if (buffer->size() > 64) socket->abort();
-        };
-        connect(socket, &QLocalSocket::readyRead, this, take);
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        take();
+    for (;;) {
+        int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        // Nobody needs more than a few at once; more are turned away.
+        if (clients_.size() >= 16) {
+            ::close(fd);
+            continue;
+        }
+        auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        clients_[fd] = Client{notifier, {}};
+        connect(notifier, &QSocketNotifier::activated, this, [this, fd] { take(fd); });
+        take(fd);
     }
+}
+
+void InstanceServer::take(int fd) {
+    auto it = clients_.find(fd);
+    if (it == clients_.end()) return;
+    std::string& buffer = it->second.buffer;
+    bool ended = false;
+    int shows = 0;
+    char chunk[128];
+    while (!ended) {
+        ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) ended = true;
+        if (n <= 0) break;
+        buffer.append(chunk, static_cast<std::size_t>(n));
+        std::size_t end;
+        while ((end = buffer.find('\n')) != std::string::npos) {
+            const std::string line = buffer.substr(0, end);
+            buffer.erase(0, end + 1);
+            const char* const space = " \t\r\f\v";
+            const auto first = line.find_first_not_of(space);
+            if (first != std::string::npos &&
+                line.substr(first, line.find_last_not_of(space) - first + 1) ==
+                    std::to_string(kShowInstanceMessage))
+                ++shows;
+        }
+        // Nobody sends more than a line; a client that does is cut off.
+        if (buffer.size() > 64) ended = true;
+    }
+    if (ended) drop(fd);
+    // Last: what the window does on showing may run the event loop and come back here.
+    for (; shows > 0; --shows) emit showRequested();
+}
+
+void InstanceServer::drop(int fd) {
+    auto it = clients_.find(fd);
+    if (it == clients_.end()) return;
+    it->second.notifier->setEnabled(false);
+    it->second.notifier->deleteLater();
+    clients_.erase(it);
+    ::close(fd);
 }
 
 }  // namespace tallimer

@@ -5,9 +5,10 @@
 // and ends.
 #include <QObject>
 #include <QString>
+#include <map>
 #include <string>
 
-class QLocalServer;
+class QSocketNotifier;
 
 namespace tallimer {
 
@@ -70,10 +71,14 @@ bool SendShowMessage(const std::string& socketPath);
 bool SomeoneListens(const std::string& socketPath);
 
 // The running copy's end of the hand-over. Listen only while holding the lock.
+// A plain AF_UNIX socket watched by the event loop: the program needs no network library.
 class InstanceServer : public QObject {
     Q_OBJECT
   public:
     explicit InstanceServer(QObject* parent = nullptr);
+    ~InstanceServer() override;
+    InstanceServer(const InstanceServer&) = delete;
+    InstanceServer& operator=(const InstanceServer&) = delete;
     // A socket left by a crashed copy is removed, but only once connecting to it has failed.
     bool listen(const std::string& socketPath);
 
@@ -81,8 +86,18 @@ class InstanceServer : public QObject {
     void showRequested();
 
   private:
+    struct Client {
+        QSocketNotifier* notifier;
+        std::string buffer;
+    };
     void accept();
-    QLocalServer* server_;
+    void take(int fd);
+    void drop(int fd);
+
+    int listener_ = -1;
+    std::string path_;
+    QSocketNotifier* incoming_ = nullptr;
+    std::map<int, Client> clients_;
 };
 
 }  // namespace tallimer

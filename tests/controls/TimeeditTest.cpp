@@ -301,3 +301,25 @@ TEST(TimeEdit, ClicksAndDoubleClicksAreReported) {
     QTest::mouseClick(f.edit.get(), Qt::RightButton);
     EXPECT_EQ(clicks.count(), 1);
 }
+
+// The mask follows the text's shape: one to three hour digits, nothing else around it.
+TEST(TimeEdit, TheMaskHoldsOnlyTextsOfTheTimeShape) {
+    Field f;
+    const std::pair<const char*, const char*> cases[] = {{"1:02:03", "09:99:99;_"},
+                                                         {"12:34:56", "09:99:99;_"},
+                                                         {"596:31:23", "099:99:99;_"},
+                                                         {"1000:00:00", ""},
+                                                         {"12:3:45", ""},
+                                                         {"12:34:5", ""},
+                                                         {"12:34:567", ""},
+                                                         {"12-34:56", ""},
+                                                         {" 12:34:56", ""},
+                                                         {"00:0-1:0-1", ""}};
+    for (auto [text, mask] : cases) {
+        try {
+            f.edit->SetHeure(text);
+        } catch (const tallimer::ConversionError&) {
+        }
+        EXPECT_EQ(f.edit->inputMask(), mask) << text;
+    }
+}

@@ -60,6 +60,13 @@ TEST(HostAddresses, AKeptReaderFollowsTheLinksInIndexOrderWithTheLocalAddress) {
     EXPECT_EQ(reader.read(), (List{"127.0.0.1", "10.0.0.1"}));
     ASSERT_TRUE(Ip({"link", "del", "veth1"}, &out)) << out.toStdString();
     EXPECT_EQ(reader.read(), List{"127.0.0.1"});
+
+    // An address that comes or goes on a link that stays up, read after a quiet poll.
+    EXPECT_EQ(reader.read(), List{"127.0.0.1"});
+    ASSERT_TRUE(Ip({"addr", "add", "127.0.0.9/8", "dev", "lo"}, &out)) << out.toStdString();
+    EXPECT_EQ(reader.read(), (List{"127.0.0.1", "127.0.0.9"}));
+    ASSERT_TRUE(Ip({"addr", "del", "127.0.0.9/8", "dev", "lo"}, &out)) << out.toStdString();
+    EXPECT_EQ(reader.read(), List{"127.0.0.1"});
 }
 
 }  // namespace
