@@ -12,12 +12,12 @@ mount -t sysfs none /sys 2>/dev/null || exit 77
 ip link set lo up 2>/dev/null || exit 77
 ip link add veth0 type veth peer name veth1 2>/dev/null || exit 77
 
+source "$(dirname "$0")/scenario-lib.sh"
 fail() {
     echo "fail $1: $2"
     kill -9 "$main" 2>/dev/null
     exit 1
 }
-source "$(dirname "$0")/scenario-lib.sh"  # waitfor
 accounts() { find "$dir/Comptes" -name '*.fai' -type f; }  # ".fai" for the empty name
 firstline() { head -n 1 "$(accounts | head -n 1)" | tr -d '\r'; }
 # Connection lines of the running invoice: each has its stamp "dd mmm yy, hh:mm:ss".

@@ -18,20 +18,12 @@ mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 french=(env LANG=fr_FR.UTF-8 LC_ALL=fr_FR.UTF-8)
 unset QT_QPA_PLATFORM
 
-ok() { echo "ok $1"; }
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; }
-fail() {
-    echo "fail $1: $2"
-    cleanup
-    exit 1
-}
 skip() {
     echo "skip: $1"
     cleanup
     exit 0
 }
-source "$here/scenario-lib.sh" # waitfor
+source "$here/scenario-lib.sh"
 
 ip -4 -o addr show scope global | grep -q inet || skip "off line: nothing would be metered"
 [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || fail setup "no private session bus"

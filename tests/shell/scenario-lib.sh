@@ -1,5 +1,15 @@
 # Shared by the scenario scripts (sourced).
 
+# Results as the test reads them; a failure kills what the scenario started (pids).
+ok() { echo "ok $1"; }
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; }
+fail() {
+    echo "fail $1: $2"
+    cleanup
+    exit 1
+}
+
 # Polls a condition for up to 10 s.
 waitfor() {
     for _ in $(seq 100); do

@@ -11,16 +11,7 @@ mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 french=(env LANG=fr_FR.UTF-8 LC_ALL=fr_FR.UTF-8)
 unset QT_QPA_PLATFORM
 
-ok() { echo "ok $1"; }
-fail() {
-    echo "fail $1: $2"
-    cleanup
-    exit 1
-}
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; }
-
-source "$(dirname "$0")/scenario-lib.sh"  # waitfor
+source "$(dirname "$0")/scenario-lib.sh"
 
 # The main window: the program's top-level window 315 pixels wide.
 mainwin() {

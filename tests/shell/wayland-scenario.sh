@@ -10,15 +10,7 @@ export XDG_RUNTIME_DIR="$dir/wl-run"
 mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 unset DISPLAY QT_QPA_PLATFORM
 
-ok() { echo "ok $1"; }
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; }
-fail() {
-    echo "fail $1: $2"
-    cleanup
-    exit 1
-}
-source "$(dirname "$0")/scenario-lib.sh" # waitfor
+source "$(dirname "$0")/scenario-lib.sh"
 ms() { date +%s%3N; }
 
 socket=wayland-tallimer

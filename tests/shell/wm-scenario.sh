@@ -14,15 +14,7 @@ mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 french=(env LANG=fr_FR.UTF-8 LC_ALL=fr_FR.UTF-8)
 unset QT_QPA_PLATFORM
 
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; }
-ok() { echo "ok $1"; }
-fail() {
-    echo "fail $1: $2"
-    cleanup
-    exit 1
-}
-source "$(dirname "$0")/scenario-lib.sh"  # waitfor
+source "$(dirname "$0")/scenario-lib.sh"
 
 mainwin() {
     for w in $(xdotool search --name '^Le Tallimer Internet$' 2>/dev/null); do
