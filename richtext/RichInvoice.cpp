@@ -198,17 +198,15 @@ bool RichInvoice::appendInPlace(const std::string& path) {
 
 void RichInvoice::saveRtf(const std::string& path) {
     if (kept_ && path == keptPath_) {
-        std::string ignored;
         FileStamp now;
-        if (unsaved_.empty() && ReadFileTail(path, 0, ignored, now) && now == keptStamp_) return;
+        if (unsaved_.empty() && StampOfFile(path, now) && now == keptStamp_) return;
         if (!unsaved_.empty() && appendInPlace(path)) return;
     }
     const QByteArray bytes = WriteRtf(loadedDocument());
     if (!WriteFileAtomically(path, std::string_view(bytes.constData(), bytes.size()), dataFolder_))
         throw FileError::create(path);
     forgetFile();
-    std::string ignored;
-    if (!ReadFileTail(path, 0, ignored, keptStamp_)) return;
+    if (!StampOfFile(path, keptStamp_)) return;
     kept_ = true;
     keptPath_ = path;
     keptTail_ = ParseRtfTail(bytes);

@@ -100,10 +100,13 @@ bool RewriteInPlace(const std::string& target, std::string_view bytes) {
     return Close(fd, target) && ok;
 }
 
+long long Nanoseconds(const timespec& t) {
+    return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
 FileStamp StampOf(const struct stat& st) {
     return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
-            static_cast<unsigned long long>(st.st_size),
-            static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+            static_cast<unsigned long long>(st.st_size), Nanoseconds(st.st_mtim)};
 }
 
 bool ReadAt(int fd, char* out, std::size_t count, off_t offset) {
@@ -157,10 +160,8 @@ bool HoldsAt(const std::string& path, std::string_view bytes, struct stat& st) {
 // What a file held when this program last wrote or read it, and who the file was then.
 struct Known {
     std::string bytes;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    timespec modified{}, changed{};
+    FileStamp stamp;
+    long long changedNs = 0;  // a rename or a change of owner moves it, not the stamp
     // Its change time was old enough that any later change shows in the time stamps.
     bool settled = false;
 };
@@ -173,14 +174,8 @@ std::unordered_map<std::string, Known>& Memo() {
     return memo;
 }
 
-bool SameTime(const timespec& a, const timespec& b) {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
 bool SameFile(const Known& k, const struct stat& st) {
-    return S_ISREG(st.st_mode) && k.device == st.st_dev && k.inode == st.st_ino &&
-           k.size == st.st_size && SameTime(k.modified, st.st_mtim) &&
-           SameTime(k.changed, st.st_ctim);
+    return S_ISREG(st.st_mode) && k.stamp == StampOf(st) && k.changedNs == Nanoseconds(st.st_ctim);
 }
 
 void Remember(const std::string& path, std::string_view bytes, const struct stat& st) {
@@ -188,11 +183,8 @@ void Remember(const std::string& path, std::string_view bytes, const struct stat
     ::clock_gettime(CLOCK_REALTIME, &now);
     Known& k = Memo()[path];
     k.bytes.assign(bytes);
-    k.device = st.st_dev;
-    k.inode = st.st_ino;
-    k.size = st.st_size;
-    k.modified = st.st_mtim;
-    k.changed = st.st_ctim;
+    k.stamp = StampOf(st);
+    k.changedNs = Nanoseconds(st.st_ctim);
     // A file changed within the same step of the clock as this look could keep these stamps.
     k.settled = now.tv_sec - st.st_ctim.tv_sec > trustedStampAge &&
                 now.tv_sec - st.st_mtim.tv_sec > trustedStampAge;
@@ -297,6 +289,13 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, const 
         return true;
     }
     return SyncFolder(folder);
+}
+
+bool StampOfFile(const std::string& path, FileStamp& stamp) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    stamp = StampOf(st);
+    return true;
 }
 
 bool ReadFileTail(const std::string& path, std::size_t count, std::string& tail, FileStamp& stamp) {

@@ -64,6 +64,8 @@ struct FileStamp {
     long long modifiedNs = 0;
     bool operator==(const FileStamp&) const = default;
 };
+// The stamp of the regular file at path; false when there is none.
+bool StampOfFile(const std::string& path, FileStamp& stamp);
 // The last (at most) count bytes of the regular file at path, with its stamp; false when it
 // cannot be read.
 bool ReadFileTail(const std::string& path, std::size_t count, std::string& tail, FileStamp& stamp);
