@@ -17,12 +17,19 @@ namespace tallimer {
 
 namespace {
 
-// A connected AF_UNIX stream socket to path, or -1.
-int ConnectTo(const std::string& path) {
-    sockaddr_un address{};
-    if (path.size() >= sizeof(address.sun_path)) return -1;
+// The socket address of path; false when the path is too long for one.
+bool UnixAddress(const std::string& path, sockaddr_un& address) {
+    address = {};
+    if (path.size() >= sizeof(address.sun_path)) return false;
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+// A connected AF_UNIX stream socket to path, or -1.
+int ConnectTo(const std::string& path) {
+    sockaddr_un address;
+    if (!UnixAddress(path, address)) return -1;
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
@@ -154,10 +161,8 @@ bool InstanceServer::listen(const std::string& socketPath) {
     // Bound under a name of its own, closed to other users, and only then put in place, so
     // nobody else ever reaches it.
     const std::string fresh = socketPath + "." + std::to_string(::getpid());
-    sockaddr_un address{};
-    if (fresh.size() >= sizeof(address.sun_path)) return false;
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, fresh.c_str(), fresh.size() + 1);
+    sockaddr_un address;
+    if (!UnixAddress(fresh, address)) return false;
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return false;
     ::unlink(fresh.c_str());
