@@ -235,6 +235,9 @@ bool SaveIfChanged(const std::string& path, std::string_view bytes, const std::s
     if (known != Memo().end() && known->second.settled && ::stat(path.c_str(), &st) == 0 &&
         SameFile(known->second, st)) {
         if (known->second.bytes == bytes) return true;
+    } else if (known != Memo().end() && known->second.bytes != bytes) {
+        // New content (the usual minute of a connection): it is written whatever the file
+        // holds, so reading it first would only cost an open.
     } else if (HoldsAt(path, bytes, st)) {
         Remember(path, bytes, st);
         return true;
@@ -250,7 +253,8 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, const 
     Memo().erase(path);
     std::string target = path;
     struct stat st;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    const bool linkSeen = ::lstat(path.c_str(), &st) == 0;
+    if (linkSeen && S_ISLNK(st.st_mode)) {
         // Through a link, so the link stays a link; but never out of the data. A link to
         // nothing is replaced by the file.
         std::string real = RealPath(path);
@@ -259,7 +263,9 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, const 
             target = real;
         }
     }
-    const bool exists = ::stat(target.c_str(), &st) == 0;
+    // Not a link: what lstat saw is the file itself.
+    const bool exists =
+        target == path ? linkSeen && !S_ISLNK(st.st_mode) : ::stat(target.c_str(), &st) == 0;
     if (exists && (!S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0)) return false;
 
     const std::string folder = FolderOf(target);
@@ -273,7 +279,8 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, const 
     bool ok = WriteAll(fd, bytes, temp);
     if (ok) {
         ::fchmod(fd, exists ? st.st_mode & 07777 : NewFileMode());
-        if (exists && ::geteuid() == 0 && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+        static const bool root = ::geteuid() == 0;
+        if (exists && root && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
             // The owner stays root; the content is what matters.
         }
     }
