@@ -1,5 +1,6 @@
 #include "accounts/AccountFiles.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,10 +12,8 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <limits>
 #include <string>
-#include <system_error>
 #include <tuple>
 #include <type_traits>
 #include <vector>
@@ -441,15 +440,15 @@ void LoadAll(const std::string& appFolder, AccountCollection& accounts, OverallS
     // escaped by hand) are read first, so the file it writes has the last word.
     std::vector<std::tuple<bool, std::string, std::string>> found;  // written here, file, name
     const std::string folder = appFolder + "Comptes/";
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
-         it.increment(ec)) {
-        std::string file = it->path().filename().string();
+    DIR* dir = ::opendir(folder.c_str());
+    while (dirent* entry = dir ? ::readdir(dir) : nullptr) {
+        std::string file = entry->d_name;
         std::string name;
         if (!AccountNameFromFileName(file, name)) continue;
         AccountFullName(folder, file, name);  // a shortened name comes back whole
         found.emplace_back(AccountFileName(name) == file, file, std::move(name));
     }
+    if (dir) ::closedir(dir);
     std::sort(found.begin(), found.end());
     for (const auto& [plain, file, name] : found) {
         // A folder, or a file that cannot be opened, still yields the account.

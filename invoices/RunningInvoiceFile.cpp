@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cstdint>
-#include <fstream>
 #include <iterator>
 #include <optional>
 #include <utility>
@@ -18,9 +17,9 @@ namespace {
 
 // The whole of a small file, or nothing when it cannot be read.
 std::optional<std::string> Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes)) return std::nullopt;
+    return bytes;
 }
 
 std::string Hash(const std::optional<std::string>& bytes) {

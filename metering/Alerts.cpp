@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <iterator>
 
 #include "metering/JournalStats.h"
@@ -76,9 +75,8 @@ AlertSettings ParseAlertSettings(std::string_view bytes) {
 }
 
 AlertSettings LoadAlertSettings(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes)) return {};
     return ParseAlertSettings(bytes);
 }
 

@@ -1,9 +1,9 @@
 #include "platform/JournalSqlite.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
-#include <filesystem>
-#include <system_error>
+#include <cstdio>
 #include <utility>
 
 namespace tallimer {
@@ -94,8 +94,8 @@ JournalRow ReadRow(sqlite3_stmt* s) {
 }  // namespace
 
 SqliteJournal::SqliteJournal(std::string path) : path_(std::move(path)) {
-    std::error_code ec;
-    created_ = !std::filesystem::exists(path_, ec);
+    struct stat st;
+    created_ = ::stat(path_.c_str(), &st) != 0;
     if (openFile()) return;
     closeFile();
     setAside();
@@ -155,20 +155,21 @@ void SqliteJournal::closeFile() {
 }
 
 void SqliteJournal::setAside() {
-    namespace fs = std::filesystem;
-    const fs::path path(path_);
+    auto exists = [](const std::string& path) {
+        struct stat st;
+        return ::stat(path.c_str(), &st) == 0;
+    };
+    const std::string folder = path_.substr(0, path_.rfind('/') + 1);
     // An earlier unreadable journal is kept too.
-    fs::path target;
-    std::error_code ec;
+    std::string target;
     for (int n = 1;; ++n) {
-        target =
-            path.parent_path() / (n == 1 ? std::string("journal illisible.sqlite")
-                                         : "journal illisible " + std::to_string(n) + ".sqlite");
-        if (!fs::exists(target, ec) || n > 1000) break;
+        target = folder + (n == 1 ? std::string("journal illisible.sqlite")
+                                  : "journal illisible " + std::to_string(n) + ".sqlite");
+        if (!exists(target) || n > 1000) break;
     }
     for (const char* suffix : {"", "-wal", "-shm"}) {
-        const fs::path from = path_ + suffix;
-        if (fs::exists(from, ec)) fs::rename(from, target.string() + suffix, ec);
+        const std::string from = path_ + suffix;
+        if (exists(from)) ::rename(from.c_str(), (target + suffix).c_str());
     }
 }
 

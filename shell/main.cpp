@@ -1,6 +1,7 @@
 // Entry point: one copy per user, the windows created once in their fixed order, and an
 // end through the saving path however the program is asked to stop.
 #include <unistd.h>
+#include <climits>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -12,9 +13,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <exception>
-#include <filesystem>
 #include <memory>
-#include <system_error>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include "controls/ErrorReport.h"
@@ -27,6 +28,7 @@
 #include "shell/HeadlessTray.h"
 #include "shell/SingleInstance.h"
 #include "support/DataFolder.h"
+#include "support/FileWrite.h"
 #include "windows/FNConfirme.h"
 #include "windows/FNFacture.h"
 #include "windows/FNModifPrix.h"
@@ -45,6 +47,15 @@ void HandOver(const std::string& socketPath) {
         if (SendShowMessage(socketPath)) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+}
+
+// The folder of this program's file, without its trailing separator; empty when unknown.
+std::string ExecutableFolder() {
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path);
+    if (n <= 0 || n == static_cast<ssize_t>(sizeof path)) return {};
+    const std::string_view exe(path, static_cast<std::size_t>(n));
+    return std::string(exe.substr(0, exe.rfind('/')));
 }
 
 void CentreOnScreen(QWidget& window) {
@@ -66,14 +77,12 @@ int main(int argc, char** argv) {
     }
     // Another user, or a session with another runtime folder, may run on the same data:
     // the copy there is shown if it can be reached, and this one ends having written nothing.
-    std::error_code noExe;
     const char* xdgDataHome = std::getenv("XDG_DATA_HOME");
     const char* home = std::getenv("HOME");
-    const DataFolderChoice data = ChooseDataFolder(
-        std::filesystem::read_symlink("/proc/self/exe", noExe).parent_path().string(),
-        xdgDataHome ? xdgDataHome : "", home ? home : "");
+    const DataFolderChoice data =
+        ChooseDataFolder(ExecutableFolder(), xdgDataHome ? xdgDataHome : "", home ? home : "");
     // The folder must exist to hold its lock; nothing is written in it before the lock is ours.
-    std::filesystem::create_directories(data.folder, noExe);
+    MakeFolder(data.folder);
     DataFolderLock folderLock(data.folder);
     if (folderLock.acquire(lock.socketPath()) == InstanceLock::Outcome::Second) {
         if (const std::string holder = folderLock.holderSocket(); !holder.empty()) HandOver(holder);

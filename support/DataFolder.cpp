@@ -1,14 +1,9 @@
 #include "support/DataFolder.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <system_error>
-
-namespace fs = std::filesystem;
+#include "support/FileWrite.h"
 
 namespace tallimer {
 
@@ -19,20 +14,24 @@ std::string WithSeparator(std::string folder) {
     return folder;
 }
 
-bool SameContent(const fs::path& a, const fs::path& b) {
-    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
-    if (!fa || !fb) return false;
-    return std::equal(std::istreambuf_iterator<char>(fa), std::istreambuf_iterator<char>(),
-                      std::istreambuf_iterator<char>(fb), std::istreambuf_iterator<char>());
+bool IsFile(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The folder above an absolute one ("/usr/bin/" gives "/usr/"); "." and ".." taken as they
+// come from the system, which gives the executable's folder without them.
+std::string Parent(const std::string& folder) {
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string("/") : path.substr(0, slash + 1);
 }
 
 // Copies through a sibling and a rename, so a crash never leaves half a template.
-void CopyFile(const fs::path& from, const fs::path& to) {
-    std::error_code ec;
-    const fs::path part = to.string() + ".part";
-    fs::copy_file(from, part, fs::copy_options::overwrite_existing, ec);
-    if (!ec) fs::rename(part, to, ec);
-    if (ec) fs::remove(part, ec);
+void CopyFile(const std::string& from, const std::string& to) {
+    std::string bytes;
+    if (ReadWholeFile(from, bytes)) WriteFileAtomically(to, bytes);
 }
 
 }  // namespace
@@ -40,9 +39,7 @@ void CopyFile(const fs::path& from, const fs::path& to) {
 DataFolderChoice ChooseDataFolder(const std::string& programFolder, const std::string& xdgDataHome,
                                   const std::string& home) {
     const std::string beside = WithSeparator(programFolder);
-    std::error_code ec;
-    if (fs::is_regular_file(beside + "base.rtf", ec) && ::access(beside.c_str(), W_OK) == 0)
-        return {beside, {}};
+    if (IsFile(beside + "base.rtf") && ::access(beside.c_str(), W_OK) == 0) return {beside, {}};
 
     std::string base;
     if (!xdgDataHome.empty() && xdgDataHome.front() == '/')
@@ -52,23 +49,23 @@ DataFolderChoice ChooseDataFolder(const std::string& programFolder, const std::s
     else
         return {beside, {}};  // nowhere else to go
     // A system install: bin/tallimer beside share/tallimer/.
-    const fs::path shipped = (fs::path(beside) / ".." / "share" / "tallimer").lexically_normal();
-    return {base + "tallimer/", WithSeparator(shipped.string())};
+    return {base + "tallimer/", Parent(beside) + "share/tallimer/"};
 }
 
 void PrepareDataFolder(const DataFolderChoice& choice) {
     if (choice.shipped.empty()) return;
-    const fs::path folder = choice.folder;
-    std::error_code ec;
-    fs::create_directories(folder / "Comptes", ec);
-    fs::create_directories(folder / "Factures", ec);
-    const fs::path shipped = choice.shipped;
-    if (!fs::exists(folder / "base.rtf", ec) && fs::is_regular_file(shipped / "base.rtf", ec))
-        CopyFile(shipped / "base.rtf", folder / "base.rtf");
+    const std::string& folder = choice.folder;
+    MakeFolder(folder + "Comptes");
+    MakeFolder(folder + "Factures");
+    const std::string& shipped = choice.shipped;
+    struct stat st;
+    if (::stat((folder + "base.rtf").c_str(), &st) != 0 && IsFile(shipped + "base.rtf"))
+        CopyFile(shipped + "base.rtf", folder + "base.rtf");
     // The help is ours, not the user's: a newer package brings a newer one.
-    if (fs::is_regular_file(shipped / "aide.html", ec) &&
-        !SameContent(shipped / "aide.html", folder / "aide.html"))
-        CopyFile(shipped / "aide.html", folder / "aide.html");
+    std::string help;
+    if (IsFile(shipped + "aide.html") && ReadWholeFile(shipped + "aide.html", help) &&
+        !FileHolds(folder + "aide.html", help))
+        WriteFileAtomically(folder + "aide.html", help);
 }
 
 }  // namespace tallimer

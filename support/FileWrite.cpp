@@ -360,6 +360,24 @@ bool ReplaceFileTail(const std::string& path, const FileStamp& expected, std::si
     return Close(fd, path) && ok && intact;
 }
 
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bytes.clear();
+    if (ok) bytes.reserve(static_cast<std::size_t>(st.st_size));
+    char buffer[16384];
+    for (ssize_t n = 1; ok && n > 0;) {
+        n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n >= 0;
+        if (n > 0) bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return ok;
+}
+
 bool RemoveFile(const std::string& path) {
     Memo().erase(path);
     if (!Allowed(FileCall::Remove, path)) return false;

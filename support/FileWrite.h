@@ -75,6 +75,8 @@ bool ReadFileTail(const std::string& path, std::size_t count, std::string& tail,
 // written (errno set) or the file could not be put back after a failed write.
 bool ReplaceFileTail(const std::string& path, const FileStamp& expected, std::size_t cut,
                      std::string_view bytes, FileStamp& stamp);
+// The whole of the regular file at path; false when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& bytes);
 // Removes a file, synced; true when it is gone.
 bool RemoveFile(const std::string& path);
 // Creates the folder (and its parents) when missing; true when it exists.
