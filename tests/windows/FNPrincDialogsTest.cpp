@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -39,9 +40,9 @@ namespace {
 // A notification area that accepts everything, as a run without a display has.
 using SilentTray = tallimer::HeadlessTray;
 
-// Acts on the modal window that comes up next.
-void WhenShown(std::function<void()> user) {
-    QTimer::singleShot(0, std::move(user));
+// Acts on the modal window that comes up next; dropped with its owner if none came up.
+void WhenShown(std::function<void()> user, QObject* owner = qApp) {
+    QTimer::singleShot(0, owner, std::move(user));
 }
 
 class MainWindowDialogs : public ::testing::Test {
@@ -111,11 +112,13 @@ TEST_F(MainWindowDialogs, DialogsAreMadeAtTheirFirstUseThenKept) {
     QSignalSpy closed(&w, &TfPrinc::Closed);
     int asked = 0;
     const auto reduce = [&] {
-        WhenShown([&] {
-            if (!fConfirm || !fConfirm->isVisible()) return;
-            ++asked;
-            fConfirm->BitBtn2->click();  // "Réduire"
-        });
+        WhenShown(
+            [&] {
+                if (!fConfirm || !fConfirm->isVisible()) return;
+                ++asked;
+                fConfirm->BitBtn2->click();  // "Réduire"
+            },
+            &w);
     };
     reduce();
     w.Quitter1->trigger();
@@ -139,35 +142,41 @@ TEST_F(MainWindowDialogs, DialogsAreMadeAtTheirFirstUseThenKept) {
 
     w.bnGo->trigger();  // a connection under "Modem"
     const std::pair<const char*, float> prices[] = {{"0,0047", 0.0047f}, {"0,0051", 0.0051f}};
-    for (const auto& [price, stored] : prices) {
-        WhenShown([&] {
-            if (!fRegle || !fRegle->isVisible()) return;
-            EXPECT_EQ(fRegle->cbFAI->currentText(), "Modem");
-            fRegle->tePrixSec->setText(price);
-            fRegle->BitBtn1->click();
-        });
+    for (const auto& price : prices) {
+        WhenShown(
+            [&] {
+                if (!fRegle || !fRegle->isVisible()) return;
+                EXPECT_EQ(fRegle->cbFAI->currentText(), "Modem");
+                fRegle->tePrixSec->setText(price.first);
+                fRegle->BitBtn1->click();
+            },
+            &w);
         w.bnRegle->trigger();
         ASSERT_NE(fRegle, nullptr);
-        EXPECT_EQ(w.accounts().find("Modem")->pricePerSecond, stored);
+        EXPECT_EQ(w.accounts().find("Modem")->pricePerSecond, price.second);
     }
     EXPECT_EQ(w.findChildren<TfRegle*>().size(), 1);
 
-    WhenShown([&] {
-        if (fModifPrix && fModifPrix->isVisible()) {
-            fModifPrix->Edit1->setText("12,5");
-            fModifPrix->BitBtn1->click();
-        }
-    });
+    WhenShown(
+        [&] {
+            if (fModifPrix && fModifPrix->isVisible()) {
+                fModifPrix->Edit1->setText("12,5");
+                fModifPrix->BitBtn1->click();
+            }
+        },
+        &w);
     QTest::mouseDClick(w.teCoutTotal, Qt::LeftButton);
     ASSERT_NE(fModifPrix, nullptr);
     EXPECT_EQ(w.accounts().find("Modem")->periodCost, 12.5f);
 
     bool shown = false;
-    WhenShown([&] {
-        if (!AboutBox) return;
-        shown = AboutBox->isVisible();
-        AboutBox->OKButton->click();
-    });
+    WhenShown(
+        [&] {
+            if (!AboutBox) return;
+            shown = AboutBox->isVisible();
+            AboutBox->OKButton->click();
+        },
+        &w);
     w.bnPropos->trigger();
     EXPECT_TRUE(shown);
     EXPECT_EQ(w.findChildren<QDialog*>().size(), 4);
