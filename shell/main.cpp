@@ -1,5 +1,6 @@
-// Entry point: one copy per user, the windows created once in their fixed order, and an
-// end through the saving path however the program is asked to stop.
+// Entry point: one copy per user, the main window and the invoice manager made at start, the
+// small dialogs at their first use, and an end through the saving path however the program is
+// asked to stop.
 #include <unistd.h>
 #include <climits>
 #ifdef __GLIBC__
@@ -29,12 +30,8 @@
 #include "shell/SingleInstance.h"
 #include "support/DataFolder.h"
 #include "support/FileWrite.h"
-#include "windows/FNConfirme.h"
 #include "windows/FNFacture.h"
-#include "windows/FNModifPrix.h"
 #include "windows/FNPrinc.h"
-#include "windows/FNPropos.h"
-#include "windows/FNRegle.h"
 
 using namespace tallimer;
 
@@ -125,16 +122,14 @@ int main(int argc, char** argv) {
     std::unique_ptr<TfFacture> facture;
     std::unique_ptr<TfPrinc> princ;
     try {
-        // The windows, in this order: fPrinc, fRegle, AboutBox, fFacture, fModifPrix, fConfirm.
+        // At start, in this order: fPrinc, then fFacture, which holds the running invoice.
         princ = std::make_unique<TfPrinc>(dependencies);
         fPrinc = princ.get();
-        // The dialogs belong to the main window and go with it.
-        fRegle = new TfRegle(fPrinc);
-        AboutBox = new TAboutBox(fPrinc);
+        // fRegle, AboutBox, fModifPrix and fConfirm, which most runs never open, are made at
+        // their first use; they belong to the main window and go with it.
+        princ->MakeDialogsOnDemand();
         facture = std::make_unique<TfFacture>(princ->AppFolder());
         fFacture = facture.get();
-        fModifPrix = new TfModifPrix(fPrinc);
-        fConfirm = new TfConfirm(fPrinc);
         princ->SetInvoiceDesk(fFacture);
         princ->Recover();
     } catch (const std::exception& error) {

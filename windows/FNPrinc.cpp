@@ -474,12 +474,19 @@ void TfPrinc::Quitter1Click() {
     close();
 }
 
-// ---- Dialog commands. A dialog not created (this window tested alone) does nothing.
+// ---- Dialog commands. A dialog neither made nor to be made on demand: the command does nothing.
+
+template <class Dialog>
+Dialog* TfPrinc::dialog(Dialog*& global) {
+    if (!global && dialogsOnDemand_) global = new Dialog(this);
+    return global;
+}
 
 void TfPrinc::bnRegleClick() {
-    if (!fRegle) return;
-    fRegle->Prepare(accounts_, teFAI->text());
-    fRegle->exec();
+    TfRegle* settings = dialog(fRegle);
+    if (!settings) return;
+    settings->Prepare(accounts_, teFAI->text());
+    settings->exec();
 }
 
 void TfPrinc::rglages1Click() {
@@ -497,21 +504,28 @@ void TfPrinc::Statistiques1Click() {
 }
 
 void TfPrinc::bnProposClick() {
-    if (AboutBox) AboutBox->exec();
+    if (TAboutBox* about = dialog(AboutBox)) about->exec();
 }
 
 void TfPrinc::teCoutTotalDblClick() {
-    if (fModifPrix) CorrectPeriodCost(meter_.currentAccount, *fModifPrix, *teCoutTotal);
+    // No correction without an account: the dialog is not made for nothing.
+    if (!meter_.currentAccount) return;
+    if (TfModifPrix* correction = dialog(fModifPrix))
+        CorrectPeriodCost(meter_.currentAccount, *correction, *teCoutTotal);
 }
 
 void TfPrinc::tePrixTotalTotalDblClick() {
-    if (fModifPrix)
-        CorrectOverallCost(meter_.currentAccount, meter_.overallCost, *fModifPrix,
+    if (!meter_.currentAccount) return;
+    if (TfModifPrix* correction = dialog(fModifPrix))
+        CorrectOverallCost(meter_.currentAccount, meter_.overallCost, *correction,
                            *tePrixTotalTotal);
 }
 
 bool TfPrinc::FormCloseQuery() {
-    return !fConfirm || ConfirmClose(askOnExit, *fConfirm, *this);
+    // Asked no more: the confirmation is not made just to be skipped.
+    if (!askOnExit) return true;
+    TfConfirm* confirm = dialog(fConfirm);
+    return !confirm || ConfirmClose(askOnExit, *confirm, *this);
 }
 
 // ---- Closing

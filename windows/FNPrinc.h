@@ -109,6 +109,11 @@ class TfPrinc : public QWidget, private MeterHost {
     // The desktop's notification area, present at start or joined later.
     void NotificationAreaChanged();
 
+    // The small dialogs (fRegle, AboutBox, fModifPrix, fConfirm) are made at their first use,
+    // as this window's children, and kept. Left off (the window tested alone), a command whose
+    // dialog was not made beforehand does nothing.
+    void MakeDialogsOnDemand() { dialogsOnDemand_ = true; }
+
     // Handlers of the dialogs' commands.
     void bnRegleClick();              // the "Réglages" button: the account settings
     void rglages1Click();             // the menu's "Réglages"
@@ -199,6 +204,9 @@ class TfPrinc : public QWidget, private MeterHost {
     // The journal's keeper, the journal opened first if it is not yet.
     JournalKeeper& keeper();
     void openJournal();
+    // The dialog of that global, made now if it may be; null: none.
+    template <class Dialog>
+    Dialog* dialog(Dialog*& global);
 
     std::string appFolder_;
     ConnectionNameSource* names_;
@@ -213,6 +221,7 @@ class TfPrinc : public QWidget, private MeterHost {
     InvoiceDesk* desk_ = &noDesk_;
     ConnectionJournal* journal_ = nullptr;
     TfStats* stats_ = nullptr;
+    bool dialogsOnDemand_ = false;
     bool shownOnce_ = false;
     int rateIconShown_ = -1;
     std::optional<QString> receivedRate_;  // the last rates, shown with the window

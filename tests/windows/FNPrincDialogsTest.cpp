@@ -1,10 +1,13 @@
-// The main window's commands that open the dialogs, with the dialogs created as at start.
+// The main window's commands that open the dialogs, with the dialogs made beforehand or, as
+// the program wires them, at their first use.
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -12,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "accounts/AccountFiles.h"
 #include "shell/HeadlessTray.h"
@@ -36,9 +40,9 @@ namespace {
 // A notification area that accepts everything, as a run without a display has.
 using SilentTray = tallimer::HeadlessTray;
 
-// Acts on the modal window that comes up next.
-void WhenShown(std::function<void()> user) {
-    QTimer::singleShot(0, std::move(user));
+// Acts on the modal window that comes up next; dropped with its owner if none came up.
+void WhenShown(std::function<void()> user, QObject* owner = qApp) {
+    QTimer::singleShot(0, owner, std::move(user));
 }
 
 class MainWindowDialogs : public ::testing::Test {
@@ -54,13 +58,19 @@ class MainWindowDialogs : public ::testing::Test {
         WriteFile(dir.path() / "Comptes" / "Autre.fai", WriteAccount(modem));
     }
 
-    // The main window and its dialogs in the start-up order (no invoice manager here).
-    TfPrinc& make() {
+    // The main window alone (no invoice manager here).
+    TfPrinc& makeWindow() {
         const PrincDependencies d{dir.str(), &clock,
                                   &names,    &counters,
                                   &tray,     [] { return std::vector<std::string>{"127.0.0.1"}; }};
         window = std::make_unique<TfPrinc>(d);
         window->OnlineIP1->SetEnabled(false);
+        return *window;
+    }
+
+    // The main window and its dialogs, all made beforehand.
+    TfPrinc& make() {
+        makeWindow();
         fRegle = new TfRegle(window.get());
         AboutBox = new TAboutBox(window.get());
         fModifPrix = new TfModifPrix(window.get());
@@ -81,6 +91,96 @@ TEST_F(MainWindowDialogs, DialogsGoWithTheMainWindow) {
     make();
     EXPECT_NE(fRegle, nullptr);
     EXPECT_NE(fConfirm, nullptr);
+    window.reset();
+    EXPECT_EQ(fRegle, nullptr);
+    EXPECT_EQ(AboutBox, nullptr);
+    EXPECT_EQ(fModifPrix, nullptr);
+    EXPECT_EQ(fConfirm, nullptr);
+}
+
+// As the program wires them: no dialog before its first use, then one made and kept, its
+// answers taken as from a dialog made beforehand.
+TEST_F(MainWindowDialogs, DialogsAreMadeAtTheirFirstUseThenKept) {
+    TfPrinc& w = makeWindow();
+    w.MakeDialogsOnDemand();
+    w.show();
+    EXPECT_EQ(fRegle, nullptr);
+    EXPECT_EQ(AboutBox, nullptr);
+    EXPECT_EQ(fModifPrix, nullptr);
+    EXPECT_EQ(fConfirm, nullptr);
+
+    QSignalSpy closed(&w, &TfPrinc::Closed);
+    int asked = 0;
+    const auto reduce = [&] {
+        WhenShown(
+            [&] {
+                if (!fConfirm || !fConfirm->isVisible()) return;
+                ++asked;
+                fConfirm->BitBtn2->click();  // "Réduire"
+            },
+            &w);
+    };
+    reduce();
+    w.Quitter1->trigger();
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(closed.count(), 0);
+    EXPECT_FALSE(w.isVisible());
+    ASSERT_NE(fConfirm, nullptr);
+    EXPECT_EQ(fConfirm->parent(), &w);
+    const QPointer<TfConfirm> confirm = fConfirm;
+    w.show();
+    reduce();
+    w.bnFermer->trigger();
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(closed.count(), 0);
+    EXPECT_EQ(fConfirm, confirm.data());
+    EXPECT_EQ(w.findChildren<TfConfirm*>().size(), 1);
+
+    // No account yet: nothing to correct, and no correction dialog made for it.
+    QTest::mouseDClick(w.teCoutTotal, Qt::LeftButton);
+    EXPECT_EQ(fModifPrix, nullptr);
+
+    w.bnGo->trigger();  // a connection under "Modem"
+    const std::pair<const char*, float> prices[] = {{"0,0047", 0.0047f}, {"0,0051", 0.0051f}};
+    for (const auto& price : prices) {
+        WhenShown(
+            [&] {
+                if (!fRegle || !fRegle->isVisible()) return;
+                EXPECT_EQ(fRegle->cbFAI->currentText(), "Modem");
+                fRegle->tePrixSec->setText(price.first);
+                fRegle->BitBtn1->click();
+            },
+            &w);
+        w.bnRegle->trigger();
+        ASSERT_NE(fRegle, nullptr);
+        EXPECT_EQ(w.accounts().find("Modem")->pricePerSecond, price.second);
+    }
+    EXPECT_EQ(w.findChildren<TfRegle*>().size(), 1);
+
+    WhenShown(
+        [&] {
+            if (fModifPrix && fModifPrix->isVisible()) {
+                fModifPrix->Edit1->setText("12,5");
+                fModifPrix->BitBtn1->click();
+            }
+        },
+        &w);
+    QTest::mouseDClick(w.teCoutTotal, Qt::LeftButton);
+    ASSERT_NE(fModifPrix, nullptr);
+    EXPECT_EQ(w.accounts().find("Modem")->periodCost, 12.5f);
+
+    bool shown = false;
+    WhenShown(
+        [&] {
+            if (!AboutBox) return;
+            shown = AboutBox->isVisible();
+            AboutBox->OKButton->click();
+        },
+        &w);
+    w.bnPropos->trigger();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(w.findChildren<QDialog*>().size(), 4);
+
     window.reset();
     EXPECT_EQ(fRegle, nullptr);
     EXPECT_EQ(AboutBox, nullptr);
