@@ -17,6 +17,7 @@
 #include <system_error>
 #include <thread>
 
+#include "controls/AppStyle.h"
 #include "controls/ErrorReport.h"
 #include "controls/RatePictures.h"
 #include "platform/LinkCountersLinux.h"
@@ -81,6 +82,7 @@ int main(int argc, char** argv) {
     }
 
     TApplication app(argc, argv);
+    QApplication::setStyle(new TAppStyle);
     InstallFrenchQtTexts(app);
     QGuiApplication::setApplicationName(kApplicationTitle);
     QGuiApplication::setDesktopFileName("tallimer");
