@@ -70,10 +70,6 @@ QIcon TAppStyle::standardIcon(StandardPixmap which, const QStyleOption* option,
     }));
 }
 
-}  // namespace tallimer
-
-namespace tallimer {
-
 void TAppStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option,
                               QPainter* painter, const QWidget* widget) const {
     if (element != PE_FrameGroupBox ||
