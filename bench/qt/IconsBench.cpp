@@ -1,5 +1,4 @@
-// What the main window's pictures cost at start: its toolbar glyphs as the toolbar shows
-// them, and the application icon at the sizes a window manager takes.
+// What the main window's toolbar pictures cost at start: each glyph as the toolbar shows it.
 #include <benchmark/benchmark.h>
 
 #include <QIcon>
