@@ -1,5 +1,7 @@
 #include "controls/RatePictures.h"
 
+#include "controls/DrawnIcon.h"
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QTransform>
@@ -299,19 +301,20 @@ QImage ToolbarImage(ToolbarGlyph glyph, int size, bool on) {
 }
 
 QIcon ToolbarIcon(ToolbarGlyph glyph) {
-    QIcon icon;
-    for (int size : {16, 20, 24, 32, 48}) {
-        icon.addPixmap(QPixmap::fromImage(ToolbarImage(glyph, size)), QIcon::Normal, QIcon::Off);
-        if (glyph == ToolbarGlyph::Go)
-            icon.addPixmap(QPixmap::fromImage(ToolbarImage(glyph, size, true)), QIcon::Normal,
-                           QIcon::On);
-    }
-    return icon;
+    // The toolbar shows one size; the others are drawn only if something asks for them.
+    return tallimer::DrawnIcon(
+        {16, 20, 24, 32, 48}, glyph == ToolbarGlyph::Go,
+        [glyph](int size, bool on) { return ToolbarImage(glyph, size, on); });
+}
+
+QImage AppImage(int size) {
+    return ComputerImage(size, true, QColor());
 }
 
 QIcon AppIcon() {
-    QIcon icon;
-    for (int size : {16, 22, 24, 32, 48, 64, 128})
-        icon.addPixmap(QPixmap::fromImage(ComputerImage(size, true, QColor())));
-    return icon;
+    // One icon for the application, its windows and the notification area; never destroyed,
+    // so its pictures do not outlive the application's end in a static destructor.
+    static const QIcon* const icon = new QIcon(tallimer::DrawnIcon(
+        {16, 22, 24, 32, 48, 64, 128}, false, [](int size, bool) { return AppImage(size); }));
+    return *icon;
 }

@@ -22,10 +22,12 @@ QImage ToolbarImage(ToolbarGlyph glyph, int size, bool on = false);
 QIcon ToolbarIcon(ToolbarGlyph glyph);
 
 // The computer with its globe, at the usual icon sizes.
+QImage AppImage(int size);
 QIcon AppIcon();
 
 namespace tallimer {
 using ::AppIcon;
+using ::AppImage;
 using ::MakeRateImages;
 using ::RateImage;
 using ::RatePictures;

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <thread>
 
+#include "controls/AppStyle.h"
 #include "controls/ErrorReport.h"
 #include "controls/RatePictures.h"
 #include "platform/LinkCountersLinux.h"
@@ -87,6 +88,7 @@ int main(int argc, char** argv) {
     }
 
     TApplication app(argc, argv);
+    QApplication::setStyle(new TAppStyle);
     InstallFrenchQtTexts(app);
     QGuiApplication::setApplicationName(kApplicationTitle);
     QGuiApplication::setDesktopFileName("tallimer");

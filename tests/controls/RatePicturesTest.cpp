@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QPointer>
 #include <cstdlib>
+#include <initializer_list>
+#include <string>
 
 #include "controls/RatePictures.h"
 
@@ -155,4 +157,70 @@ TEST(RatePictures, AppIconHasTheUsualSizes) {
     QImage image = icon.pixmap(32, 32).toImage();
     EXPECT_EQ(DominantHue(image, QRect(20, 20, 12, 12)), Hue::None);
     SaveEnlarged(image, "app-icon.png", 4);
+}
+
+namespace {
+
+// The icon as it was built before pictures were drawn on demand: every size up front.
+template <typename Draw>
+QIcon DrawnUpFront(std::initializer_list<int> sizes, bool withOn, Draw draw) {
+    QIcon icon;
+    for (int size : sizes) {
+        icon.addPixmap(QPixmap::fromImage(draw(size, false)), QIcon::Normal, QIcon::Off);
+        if (withOn) icon.addPixmap(QPixmap::fromImage(draw(size, true)), QIcon::Normal, QIcon::On);
+    }
+    return icon;
+}
+
+void ExpectSamePictures(const QIcon& lazy, const QIcon& full, const std::string& name) {
+    // Mixed order: a size asked before the larger and smaller ones around it are drawn.
+    const QSize asked[] = {{40, 40}, {8, 8},     {128, 128}, {20, 20}, {17, 17},
+                           {16, 16}, {24, 24},   {22, 22},   {32, 32}, {48, 48},
+                           {64, 64}, {200, 200}, {20, 32},   {48, 16}, {0, 0}};
+    for (QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled, QIcon::Active, QIcon::Selected})
+        for (QIcon::State state : {QIcon::On, QIcon::Off}) {
+            SCOPED_TRACE(name + " mode " + std::to_string(mode) + " state " +
+                         std::to_string(state));
+            EXPECT_EQ(lazy.availableSizes(mode, state), full.availableSizes(mode, state));
+            for (QSize size : asked) {
+                SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()));
+                EXPECT_EQ(lazy.actualSize(size, mode, state), full.actualSize(size, mode, state));
+                EXPECT_EQ(lazy.pixmap(size, mode, state).toImage(),
+                          full.pixmap(size, mode, state).toImage());
+            }
+            EXPECT_EQ(lazy.pixmap(QSize(20, 20), 2.0, mode, state).toImage(),
+                      full.pixmap(QSize(20, 20), 2.0, mode, state).toImage());
+            QImage a(40, 30, QImage::Format_ARGB32_Premultiplied), b = a;
+            a.fill(Qt::white);
+            b.fill(Qt::white);
+            QPainter pa(&a), pb(&b);
+            lazy.paint(&pa, QRect(3, 2, 30, 21), Qt::AlignCenter, mode, state);
+            full.paint(&pb, QRect(3, 2, 30, 21), Qt::AlignCenter, mode, state);
+            pa.end();
+            pb.end();
+            EXPECT_EQ(a, b);
+        }
+}
+
+}  // namespace
+
+TEST(RatePictures, IconsDrawnOnDemandGiveThePicturesOfIconsDrawnUpFront) {
+    const ToolbarGlyph glyphs[] = {ToolbarGlyph::Go,        ToolbarGlyph::Settings,
+                                   ToolbarGlyph::Invoices,  ToolbarGlyph::About,
+                                   ToolbarGlyph::StayOnTop, ToolbarGlyph::Help,
+                                   ToolbarGlyph::Reduce,    ToolbarGlyph::Close};
+    for (ToolbarGlyph glyph : glyphs) {
+        const bool go = glyph == ToolbarGlyph::Go;
+        ExpectSamePictures(
+            ToolbarIcon(glyph),
+            DrawnUpFront({16, 20, 24, 32, 48}, go,
+                         [glyph](int size, bool on) { return ToolbarImage(glyph, size, on); }),
+            "glyph " + std::to_string(int(glyph)));
+    }
+    ExpectSamePictures(AppIcon(),
+                       DrawnUpFront({16, 22, 24, 32, 48, 64, 128}, false,
+                                    [](int size, bool) { return AppImage(size); }),
+                       "application");
+    // Shared: the second call hands out the pictures the first one drew.
+    EXPECT_EQ(AppIcon().cacheKey(), AppIcon().cacheKey());
 }
