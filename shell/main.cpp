@@ -131,7 +131,8 @@ int main(int argc, char** argv) {
         // The dialogs belong to the main window and go with it.
         fRegle = new TfRegle(fPrinc);
         AboutBox = new TAboutBox(fPrinc);
-        facture = std::make_unique<TfFacture>(princ->AppFolder());
+        facture = std::make_unique<TfFacture>(princ->AppFolder(), nullptr,
+                                              TfFacture::Controls::AtFirstOpening);
         fFacture = facture.get();
         fModifPrix = new TfModifPrix(fPrinc);
         fConfirm = new TfConfirm(fPrinc);
