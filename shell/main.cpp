@@ -130,7 +130,9 @@ int main(int argc, char** argv) {
         // fRegle, AboutBox, fModifPrix and fConfirm, which most runs never open, are made at
         // their first use; they belong to the main window and go with it.
         princ->MakeDialogsOnDemand();
-        facture = std::make_unique<TfFacture>(princ->AppFolder());
+        // The invoice manager's controls, too, wait for its first opening.
+        facture = std::make_unique<TfFacture>(princ->AppFolder(), nullptr,
+                                              TfFacture::Controls::AtFirstOpening);
         fFacture = facture.get();
         princ->SetInvoiceDesk(fFacture);
         princ->Recover();

@@ -1,5 +1,6 @@
 #include "windows/FNFacture.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
@@ -51,12 +53,24 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text) 
 
 }  // namespace
 
-TfFacture::TfFacture(const std::string& appFolder, QWidget* parent)
-    : QDialog(parent), appFolder_(appFolder) {
+TfFacture::TfFacture(const std::string& appFolder, QWidget* parent, Controls controls)
+    : QDialog(parent), appFolder_(appFolder), document_(std::make_unique<QTextDocument>()) {
     setObjectName("fFacture");
     setWindowTitle("Gestion des factures internet");
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
 
+    // The writer puts the default font first in the file's font table: the editor's, as on
+    // its own document (polished in the window), whether or not the editor exists yet.
+    document_->setDefaultFont(QApplication::font("QTextEdit"));
+    invoice_ = std::make_unique<RichInvoice>(document_.get(), appFolder_);
+    runningFile_ = std::make_unique<RunningInvoiceFile>(
+        *invoice_, appFolder_, SystemLocale(), [this](const std::exception& e) { report(e); });
+    if (controls == Controls::AtOnce) buildControls();
+    FormCreate();
+}
+
+void TfFacture::buildControls() {
+    if (GroupBox1) return;
     GroupBox1 = new QGroupBox("Factures archivées", this);
     FileListBox1 = new QListWidget(GroupBox1);
     FileListBox1->setObjectName("FileListBox1");
@@ -124,14 +138,13 @@ TfFacture::TfFacture(const std::string& appFolder, QWidget* parent)
     connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
     connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
 
-    invoice_ = std::make_unique<RichInvoice>(RichEdit2->document(), appFolder_);
-    runningFile_ = std::make_unique<RunningInvoiceFile>(
-        *invoice_, appFolder_, SystemLocale(), [this](const std::exception& e) { report(e); });
-    FormCreate();
+    RichEdit2->setDocument(document_.get());
 }
 
 TfFacture::~TfFacture() {
     if (fFacture == this) fFacture = nullptr;
+    // The editor goes before the document it shows.
+    delete RichEdit2;
 }
 
 QString TfFacture::InvoiceFolder() const {
@@ -157,7 +170,7 @@ void TfFacture::FormCreate() {
         else
             invoice_->loadRtf(path.toStdString());
     } catch (const std::exception& e) {
-        RichEdit2->document()->clear();
+        document_->clear();
         report(e);
         if (kept) setAsideUnreadable(temp);
     }
@@ -241,7 +254,13 @@ bool TfFacture::ReadFileList() {
     return true;
 }
 
+void TfFacture::setVisible(bool visible) {
+    if (visible) buildControls();
+    QDialog::setVisible(visible);
+}
+
 void TfFacture::OpenFromMainWindow() {
+    buildControls();
     const QString folder = InvoiceFolder();
     if (!QDir().mkpath(folder) || !ReadFileList()) {
         report(FileError::create(folder.chopped(1).toStdString()));
@@ -291,7 +310,7 @@ void TfFacture::BitBtn3Click() {
 }
 
 void TfFacture::BitBtn2Click() {
-    printDocument(*RichEdit2->document());
+    printDocument(*document_);
 }
 
 void TfFacture::BitBtn1Click() {

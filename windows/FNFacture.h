@@ -28,10 +28,14 @@ class RichInvoice;
 class TfFacture : public QDialog, public InvoiceDesk {
     Q_OBJECT
   public:
-    // Builds the window and takes the running invoice from appFolder (with its trailing
-    // separator): "temp.rtf" when kept (read into the editor only when the window opens or
-    // something needs its content), else the template "base.rtf".
-    explicit TfFacture(const std::string& appFolder, QWidget* parent = nullptr);
+    // Most runs never open the manager: its controls can wait for the first opening.
+    enum class Controls { AtOnce, AtFirstOpening };
+
+    // Takes the running invoice from appFolder (with its trailing separator): "temp.rtf" when
+    // kept (read into the document only when the window opens or something needs its
+    // content), else the template "base.rtf".
+    explicit TfFacture(const std::string& appFolder, QWidget* parent = nullptr,
+                       Controls controls = Controls::AtOnce);
     ~TfFacture() override;
 
     const std::string& AppFolder() const { return appFolder_; }
@@ -72,17 +76,20 @@ class TfFacture : public QDialog, public InvoiceDesk {
     // folder cannot be read.
     bool ReadFileList();
 
-    // Controls, named as in the window's description.
-    QGroupBox* GroupBox1;                  // "Factures archivées"
-    QListWidget* FileListBox1;             // the archived invoices' files
-    QComboBox* FilterComboBox1;            // "Factures RTF" or "Tous fichiers"
-    QTextEdit* RichEdit1;                  // the viewer of the chosen archive
-    QPushButton* Button1;                  // "Supprimer"
-    QPushButton* BitBtn3;                  // "Imprimer", the chosen archive
-    QGroupBox* GroupBox2;                  // "Facture en cours"
-    QTextEdit* RichEdit2;                  // the running invoice
-    QPushButton* BitBtn2;                  // "Imprimer", the running invoice
-    QPushButton* BitBtn1;                  // "Fermer"
+    // Shown by any path (exec, show): the controls are built first.
+    void setVisible(bool visible) override;
+
+    // Controls, named as in the window's description; null until built.
+    QGroupBox* GroupBox1 = nullptr;        // "Factures archivées"
+    QListWidget* FileListBox1 = nullptr;   // the archived invoices' files
+    QComboBox* FilterComboBox1 = nullptr;  // "Factures RTF" or "Tous fichiers"
+    QTextEdit* RichEdit1 = nullptr;        // the viewer of the chosen archive
+    QPushButton* Button1 = nullptr;        // "Supprimer"
+    QPushButton* BitBtn3 = nullptr;        // "Imprimer", the chosen archive
+    QGroupBox* GroupBox2 = nullptr;        // "Facture en cours"
+    QTextEdit* RichEdit2 = nullptr;        // shows the running invoice's document
+    QPushButton* BitBtn2 = nullptr;        // "Imprimer", the running invoice
+    QPushButton* BitBtn1 = nullptr;        // "Fermer"
     QPrintDialog* PrintDialog1 = nullptr;  // made at the first print
 
   protected:
@@ -92,12 +99,15 @@ class TfFacture : public QDialog, public InvoiceDesk {
     void showEvent(QShowEvent* event) override;
 
   private:
+    void buildControls();
     QListWidgetItem* selectedEntry() const;
     void printDocument(QTextDocument& document);
     void report(const std::exception& error);
     void setAsideUnreadable(const QString& path);
 
     std::string appFolder_;
+    // The running invoice's own document, not the editor's: it needs no editor until shown.
+    std::unique_ptr<QTextDocument> document_;
     std::unique_ptr<RichInvoice> invoice_;
     std::unique_ptr<RunningInvoiceFile> runningFile_;
     std::unique_ptr<QPrinter> printer_;

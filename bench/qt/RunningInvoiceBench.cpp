@@ -42,14 +42,17 @@ struct Folder {
 
 void BM_StartWithBigInvoice(benchmark::State& state) {
     Folder folder(100000);
-    for (auto _ : state) tallimer::TfFacture manager(folder.path);
+    for (auto _ : state)
+        tallimer::TfFacture manager(folder.path, nullptr,
+                                    tallimer::TfFacture::Controls::AtFirstOpening);
 }
 BENCHMARK(BM_StartWithBigInvoice)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // A line at a disconnect on an invoice of range(0) lines, never opened in the manager.
 void BM_AddLineToFile(benchmark::State& state) {
     Folder folder(static_cast<int>(state.range(0)));
-    tallimer::TfFacture manager(folder.path);
+    tallimer::TfFacture manager(folder.path, nullptr,
+                                tallimer::TfFacture::Controls::AtFirstOpening);
     const tallimer::DateTime when = tallimer::EncodeDateTime({2001, 3, 5, 21, 7, 44, 0, 2});
     for (auto _ : state) manager.RunningFile().AddLine(when, 3729000, 12.3456f);
 }

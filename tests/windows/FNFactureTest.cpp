@@ -30,6 +30,7 @@
 #include "controls/Onlineip.h"
 #include "controls/Trayicon.h"
 #include "richtext/RichInvoice.h"
+#include "richtext/RtfReader.h"
 #include "shell/HeadlessTray.h"
 #include "support/Errors.h"
 #include "tests/common/Fakes.h"
@@ -497,6 +498,88 @@ TEST_F(RunningClosingTest, TheViewerShowsTheInstalledTemplatesAmountColumn) {
         EXPECT_EQ(manager.RichEdit1->horizontalScrollBar()->maximum(), 0);
         EXPECT_EQ(manager.RichEdit2->horizontalScrollBar()->maximum(), 0);
     }));
+    EXPECT_TRUE(reports.empty());
+}
+
+// The program builds the manager's controls only when it first opens. Whatever happened
+// before (lines, a closing, a restart over the kept invoice), the files must be those an
+// editor built at once would have written, and the editor must show every line.
+TEST_F(RunningClosingTest, ControlsBuiltAtFirstOpeningChangeNoByteAndShowEveryLine) {
+    // An editors' font unlike the application's: the files name the default font first, and
+    // a bare document's would be the application's.
+    struct EditorFont {
+        QFont previous = QApplication::font("QTextEdit");
+        EditorFont() { QApplication::setFont(QFont("Tallimer Serif", 11), "QTextEdit"); }
+        ~EditorFont() { QApplication::setFont(previous, "QTextEdit"); }
+    } editorFont;
+    QTextEdit editor;
+    editor.ensurePolished();  // as in the window, where laying it out polishes it
+    const QString editorFamily = editor.document()->defaultFont().family();
+    ASSERT_NE(editorFamily, QTextDocument().defaultFont().family());
+
+    const char* source = std::getenv("TALLIMER_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    struct Run {
+        std::string temp, archive, first, restarted, shown, kept;
+    };
+    auto run = [&](const fs::path& where, TfFacture::Controls controls) {
+        fs::copy_file(fs::path(source) / "data" / "base.rtf", where / "base.rtf",
+                      fs::copy_options::overwrite_existing);
+        fs::create_directories(where / "Factures");
+        const std::string folder = where.string() + "/";
+        Account period = account;
+        Run r;
+        {
+            Manager manager(folder, nullptr, controls);
+            InvoiceDesk& desk = manager;
+            desk.addLine(when, msTIME::Hms(1, 2, 9, 0), 12.3456f);
+            desk.addLine(when, 0, 9.5f);
+            desk.closePeriod(period, "Maison", EncodeDate(2001, 3, 6));
+            desk.addLine(when, 1000, 0.5f);
+            desk.addLine(when, msTIME::Hms(0, 59, 59, 0), 1234.5f);
+            if (controls == TfFacture::Controls::AtFirstOpening) {
+                EXPECT_EQ(manager.RichEdit2, nullptr);
+            }
+            r.temp = ReadFile(where / "temp.rtf");
+            r.archive = ReadFile(where / "Factures" / "Maison 05 mars 01.rtf");
+            EXPECT_TRUE(Open(manager, [&] {
+                r.first = manager.RichEdit2->toPlainText().toStdString();
+                desk.addLine(when, 3000, 2.5f);  // shown while open, written at once
+            }));
+        }  // no exit save: as after a crash
+        Manager restarted(folder, nullptr, controls);
+        restarted.addLine(when, 2000, 1.25f);
+        r.restarted = ReadFile(where / "temp.rtf");
+        EXPECT_TRUE(
+            Open(restarted, [&] { r.shown = restarted.RichEdit2->toPlainText().toStdString(); }));
+        r.kept = ReadFile(where / "temp.rtf");
+        return r;
+    };
+    TempDir other;
+    const Run atOnce = run(dir.path(), TfFacture::Controls::AtOnce);
+    const Run later = run(other.path(), TfFacture::Controls::AtFirstOpening);
+
+    EXPECT_EQ(later.temp, atOnce.temp);
+    EXPECT_EQ(later.archive, atOnce.archive);
+    EXPECT_EQ(later.first, atOnce.first);
+    EXPECT_EQ(later.restarted, atOnce.restarted);
+    EXPECT_EQ(later.shown, atOnce.shown);
+    EXPECT_EQ(later.kept, atOnce.kept);
+    // Both as an editor's own document would have them: its font first, every line there.
+    for (const std::string* file : {&later.temp, &later.archive, &later.kept})
+        EXPECT_NE(
+            file->find("{\\fonttbl{\\f0\\fnil\\fcharset0 " + editorFamily.toStdString() + ";}"),
+            std::string::npos);
+    QTextDocument written;
+    ReadRtf(QByteArrayView(later.temp.data(), static_cast<qsizetype>(later.temp.size())), written);
+    EXPECT_EQ(QString::fromStdString(later.first), written.toPlainText());
+    EXPECT_EQ(QString::fromStdString(later.shown), TextOf(Q(other.str() + "temp.rtf")));
+    EXPECT_TRUE(TextOf(Q(other.str() + "Factures/Maison 05 mars 01.rtf"))
+                    .contains("\t05 mars 01, 21:07:44\t00:00:00\t9,50\n"));
+    for (const char* line :
+         {"\t05 mars 01, 21:07:44\t00:00:01\t0,50\n", "\t05 mars 01, 21:07:44\t00:00:03\t2,50\n"})
+        EXPECT_NE(later.shown.find(line), std::string::npos) << line;
+    EXPECT_TRUE(later.shown.ends_with("\t05 mars 01, 21:07:44\t00:00:02\t1,25"));
     EXPECT_TRUE(reports.empty());
 }
 
