@@ -26,6 +26,7 @@
 #include "shell/ExitSignals.h"
 #include "shell/HeadlessTray.h"
 #include "shell/SingleInstance.h"
+#include "shell/StatsModuleLoader.h"
 #include "support/DataFolder.h"
 #include "windows/FNConfirme.h"
 #include "windows/FNFacture.h"
@@ -69,9 +70,10 @@ int main(int argc, char** argv) {
     std::error_code noExe;
     const char* xdgDataHome = std::getenv("XDG_DATA_HOME");
     const char* home = std::getenv("HOME");
-    const DataFolderChoice data = ChooseDataFolder(
-        std::filesystem::read_symlink("/proc/self/exe", noExe).parent_path().string(),
-        xdgDataHome ? xdgDataHome : "", home ? home : "");
+    const std::string programFolder =
+        std::filesystem::read_symlink("/proc/self/exe", noExe).parent_path().string();
+    const DataFolderChoice data =
+        ChooseDataFolder(programFolder, xdgDataHome ? xdgDataHome : "", home ? home : "");
     // The folder must exist to hold its lock; nothing is written in it before the lock is ours.
     std::filesystem::create_directories(data.folder, noExe);
     DataFolderLock folderLock(data.folder);
@@ -111,6 +113,7 @@ int main(int argc, char** argv) {
     dependencies.names = names.get();
     dependencies.counters = &counters;
     dependencies.trayShell = headlessTray.get();
+    dependencies.stats = LoadedStats(StatsModulePaths(programFolder));
 
     // The invoice manager outlives the main window, whose closing writes the running invoice.
     std::unique_ptr<TfFacture> facture;
