@@ -29,6 +29,7 @@
 #include "shell/ExitSignals.h"
 #include "shell/HeadlessTray.h"
 #include "shell/SingleInstance.h"
+#include "shell/StatsModuleLoader.h"
 #include "support/DataFolder.h"
 #include "support/FileWrite.h"
 #include "windows/FNFacture.h"
@@ -77,8 +78,9 @@ int main(int argc, char** argv) {
     // the copy there is shown if it can be reached, and this one ends having written nothing.
     const char* xdgDataHome = std::getenv("XDG_DATA_HOME");
     const char* home = std::getenv("HOME");
+    const std::string programFolder = ExecutableFolder();
     const DataFolderChoice data =
-        ChooseDataFolder(ExecutableFolder(), xdgDataHome ? xdgDataHome : "", home ? home : "");
+        ChooseDataFolder(programFolder, xdgDataHome ? xdgDataHome : "", home ? home : "");
     // The folder must exist to hold its lock; nothing is written in it before the lock is ours.
     MakeFolder(data.folder);
     DataFolderLock folderLock(data.folder);
@@ -119,6 +121,7 @@ int main(int argc, char** argv) {
     dependencies.names = names.get();
     dependencies.counters = &counters;
     dependencies.trayShell = headlessTray.get();
+    dependencies.stats = LoadedStats(StatsModulePaths(programFolder));
 
     // The invoice manager outlives the main window, whose closing writes the running invoice.
     std::unique_ptr<TfFacture> facture;

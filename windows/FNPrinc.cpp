@@ -1,11 +1,13 @@
 #include "windows/FNPrinc.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QShortcut>
 #include <QTimer>
 #include <QToolBar>
@@ -27,7 +29,6 @@
 #include "windows/FNModifPrix.h"
 #include "windows/FNPropos.h"
 #include "windows/FNRegle.h"
-#include "windows/FNStats.h"
 #include "windows/PrincLayout.h"
 
 namespace tallimer {
@@ -61,6 +62,7 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
       locale_(SystemLocale()),
       meter_(*d.clock, accounts_, *d.names, *d.counters, locale_) {
     setObjectName("fPrinc");
+    makeStats_ = d.stats;
     setWindowTitle("Le Tallimer Internet");
     setWindowIcon(AppIcon());
 
@@ -494,13 +496,22 @@ void TfPrinc::rglages1Click() {
 }
 
 void TfPrinc::Statistiques1Click() {
-    if (!stats_) stats_ = new TfStats(this);
+    if (!stats_) {
+        QString why = "module introuvable";
+        if (makeStats_) stats_ = makeStats_(this, why);
+        if (!stats_) {
+            auto* box = new QMessageBox(
+                QMessageBox::Warning, QApplication::applicationDisplayName(),
+                "Les statistiques ne peuvent pas s'ouvrir : " + why + ".", QMessageBox::Ok, this);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+            return;
+        }
+    }
     stats_->SetAlertSettings(
         &alerts_, [this] { return SaveAlertSettings(appFolder_ + kAlertSettingsFile, alerts_); });
     stats_->Prepare(journal(), accounts_, meter_.providerName(), LocalNow(*clock_), locale_);
-    stats_->show();
-    stats_->raise();
-    stats_->activateWindow();
+    stats_->Open();
 }
 
 void TfPrinc::bnProposClick() {

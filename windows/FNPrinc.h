@@ -19,6 +19,7 @@
 #include "metering/Meter.h"
 #include "support/Locale.h"
 #include "windows/InvoiceDesk.h"
+#include "windows/StatsView.h"
 
 class QAction;
 class QLabel;
@@ -31,7 +32,6 @@ namespace tallimer {
 
 class ConnectionJournal;
 class InvoiceDocument;
-class TfStats;
 
 // What the window is built on; main.cpp passes the machine's, tests their fakes.
 struct PrincDependencies {
@@ -42,6 +42,8 @@ struct PrincDependencies {
     TrayShell* trayShell = nullptr;  // null: the desktop's notification area
     // The detector's address list; empty: the machine's own addresses.
     std::function<std::vector<std::string>()> hostAddresses;
+    // Makes the statistics window at its first opening; null: it cannot be opened.
+    StatsFactory stats = {};
 };
 
 class TfPrinc : public QWidget, private MeterHost {
@@ -70,7 +72,7 @@ class TfPrinc : public QWidget, private MeterHost {
         keeper().setJournal(journal);
         journal_ = journal;
     }
-    TfStats* statsWindow() const { return stats_; }
+    StatsView* statsWindow() const { return stats_; }
     // Once the desk is set at start: what a crash left half done is finished.
     void Recover();
 
@@ -220,7 +222,8 @@ class TfPrinc : public QWidget, private MeterHost {
     InvoiceDesk noDesk_;
     InvoiceDesk* desk_ = &noDesk_;
     ConnectionJournal* journal_ = nullptr;
-    TfStats* stats_ = nullptr;
+    StatsFactory makeStats_;
+    StatsView* stats_ = nullptr;
     bool dialogsOnDemand_ = false;
     bool shownOnce_ = false;
     int rateIconShown_ = -1;

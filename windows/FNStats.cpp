@@ -333,6 +333,12 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     });
 }
 
+void TfStats::Open() {
+    show();
+    raise();
+    activateWindow();
+}
+
 void TfStats::Prepare(ConnectionJournal* journal, const AccountCollection& accounts,
                       const std::string& currentAccount, DateTime now, const Locale& locale) {
     journal_ = journal;

@@ -12,6 +12,7 @@
 #include "metering/Journal.h"
 #include "metering/JournalStats.h"
 #include "support/Locale.h"
+#include "windows/StatsView.h"
 
 class QCheckBox;
 class QComboBox;
@@ -45,7 +46,7 @@ class ConnectionsModel : public QAbstractTableModel {
     std::vector<JournalRow> rows_;
 };
 
-class TfStats : public QWidget {
+class TfStats : public QWidget, public StatsView {
     Q_OBJECT
   public:
     explicit TfStats(QWidget* parent = nullptr);
@@ -53,7 +54,8 @@ class TfStats : public QWidget {
     // Reads the account's rows from the journal (none when it is null) and shows them; the
     // current account comes first in the chooser.
     void Prepare(ConnectionJournal* journal, const AccountCollection& accounts,
-                 const std::string& currentAccount, DateTime now, const Locale& locale);
+                 const std::string& currentAccount, DateTime now, const Locale& locale) override;
+    void Open() override;
 
     // What the export buttons write, without asking for a file. False when it could not.
     bool ExportCsvTo(const QString& path) const;
@@ -63,7 +65,7 @@ class TfStats : public QWidget {
     const JournalStats& stats() const { return stats_; }
 
     // The alert settings of every account, edited here for the chosen one; save writes them.
-    void SetAlertSettings(AlertSettings* settings, std::function<bool()> save) {
+    void SetAlertSettings(AlertSettings* settings, std::function<bool()> save) override {
         alertSettings_ = settings;
         saveAlerts_ = std::move(save);
     }

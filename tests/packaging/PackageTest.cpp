@@ -75,6 +75,7 @@ TEST(Package, BuildsCleanInstallsRunsAsAUserAndIsRemoved) {
     EXPECT_EQ(files, (std::set<std::string>{
                          "/etc/xdg/autostart/tallimer.desktop",
                          "/usr/bin/tallimer",
+                         "/usr/lib/tallimer/libtallimer-stats.so",
                          "/usr/share/applications/tallimer.desktop",
                          "/usr/share/icons/hicolor/scalable/apps/tallimer.svg",
                          "/usr/share/metainfo/org.example.tallimer.metainfo.xml",
@@ -129,6 +130,8 @@ TEST(Package, UserInstallStartsWithTheSessionAndUninstallKeepsTheUsersData) {
 
     ASSERT_EQ(Shell(env + install, log), 0) << ReadFile(log);
     EXPECT_EQ(ReadFile(dest / "base.rtf"), ReadFile(source / "data/base.rtf"));
+    EXPECT_EQ(ReadFile(dest / "libtallimer-stats.so"),
+              ReadFile(build / "app" / "libtallimer-stats.so"));
     EXPECT_EQ(fs::read_symlink(home / ".local/bin/tallimer"), dest / "tallimer");
     const std::string entry = ReadFile(menu);
     EXPECT_NE(entry.find("\nExec=\"" + (dest / "tallimer").string() + "\"\n"), std::string::npos)

@@ -77,11 +77,16 @@ class StatsWindow : public ::testing::Test {
         WriteFile(dir.path() / "Comptes" / "Autre.fai", WriteAccount(account));
         dependencies = {dir.str(), &clock, &names,
                         &counters, &tray,  [] { return std::vector<std::string>{"127.0.0.1"}; }};
+        // The window made here, as the module makes it in the program.
+        dependencies.stats = [](QWidget* parent, QString&) -> StatsView* {
+            return new TfStats(parent);
+        };
         window = std::make_unique<TfPrinc>(dependencies);
         window->OnlineIP1->SetEnabled(false);
     }
 
-    QStringList totals() { return window->statsWindow()->lbTotaux->text().split('\n'); }
+    static TfStats& Stats(TfPrinc& w) { return static_cast<TfStats&>(*w.statsWindow()); }
+    QStringList totals() { return Stats(*window).lbTotaux->text().split('\n'); }
 
     TempDir dir;
     PrincDependencies dependencies;
@@ -100,7 +105,7 @@ TEST_F(StatsWindow, OpensFromTheMenuAndCtrlTWithTheJournalsFigures) {
     // Before any journal the window opens on empty figures.
     w.Statistiques1->trigger();
     ASSERT_TRUE(w.statsWindow());
-    TfStats& s = *w.statsWindow();
+    TfStats& s = Stats(w);
     EXPECT_TRUE(s.isVisible());
     EXPECT_EQ(s.windowTitle(), "Statistiques");
     EXPECT_EQ(totals().value(0), "Connexions : 0");
@@ -185,7 +190,7 @@ TEST_F(StatsWindow, PicturesOfAYearOfConnections) {
     names.name = "Modem";
     window->Connect();
     window->Statistiques1->trigger();
-    TfStats& s = *window->statsWindow();
+    TfStats& s = Stats(*window);
     s.resize(1100, 800);
     s.cbPeriode->setCurrentIndex(s.cbPeriode->count() - 1);  // everything
     EXPECT_EQ(totals().value(0), "Connexions : 1500");
@@ -212,7 +217,7 @@ TEST_F(StatsWindow, AlertSettingsAreTypedCheckedAndAlertOncePerPeriod) {
     names.name = "Modem";
     w.Connect();
     w.Statistiques1->trigger();
-    TfStats& s = *w.statsWindow();
+    TfStats& s = Stats(w);
     ASSERT_EQ(s.cbCompte->currentText(), "Modem");
 
     s.edBudget->setText("12 euros");
