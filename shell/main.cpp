@@ -1,6 +1,6 @@
-// Entry point: one copy per user, the main window and the invoice manager made at start, the
-// small dialogs at their first use, and an end through the saving path however the program is
-// asked to stop.
+// Entry point: one copy per user, the main window and the invoice manager (its controls
+// waiting for its first opening) made at start, the small dialogs and the statistics at their
+// first use, and an end through the saving path however the program is asked to stop.
 #include <unistd.h>
 #include <climits>
 #ifdef __GLIBC__
