@@ -19,6 +19,7 @@
 #include <string_view>
 #include <thread>
 
+#include "accounts/AccountFiles.h"
 #include "controls/AppStyle.h"
 #include "controls/ErrorReport.h"
 #include "controls/RatePictures.h"
@@ -89,6 +90,19 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // The data folder is read while the display connects: its accounts keep nobody waiting.
+    PrepareDataFolder(data);
+    DataRead dataRead;
+    bool readAhead = false;
+    std::jthread reader([&] {
+        try {
+            LoadAll(data.folder, dataRead.accounts, dataRead.state);
+            readAhead = true;
+        } catch (const std::exception&) {
+            // The window reads it again and reports what it must.
+        }
+    });
+
     TApplication app(argc, argv);
     QApplication::setStyle(new TAppStyle);
     InstallFrenchQtTexts(app);
@@ -115,7 +129,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<ConnectionNameSource> names = MakeConnectionNameSource();
     LinkCountersLinux counters;
     PrincDependencies dependencies;
-    PrepareDataFolder(data);
+    reader.join();
+    if (readAhead) dependencies.dataRead = &dataRead;
     dependencies.appFolder = data.folder;
     dependencies.clock = &TheSystemClock();
     dependencies.names = names.get();

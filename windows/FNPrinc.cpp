@@ -134,7 +134,12 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     // What writes cut short by a crash left behind; no other copy runs on this folder.
     for (const char* folder : {"", "Comptes", "Factures"}) RemoveLeftovers(appFolder_ + folder);
     OverallState state;
-    LoadAll(appFolder_, accounts_, state);
+    if (d.dataRead) {
+        accounts_ = std::move(d.dataRead->accounts);
+        state = d.dataRead->state;
+    } else {
+        LoadAll(appFolder_, accounts_, state);
+    }
     meter_.overallDuration = state.overallDuration;
     meter_.overallCost = state.overallCost;
     askOnExit = state.askOnExit;

@@ -34,6 +34,12 @@ class ConnectionJournal;
 class InvoiceDocument;
 
 // What the window is built on; main.cpp passes the machine's, tests their fakes.
+// The state file and the account files, read ahead of the window.
+struct DataRead {
+    AccountCollection accounts;
+    OverallState state;
+};
+
 struct PrincDependencies {
     std::string appFolder;  // the data folder, with its trailing separator
     const Clock* clock = nullptr;
@@ -44,6 +50,8 @@ struct PrincDependencies {
     std::function<std::vector<std::string>()> hostAddresses;
     // Makes the statistics window at its first opening; null: it cannot be opened.
     StatsFactory stats = {};
+    // The data folder as read ahead (taken over by the window); null: the window reads it.
+    DataRead* dataRead = nullptr;
 };
 
 class TfPrinc : public QWidget, private MeterHost {

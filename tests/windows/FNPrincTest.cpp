@@ -132,8 +132,9 @@ class MainWindow : public ::testing::Test {
     }
 
     TfPrinc& make() {
-        const PrincDependencies d{dir.str(), &clock, &names,
-                                  &counters, &tray,  [this] { return addresses; }};
+        PrincDependencies d{dir.str(), &clock, &names,
+                            &counters, &tray,  [this] { return addresses; }};
+        d.dataRead = dataRead;
         window = std::make_unique<TfPrinc>(d);
         // Polls come from the tests, not from the clock.
         window->OnlineIP1->SetEnabled(false);
@@ -157,6 +158,7 @@ class MainWindow : public ::testing::Test {
     FakeCounters counters;
     RecordingTray tray;
     std::vector<std::string> addresses{"127.0.0.1"};
+    DataRead* dataRead = nullptr;  // what the program reads ahead of the window
     std::unique_ptr<TfPrinc> window;
 };
 
@@ -233,6 +235,29 @@ TEST_F(MainWindow, FreshStartShowsZeroConnectionAndLoadedTotals) {
     EXPECT_EQ(w.teCoutTotal->text(), "0,00 F");
     EXPECT_EQ(w.teDureeTotale->text(), "00:00:00");
     EXPECT_EQ(w.Edit1->text(), "0,0");
+}
+
+// The program reads the data folder while the display connects; the window takes that over
+// whole (accounts, totals, the exit question) instead of reading the folder again.
+TEST_F(MainWindow, DataReadAheadIsTakenOverWhole) {
+    WriteFile(dir.path() / "tallimer.inf", "3725000\r\n12.5\r\n0");
+    Account modem;
+    modem.periodCost = 3.25f;
+    writeAccount("Modem", modem);
+    DataRead read;
+    LoadAll(dir.str(), read.accounts, read.state);
+    // Gone from the disk since: only what was read ahead can show.
+    std::filesystem::remove(dir.path() / "tallimer.inf");
+    std::filesystem::remove(dir.path() / "Comptes" / "Modem.fai");
+    dataRead = &read;
+
+    TfPrinc& w = make();
+    EXPECT_FALSE(w.askOnExit);
+    ASSERT_NE(w.accounts().find("Modem"), nullptr);
+    EXPECT_EQ(w.accounts().find("Modem")->periodCost, 3.25f);
+    w.FormActivate();
+    EXPECT_EQ(w.teDureeTotalTotale->text(), "01:02:05");
+    EXPECT_EQ(w.tePrixTotalTotal->text(), "12,50");
 }
 
 TEST_F(MainWindow, PackageAndReducedTicksSetThePictureInWindowAndTray) {
