@@ -4,7 +4,6 @@
 #include <QIconEngine>
 #include <QPainter>
 #include <QPixmap>
-#include <algorithm>
 
 namespace tallimer {
 namespace {
@@ -57,17 +56,13 @@ class DrawnIconEngine final : public QIconEngine {
     QIconEngine* clone() const override { return new DrawnIconEngine(*this); }
 
   private:
-    // Of two pictures the smaller that covers the size asked, else the larger (by area).
+    // The smallest picture that covers the size asked (by area), else the largest; the
+    // sizes come in ascending order.
     size_t pick(const QSize& size) const {
         const int wanted = size.width() * size.height();
-        size_t best = 0;
-        for (size_t i = 1; i < sizes_.size(); ++i) {
-            const int a = sizes_[i] * sizes_[i], b = sizes_[best] * sizes_[best];
-            int chosen = std::max(a, b) >= wanted ? std::min(a, b) : std::max(a, b);
-            if (chosen < wanted) chosen = std::max(a, b);
-            if (chosen == a) best = i;
-        }
-        return best;
+        for (size_t i = 0; i < sizes_.size(); ++i)
+            if (sizes_[i] * sizes_[i] >= wanted) return i;
+        return sizes_.size() - 1;
     }
 
     void draw(size_t index, QIcon::State state) {

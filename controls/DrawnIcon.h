@@ -9,7 +9,8 @@
 
 namespace tallimer {
 
-// draw(size, on) paints the picture of `size` pixels; `on` only when withOnState.
+// draw(size, on) paints the picture of `size` pixels; `on` only when withOnState. The sizes
+// come in ascending order.
 using DrawPicture = std::function<QImage(int size, bool on)>;
 QIcon DrawnIcon(std::vector<int> sizes, bool withOnState, DrawPicture draw);
 

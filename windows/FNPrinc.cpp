@@ -60,9 +60,9 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
       names_(d.names),
       clock_(d.clock),
       locale_(SystemLocale()),
-      meter_(*d.clock, accounts_, *d.names, *d.counters, locale_) {
+      meter_(*d.clock, accounts_, *d.names, *d.counters, locale_),
+      makeStats_(d.stats) {
     setObjectName("fPrinc");
-    makeStats_ = d.stats;
     setWindowTitle("Le Tallimer Internet");
     setWindowIcon(AppIcon());
 

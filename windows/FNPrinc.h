@@ -33,13 +33,13 @@ namespace tallimer {
 class ConnectionJournal;
 class InvoiceDocument;
 
-// What the window is built on; main.cpp passes the machine's, tests their fakes.
 // The state file and the account files, read ahead of the window.
 struct DataRead {
     AccountCollection accounts;
     OverallState state;
 };
 
+// What the window is built on; main.cpp passes the machine's, tests their fakes.
 struct PrincDependencies {
     std::string appFolder;  // the data folder, with its trailing separator
     const Clock* clock = nullptr;

@@ -7,18 +7,11 @@
 #        deb-scenario.sh --as-user DATADIR        (inside xvfb-run, as the user)
 set -u
 here="$(cd "$(dirname "$0")" && pwd)"
-source "$here/../shell/scenario-lib.sh" # waitfor
+source "$here/../shell/scenario-lib.sh" # waitfor, fail, cleanup
 ms() { date +%s%3N; }
 
 if [ "$1" = --as-user ]; then
     data="$2"
-    pids=()
-    stop() { for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done; }
-    fail() {
-        echo "fail $1: $2"
-        stop
-        exit 1
-    }
     trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
         >/dev/null 2>&1 &
     pids+=($!)
@@ -46,7 +39,7 @@ if [ "$1" = --as-user ]; then
         echo "note: off line, nothing to meter"
     fi
     echo "ok run"
-    stop
+    cleanup
     exit 0
 fi
 
