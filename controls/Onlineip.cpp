@@ -81,11 +81,9 @@ bool TOnlineIP::notify(void (TOnlineIP::*event)(QObject*)) {
 
 void TOnlineIP::Poll() {
     const QString previous = ip_;
-    bool previousKept = false;
     try {
         const std::vector<std::string> list = addresses_();
         ip_ = list.empty() ? QString() : QString::fromStdString(list.back());
-        previousKept = std::find(list.begin(), list.end(), previous.toStdString()) != list.end();
     } catch (const std::exception& e) {
         report(e);
         return;
@@ -95,8 +93,8 @@ void TOnlineIP::Poll() {
     }
     const bool was = online_;
     online_ = !ip_.isEmpty() && ip_ != QLatin1String("127.0.0.1");
-    if (online_ && was && !previousKept) {
-        notify(&TOnlineIP::OnSwitched);
+    if (online_ && was && ip_ != previous) {
+        notify(&TOnlineIP::OnIPChanged);
         return;
     }
     if (online_ == was) return;

@@ -52,9 +52,9 @@ class TOnlineIP : public QObject {
   signals:
     // Online has changed; IP and Online already hold the new values.
     void OnChanged(QObject* sender);
-    // On line before and after, but the address is another one and the previous one is gone
-    // (a quick switch or redial between two polls). A second address gained is no switch.
-    void OnSwitched(QObject* sender);
+    // On line before and after, under another address. Only the address shown follows it:
+    // which connection is in use is the connection name source's to say.
+    void OnIPChanged(QObject* sender);
 
   private:
     void report(const std::exception& error);

@@ -3,6 +3,7 @@
 // manager's document; tests use an in-memory fake.
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace tallimer {
 
@@ -29,6 +30,10 @@ class InvoiceDocument {
     virtual std::string paragraphText(std::size_t index) const = 0;
     // Writes the whole document as RTF, atomically; raises FileError::create on failure.
     virtual void saveRtf(const std::string& path) = 0;
+    // The same, leaving out the given paragraphs (indices in ascending order); the document
+    // itself keeps them.
+    virtual void saveRtfWithout(const std::string& path,
+                                const std::vector<std::size_t>& leftOut) = 0;
     // Replaces the whole content from a file (RTF, or plain text when it is not RTF);
     // raises FileError::open and leaves the document as it was on failure.
     virtual void loadRtf(const std::string& path) = 0;

@@ -28,7 +28,8 @@ std::string ArchivePath(const std::string& appFolder, const std::string& provide
 }
 
 void ArchiveInvoice(const Account& account, const std::string& providerName,
-                    const std::string& appFolder, InvoiceDocument& invoice, const Locale& locale) {
+                    const std::string& appFolder, InvoiceDocument& invoice, const Locale& locale,
+                    const std::vector<std::size_t>& leftOut) {
     CharAttributes bold;
     bold.bold = true;
     invoice.setAppendAttributes(bold);
@@ -38,7 +39,10 @@ void ArchiveInvoice(const Account& account, const std::string& providerName,
         invoice.appendParagraph("Forfait restant = " + account.packageRemaining.ToText());
     std::string path = ArchivePath(appFolder, providerName, account.nextInvoice, locale);
     MakeFolder(appFolder + "Factures");
-    invoice.saveRtf(path);
+    if (leftOut.empty())
+        invoice.saveRtf(path);
+    else
+        invoice.saveRtfWithout(path, leftOut);
 }
 
 void StartNewPeriod(Account& account, const std::string& appFolder, InvoiceDocument& invoice,

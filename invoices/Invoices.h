@@ -1,6 +1,7 @@
 #pragma once
 // The running invoice's lines and the closing of a billing period.
 #include <string>
+#include <vector>
 
 #include "accounts/Comptes.h"
 #include "invoices/InvoiceDocument.h"
@@ -19,9 +20,11 @@ std::string ArchivePath(const std::string& appFolder, const std::string& provide
                         DateTime billingDate, const Locale& locale);
 
 // Appends the period's totals in bold and files the whole invoice in "Factures" (created
-// when missing). Raises FileError::create when the archive cannot be written.
+// when missing), but the paragraphs left out (other accounts' lines, indices ascending).
+// Raises FileError::create when the archive cannot be written.
 void ArchiveInvoice(const Account& account, const std::string& providerName,
-                    const std::string& appFolder, InvoiceDocument& invoice, const Locale& locale);
+                    const std::string& appFolder, InvoiceDocument& invoice, const Locale& locale,
+                    const std::vector<std::size_t>& leftOut = {});
 
 // Zeroes the period, refills the package, moves the billing date on (NextBillingDate: by
 // the period, or past today when far behind) and reloads the template "base.rtf". Raises

@@ -2,7 +2,9 @@
 
 #include <charconv>
 #include <cstdint>
+#include <deque>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <utility>
 
@@ -73,9 +75,89 @@ RunningInvoiceFile::RunningInvoiceFile(InvoiceDocument& document, std::string ap
       locale_(std::move(locale)),
       report_(std::move(report)) {}
 
-void RunningInvoiceFile::AddLine(DateTime when, msTIME duration, float amount) {
-    AddInvoiceLine(document_, when, duration, amount, locale_);
+void RunningInvoiceFile::AddLine(DateTime when, msTIME duration, float amount,
+                                 const std::optional<std::string>& accountName) {
+    appendLine(when, duration, amount, accountName);
     SaveReporting();
+}
+
+void RunningInvoiceFile::appendLine(DateTime when, msTIME duration, float amount,
+                                    const std::optional<std::string>& accountName) {
+    const std::string text = InvoiceLineText(when, duration, amount, locale_);
+    // The owner first: a crash in between leaves a record of no line, never a line of nobody.
+    if (accountName) {
+        lineOwners();
+        lineOwners_->push_back({*accountName, text});
+        writeLineOwners();
+    }
+    document_.appendParagraph(text);
+}
+
+// "<bytes of the name> <name><line>" CR LF per line: a name may hold anything.
+const std::vector<RunningInvoiceFile::LineOwner>& RunningInvoiceFile::lineOwners() {
+    if (lineOwners_) return *lineOwners_;
+    lineOwners_.emplace();
+    std::string bytes;
+    if (!ReadWholeFile(lineOwnersPath(), bytes)) return *lineOwners_;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const std::size_t space = bytes.find(' ', at);
+        std::size_t size = 0;
+        if (space == std::string::npos || !Parse(bytes.substr(at, space - at), size) ||
+            size > bytes.size() - space - 1)
+            break;
+        const std::size_t textAt = space + 1 + size;
+        const std::size_t end = bytes.find("\r\n", textAt);
+        if (end == std::string::npos) break;
+        lineOwners_->push_back({bytes.substr(space + 1, size), bytes.substr(textAt, end - textAt)});
+        at = end + 2;
+    }
+    return *lineOwners_;
+}
+
+void RunningInvoiceFile::writeLineOwners() {
+    if (lineOwners_->empty()) {
+        RemoveFile(lineOwnersPath());
+        return;
+    }
+    std::string bytes;
+    for (const LineOwner& owner : *lineOwners_)
+        bytes += Text(owner.account.size()) + " " + owner.account + owner.text + "\r\n";
+    // A record that cannot be written leaves its line to whichever account closes next, as
+    // lines typed by hand; the invoice's own write reports the disk's trouble.
+    WriteFileAtomically(lineOwnersPath(), bytes, appFolder_);
+}
+
+std::vector<RunningInvoiceFile::OtherLine> RunningInvoiceFile::othersLines(
+    const std::string& name) {
+    std::map<std::string, std::deque<const LineOwner*>> byText;
+    bool anyOther = false;
+    for (const LineOwner& owner : lineOwners()) {
+        byText[owner.text].push_back(&owner);
+        anyOther = anyOther || owner.account != name;
+    }
+    std::vector<OtherLine> others;
+    if (!anyOther) return others;
+    // Records and lines come in the same order; a line typed or changed by hand has none.
+    for (std::size_t i = 0, n = document_.paragraphCount(); i < n; ++i) {
+        auto it = byText.find(document_.paragraphText(i));
+        if (it == byText.end() || it->second.empty()) continue;
+        const LineOwner* owner = it->second.front();
+        it->second.pop_front();
+        if (owner->account != name) others.push_back({i, *owner});
+    }
+    return others;
+}
+
+void RunningInvoiceFile::keepLines(const std::vector<OtherLine>& lines) {
+    // As the program appends them: plain, whatever the template or a failed load left.
+    if (!lines.empty()) document_.setAppendAttributes(CharAttributes{});
+    lineOwners_.emplace();
+    for (const OtherLine& line : lines) {
+        lineOwners_->push_back(line.owner);
+        document_.appendParagraph(line.owner.text);
+    }
+    writeLineOwners();
 }
 
 bool RunningInvoiceFile::RecordConnection(DateTime when, msTIME duration, float amount,
@@ -96,7 +178,7 @@ void RunningInvoiceFile::EndConnection(DateTime when, msTIME duration, float amo
                                        const std::string& accountName, const Account& account,
                                        msTIME overallDuration, float overallCost) {
     RecordConnection(when, duration, amount, accountName, account, overallDuration, overallCost);
-    AddInvoiceLine(document_, when, duration, amount, locale_);
+    appendLine(when, duration, amount, accountName);
     connectionEnded_ = true;
     lineOnDisk_ = accountsOnDisk_ = false;
     SaveReporting();
@@ -117,8 +199,11 @@ void RunningInvoiceFile::ClosePeriod(Account& account, const std::string& provid
     const DateTime billed = account.nextInvoice;
     const std::size_t paragraphs = document_.paragraphCount();
     const CharAttributes attributes = document_.appendAttributes();
+    const std::vector<OtherLine> others = othersLines(providerName);
+    std::vector<std::size_t> leftOut;
+    for (const OtherLine& line : others) leftOut.push_back(line.index);
     try {
-        ArchiveInvoice(account, providerName, appFolder_, document_, locale_);
+        ArchiveInvoice(account, providerName, appFolder_, document_, locale_, leftOut);
         // The last connection's line is filed now: its record has nothing more to give, and
         // must not give the line again to the next period after a crash.
         if (!RemoveFile(connectionRecordPath())) throw FileError::create(connectionRecordPath());
@@ -139,6 +224,7 @@ void RunningInvoiceFile::ClosePeriod(Account& account, const std::string& provid
     } catch (...) {
         templateError = std::current_exception();
     }
+    keepLines(others);
     closingAccount_ = &account;
     closingName_ = providerName;
     closingAccountSaved_ = false;
@@ -199,14 +285,17 @@ void RunningInvoiceFile::Recover(AccountCollection& accounts, OverallState& stat
                 done = SaveAccountFile(appFolder_, name, *account);
             }
         }
-        // The invoice still holding the filed lines starts afresh from the template.
+        // The invoice still holding the filed lines starts afresh from the template, with
+        // the other accounts' lines.
         if (done && Hash(Contents(path())) == v[2]) {
+            const std::vector<OtherLine> others = othersLines(name);
             try {
                 document_.loadRtf(appFolder_ + "base.rtf");
             } catch (const std::exception& e) {
                 document_.truncateParagraphs(0);
                 if (report_) report_(e);
             }
+            keepLines(others);
             done = SaveReporting();
         }
         if (done) RemoveFile(closingRecordPath());
@@ -240,7 +329,7 @@ void RunningInvoiceFile::Recover(AccountCollection& accounts, OverallState& stat
             for (std::size_t i = document_.paragraphCount(); i-- > 0 && !there;)
                 there = document_.paragraphText(i) == line;
             if (!there) {
-                AddInvoiceLine(document_, when, duration, amount, locale_);
+                appendLine(when, duration, amount, name);
                 done = SaveReporting() && done;
             }
         }

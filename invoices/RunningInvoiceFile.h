@@ -2,10 +2,14 @@
 // The running invoice kept in step with its file "temp.rtf": every change the program makes
 // (a line appended, a period closed) is written at once, so a crash loses none of it. Two
 // small records beside the state file cover what a crash could still cut in two: a period
-// closing ("cloture.inf") and the connection in progress ("connexion.inf").
+// closing ("cloture.inf") and the connection in progress ("connexion.inf"). A third one,
+// "lignes.inf", says which account each line the program wrote belongs to, so a closing
+// files the closing account's lines and leaves the others' for their own closings.
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "accounts/AccountFiles.h"
 #include "accounts/Comptes.h"
@@ -29,9 +33,12 @@ class RunningInvoiceFile {
     std::string path() const { return appFolder_ + "temp.rtf"; }
     std::string closingRecordPath() const { return appFolder_ + "cloture.inf"; }
     std::string connectionRecordPath() const { return appFolder_ + "connexion.inf"; }
+    std::string lineOwnersPath() const { return appFolder_ + "lignes.inf"; }
 
-    // Appends the line and writes the file. A write that fails is reported; the line stays.
-    void AddLine(DateTime when, msTIME duration, float amount);
+    // Appends the line of that account (none: a line of nobody's, filed by the next closing)
+    // and writes the file. A write that fails is reported; the line stays.
+    void AddLine(DateTime when, msTIME duration, float amount,
+                 const std::optional<std::string>& accountName = std::nullopt);
     // The connection in progress as of now, written just before the accounts are saved: its
     // line so far, and its account's and the overall totals.
     bool RecordConnection(DateTime when, msTIME duration, float amount,
@@ -45,8 +52,10 @@ class RunningInvoiceFile {
     // The accounts and the state file have all been written.
     void AccountsSaved();
 
-    // Closes the account's period. The archive is written whole first; if it cannot be,
-    // nothing changes and FileError::create is raised. Then the account's file is written,
+    // Closes the account's period: its archive holds the running invoice but the lines the
+    // program wrote for other accounts, which stay in the new running invoice after the
+    // template. The archive is written whole first; if it cannot be, nothing changes and
+    // FileError::create is raised. Then the account's file is written,
     // then "temp.rtf": every crash point leaves the old state or, through the record, the
     // new one. The template's own error is raised after the writes; a failed write is
     // reported.
@@ -63,8 +72,24 @@ class RunningInvoiceFile {
     bool SaveReporting();
 
   private:
+    struct LineOwner {
+        std::string account, text;
+    };
+    struct OtherLine {
+        std::size_t index;
+        LineOwner owner;
+    };
     void finishClosing();
     void settleConnection();
+    // Records the line's account, then appends the line.
+    void appendLine(DateTime when, msTIME duration, float amount,
+                    const std::optional<std::string>& accountName);
+    // The running invoice's lines the program wrote for another account than name.
+    std::vector<OtherLine> othersLines(const std::string& name);
+    // Puts those lines back after the template, with their owners.
+    void keepLines(const std::vector<OtherLine>& lines);
+    const std::vector<LineOwner>& lineOwners();
+    void writeLineOwners();
 
     InvoiceDocument& document_;
     std::string appFolder_;
@@ -80,6 +105,8 @@ class RunningInvoiceFile {
     bool connectionEnded_ = false;
     bool lineOnDisk_ = false;
     bool accountsOnDisk_ = false;
+    // Each line's account, in the order written; read from its file at the first need.
+    std::optional<std::vector<LineOwner>> lineOwners_;
 };
 
 }  // namespace tallimer

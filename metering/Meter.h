@@ -49,9 +49,6 @@ class Meter {
     // Stops metering and logs the connection; does nothing when not metering.
     void Disconnect();
     bool metering() const { return metering_; }
-    // Whether the machine's address moving to another one starts a new connection: it does
-    // while metering, unless the name source reports switches itself (it has split it).
-    bool AddressMoveSplits() const { return metering_ && !names_.reportsSwitches(); }
     const std::string& providerName() const { return providerName_; }
 
     // Metering state, read by the display and the dialogs.

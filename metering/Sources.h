@@ -14,10 +14,8 @@ class ConnectionNameSource {
     virtual ~ConnectionNameSource() = default;
     virtual std::string defaultConnectionName() = 0;
     // Called, on the program's thread, when the primary connection becomes another one. A
-    // source that cannot tell never calls.
+    // source that cannot tell never calls: nothing else splits a connection.
     virtual void setOnSwitch(std::function<void()> callback) { (void)callback; }
-    // Whether a switch away from the connection now in use would reach that callback.
-    virtual bool reportsSwitches() const { return false; }
 };
 
 // Cumulative byte counters of the link, low 32 bits.

@@ -17,10 +17,17 @@ namespace {
 const QString kService = QStringLiteral("org.freedesktop.NetworkManager");
 const QString kSystemBusName = QStringLiteral("tallimer-system-bus");
 const QString kManagerPath = QStringLiteral("/org/freedesktop/NetworkManager");
+const QString kActive = QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
+const QString kBusService = QStringLiteral("org.freedesktop.DBus");
 
 }  // namespace
 
-NetworkManagerName::NetworkManagerName(int timeoutMs) : timeoutMs_(timeoutMs) {}
+NetworkManagerName::NetworkManagerName(int timeoutMs) : timeoutMs_(timeoutMs) {
+    // A system bus that restarts takes the connection down with it, silently: looked at
+    // every second while switches are watched, so the new bus is joined at once.
+    busWatch_.setInterval(1000);
+    connect(&busWatch_, &QTimer::timeout, this, &NetworkManagerName::watchBus);
+}
 
 NetworkManagerName::NetworkManagerName(const QDBusConnection& bus, int timeoutMs)
     : bus_(bus), timeoutMs_(timeoutMs) {}
@@ -36,6 +43,8 @@ QDBusConnection NetworkManagerName::bus(bool renew) {
     if (renew || !c.isConnected()) {
         QDBusConnection::disconnectFromBus(kSystemBusName);
         subscribed_ = false;
+        // A new bus gives unique names afresh: the old NetworkManager's may come back.
+        known_.owner.clear();
         c = QDBusConnection::connectToBus(QDBusConnection::SystemBus, kSystemBusName);
         if (!c.isConnected()) {
             QDBusConnection::disconnectFromBus(kSystemBusName);
@@ -48,45 +57,70 @@ QDBusConnection NetworkManagerName::bus(bool renew) {
 
 void NetworkManagerName::subscribe(QDBusConnection& bus) {
     if (subscribed_ || !onSwitch_ || !bus.isConnected()) return;
-    subscribed_ = bus.connect(
-        kService, kManagerPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("PropertiesChanged"), this, SLOT(propertiesChanged(QDBusMessage)));
+    subscribed_ =
+        bus.connect(kService, kManagerPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                    QStringLiteral("PropertiesChanged"), this,
+                    SLOT(propertiesChanged(QDBusMessage))) &&
+        bus.connect(kBusService, QStringLiteral("/org/freedesktop/DBus"), kBusService,
+                    QStringLiteral("NameOwnerChanged"), {kService}, QString(), this,
+                    SLOT(managerChanged(QString, QString, QString)));
 }
 
 void NetworkManagerName::setOnSwitch(std::function<void()> callback) {
     onSwitch_ = std::move(callback);
-    if (!onSwitch_) return;
+    if (!onSwitch_) {
+        busWatch_.stop();
+        return;
+    }
     QDBusConnection b = bus(false);
     subscribe(b);
+    if (!bus_) busWatch_.start();
 }
 
-bool NetworkManagerName::reportsSwitches() const {
-    // A bus that has gone (the daemon restarted) brings no signal until the next reading.
-    const bool live = bus_ ? bus_->isConnected() : QDBusConnection(kSystemBusName).isConnected();
-    return subscribed_ && live && !primary_.isEmpty() && primary_ != QLatin1String("/");
+void NetworkManagerName::watchBus() {
+    if (subscribed_ && QDBusConnection(kSystemBusName).isConnected()) return;
+    // The bus is back (or was never there): what happened meanwhile is read at once.
+    if (bus(false).isConnected() && subscribed_) recheck();
 }
 
 void NetworkManagerName::propertiesChanged(const QDBusMessage& message) {
     const QList<QVariant> args = message.arguments();
     if (args.size() < 2 || args[0].toString() != kService) return;
     const QVariantMap changed = qdbus_cast<QVariantMap>(args[1]);
-    const auto it = changed.constFind(QStringLiteral("PrimaryConnection"));
-    if (it == changed.constEnd() || it->metaType() != QMetaType::fromType<QDBusObjectPath>())
-        return;
-    const QString path = qvariant_cast<QDBusObjectPath>(*it).path();
-    if (path == primary_) return;  // already read at the connection's start
-    primary_ = path;
-    if (path.isEmpty() || path == QLatin1String("/") || !onSwitch_) return;
+    if (changed.contains(QStringLiteral("PrimaryConnection"))) recheck();
+}
+
+void NetworkManagerName::managerChanged(const QString&, const QString&, const QString& newOwner) {
+    // NetworkManager is back: a switch made while it was away is told now, not at the next
+    // connection.
+    if (!newOwner.isEmpty()) recheck();
+}
+
+void NetworkManagerName::recheck() {
+    if (!onSwitch_) return;
+    Failure failure = Failure::None;
+    QDBusConnection b = bus(false);
+    const std::optional<Primary> now = read(b, failure);
+    if (!now || now->path.isEmpty() || now->path == QLatin1String("/")) return;
+    const Primary before = known_;
+    known_ = *now;
+    // Nothing known yet is no switch: the connection in progress keeps the name it has.
+    if (before.path.isEmpty()) return;
+    if (now->path == before.path && now->owner == before.owner) return;  // read already
+    // A restarted NetworkManager taking the same connection over is no new call; the same
+    // NetworkManager making it active again (a new path) is a redial.
+    if (now->owner != before.owner && !now->uuid.isEmpty() && now->uuid == before.uuid) return;
     std::function<void()> callback = onSwitch_;  // may be replaced while it runs
     callback();
 }
 
-std::optional<QVariant> NetworkManagerName::property(const QDBusConnection& bus,
-                                                     const QString& path, const QString& interface,
-                                                     const QString& name, Failure& failure) const {
+std::optional<QDBusMessage> NetworkManagerName::call(const QDBusConnection& bus,
+                                                     const QString& path, const QString& method,
+                                                     const QList<QVariant>& arguments,
+                                                     Failure& failure) const {
     QDBusMessage call = QDBusMessage::createMethodCall(
-        kService, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    call << interface << name;
+        kService, path, QStringLiteral("org.freedesktop.DBus.Properties"), method);
+    call.setArguments(arguments);
     // Blocking on the GUI thread: the timeout bounds how long a hung bus can hold it.
     QDBusMessage reply = bus.call(call, QDBus::Block, timeoutMs_);
     if (reply.type() != QDBusMessage::ReplyMessage) {
@@ -97,27 +131,35 @@ std::optional<QVariant> NetworkManagerName::property(const QDBusConnection& bus,
                       : Failure::Other;
         return std::nullopt;
     }
-    if (reply.arguments().isEmpty()) return QVariant();
-    const QVariant first = reply.arguments().constFirst();
-    if (!first.canConvert<QDBusVariant>()) return QVariant();
-    return qvariant_cast<QDBusVariant>(first).variant();
+    return reply;
 }
 
-// The name, or nothing when NetworkManager did not answer.
-std::optional<std::string> NetworkManagerName::read(const QDBusConnection& b, Failure& failure) {
-    auto primary =
-        property(b, kManagerPath, kService, QStringLiteral("PrimaryConnection"), failure);
-    if (!primary) return std::nullopt;
-    if (primary->metaType() != QMetaType::fromType<QDBusObjectPath>()) return std::string();
-    const QString path = qvariant_cast<QDBusObjectPath>(*primary).path();
-    primary_ = path;
-    if (path.isEmpty() || path == QLatin1String("/")) return std::string();
+// The primary connection, or nothing when NetworkManager did not answer.
+std::optional<NetworkManagerName::Primary> NetworkManagerName::read(const QDBusConnection& b,
+                                                                    Failure& failure) {
+    auto reply = call(b, kManagerPath, QStringLiteral("Get"),
+                      {kService, QStringLiteral("PrimaryConnection")}, failure);
+    if (!reply) return std::nullopt;
+    Primary primary;
+    primary.owner = reply->service();
+    const QList<QVariant> args = reply->arguments();
+    if (args.isEmpty() || !args[0].canConvert<QDBusVariant>()) return primary;
+    const QVariant path = qvariant_cast<QDBusVariant>(args[0]).variant();
+    if (path.metaType() != QMetaType::fromType<QDBusObjectPath>()) return primary;
+    primary.path = qvariant_cast<QDBusObjectPath>(path).path();
+    if (primary.path.isEmpty() || primary.path == QLatin1String("/")) return primary;
     // An active connection that is gone by now (a restart) is no answer: read again.
-    auto id = property(b, path, QStringLiteral("org.freedesktop.NetworkManager.Connection.Active"),
-                       QStringLiteral("Id"), failure);
-    if (!id) return std::nullopt;
-    if (id->metaType() != QMetaType::fromType<QString>()) return std::string();
-    return id->toString().toStdString();
+    auto active = call(b, primary.path, QStringLiteral("GetAll"), {kActive}, failure);
+    if (!active) return std::nullopt;
+    if (active->arguments().isEmpty()) return primary;
+    const QVariantMap values = qdbus_cast<QVariantMap>(active->arguments()[0]);
+    auto text = [&](const char* name) {
+        const QVariant v = values.value(QLatin1String(name));
+        return v.metaType() == QMetaType::fromType<QString>() ? v.toString() : QString();
+    };
+    primary.id = text("Id");
+    primary.uuid = text("Uuid");
+    return primary;
 }
 
 std::string NetworkManagerName::defaultConnectionName() {
@@ -125,11 +167,13 @@ std::string NetworkManagerName::defaultConnectionName() {
         QDBusConnection b = bus(attempt > 0);
         if (!b.isConnected()) continue;
         Failure failure = Failure::None;
-        if (std::optional<std::string> name = read(b, failure)) return *name;
+        if (std::optional<Primary> primary = read(b, failure)) {
+            if (!primary->id.isEmpty() || !primary->uuid.isEmpty()) known_ = *primary;
+            return primary->id.toStdString();
+        }
         // A bus that hangs is waited for once: a second wait would freeze the window twice.
         if (failure == Failure::Timeout) break;
     }
-    primary_.clear();
     return {};
 }
 

@@ -4,6 +4,7 @@
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <memory>
 #include <optional>
 
@@ -24,30 +25,42 @@ class NetworkManagerName : public QObject, public ConnectionNameSource {
     // connection, or does not answer within the timeout. A reading that fails otherwise is
     // made once more, on a new connection to the system bus.
     std::string defaultConnectionName() override;
-    // From NetworkManager's PropertiesChanged signal: a new primary connection other than
-    // the one last read or heard of. None ("/") is no switch: the link is going down.
+    // Called when the primary connection becomes another connection (its UUID differs), or
+    // the same one made active again by the same NetworkManager (a redial). A restarted
+    // NetworkManager taking the running connection over under a new path is no switch. None
+    // ("/") is none either: the link is going down. The primary connection is read again as
+    // soon as NetworkManager or the system bus comes back.
     void setOnSwitch(std::function<void()> callback) override;
-    bool reportsSwitches() const override;
 
   private slots:
     void propertiesChanged(const QDBusMessage& message);
+    void managerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
+    void watchBus();
 
   private:
     // Why a reading gave no answer.
     enum class Failure { None, Timeout, Other };
+    // The primary connection: its active connection's path, the NetworkManager that
+    // published it (its unique bus name), its connection's UUID and Id.
+    struct Primary {
+        QString path, owner, uuid, id;
+    };
 
     QDBusConnection bus(bool renew);
     void subscribe(QDBusConnection& bus);
-    std::optional<std::string> read(const QDBusConnection& bus, Failure& failure);
-    std::optional<QVariant> property(const QDBusConnection& bus, const QString& path,
-                                     const QString& interface, const QString& name,
+    // Reads the primary connection again and tells a switch.
+    void recheck();
+    std::optional<Primary> read(const QDBusConnection& bus, Failure& failure);
+    std::optional<QDBusMessage> call(const QDBusConnection& bus, const QString& path,
+                                     const QString& method, const QList<QVariant>& arguments,
                                      Failure& failure) const;
 
     std::optional<QDBusConnection> bus_;  // empty: the system bus
     int timeoutMs_;
     std::function<void()> onSwitch_;
     bool subscribed_ = false;
-    QString primary_;  // the primary connection's path, as last read or signalled
+    Primary known_;  // the last real primary connection read
+    QTimer busWatch_;
 };
 
 #ifdef Q_OS_WIN

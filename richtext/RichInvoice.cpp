@@ -7,6 +7,7 @@
 #include <QTextDocument>
 
 #include <cerrno>
+#include <memory>
 
 #include "richtext/RtfReader.h"
 #include "richtext/RtfWriter.h"
@@ -210,6 +211,29 @@ void RichInvoice::saveRtf(const std::string& path) {
     kept_ = true;
     keptPath_ = path;
     keptTail_ = ParseRtfTail(bytes);
+}
+
+void RichInvoice::saveRtfWithout(const std::string& path, const std::vector<std::size_t>& leftOut) {
+    // A copy loses them, so the document shown keeps its lines and its undo history.
+    std::unique_ptr<QTextDocument> copy(loadedDocument().clone());
+    QTextCursor cut(copy.get());
+    for (auto i = leftOut.rbegin(); i != leftOut.rend(); ++i) {
+        const QTextBlock block = copy->findBlockByNumber(static_cast<int>(*i));
+        if (!block.isValid()) continue;
+        // The paragraph with the break before it: the one before keeps its own settings.
+        const int end = block.position() + block.length() - 1;
+        if (block.previous().isValid())
+            cut.setPosition(block.position() - 1);
+        else
+            cut.setPosition(block.position());
+        cut.setPosition(
+            block.previous().isValid() || !block.next().isValid() ? end : block.next().position(),
+            QTextCursor::KeepAnchor);
+        cut.removeSelectedText();
+    }
+    const QByteArray bytes = WriteRtf(*copy);
+    if (!WriteFileAtomically(path, std::string_view(bytes.constData(), bytes.size()), dataFolder_))
+        throw FileError::create(path);
 }
 
 void RichInvoice::loadRtf(const std::string& path) {

@@ -51,6 +51,7 @@ class RichInvoice final : public InvoiceDocument {
     void truncateParagraphs(std::size_t count) override;
     std::string paragraphText(std::size_t index) const override;
     void saveRtf(const std::string& path) override;
+    void saveRtfWithout(const std::string& path, const std::vector<std::size_t>& leftOut) override;
     void loadRtf(const std::string& path) override;
 
   private:

@@ -190,8 +190,8 @@ bool TfFacture::SaveRunning() {
     return runningFile_->SaveReporting();
 }
 
-void TfFacture::addLine(DateTime when, msTIME duration, float amount) {
-    RunningFile().AddLine(when, duration, amount);
+void TfFacture::addLine(DateTime when, msTIME duration, float amount, const std::string& name) {
+    RunningFile().AddLine(when, duration, amount, name);
 }
 
 void TfFacture::closePeriod(Account& account, const std::string& providerName, DateTime today) {

@@ -127,7 +127,7 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     OnlineIP1->SetEnabled(true);
     OnlineIP1->SetDispatchInterval(2000);
     connect(OnlineIP1, &TOnlineIP::OnChanged, this, &TfPrinc::OnlineIP1Changed);
-    connect(OnlineIP1, &TOnlineIP::OnSwitched, this, &TfPrinc::OnlineIP1Switched);
+    connect(OnlineIP1, &TOnlineIP::OnIPChanged, this, &TfPrinc::OnlineIP1IPChanged);
 
     meter_.setHost(this);
 
@@ -273,12 +273,16 @@ void TfPrinc::OnlineIP1Changed(QObject*) {
     }
 }
 
-void TfPrinc::OnlineIP1Switched(QObject*) {
+void TfPrinc::OnlineIP1IPChanged(QObject*) {
+    // No split: without the name source's word there is no telling two connections apart.
     teIP->setText(OnlineIP1->IP());
-    if (meter_.AddressMoveSplits()) ConnectionSwitched();
 }
 
 void TfPrinc::ConnectionSwitched() {
+    if (!meter_.metering()) return;
+    // The detector looks now: the next row starts with its own connection's address, not the
+    // one of the last poll, and a machine gone off line meanwhile starts nothing.
+    OnlineIP1->Poll();
     if (!meter_.metering()) return;
     Disconnect();
     Connect();
@@ -359,7 +363,7 @@ void TfPrinc::addInvoiceLine(DateTime when, msTIME duration, float amount) {
         desk_->endConnection(when, duration, amount, meter_.providerName(), *meter_.currentAccount,
                              meter_.overallDuration, meter_.overallCost);
     else
-        desk_->addLine(when, duration, amount);
+        desk_->addLine(when, duration, amount, meter_.providerName());
 }
 
 void TfPrinc::showRates(const std::optional<std::string>& received,

@@ -94,8 +94,8 @@ class TfPrinc : public QWidget, private MeterHost {
     bool SaveFiles();
 
     // Handlers, named after their control and event.
-    void OnlineIP1Changed(QObject* sender);   // the machine went on line or off line
-    void OnlineIP1Switched(QObject* sender);  // on line still, under another address
+    void OnlineIP1Changed(QObject* sender);    // the machine went on line or off line
+    void OnlineIP1IPChanged(QObject* sender);  // on line still, under another address
     // A switch to another connection, however quick: the running one ends, the next starts.
     void ConnectionSwitched();
     void bnClick();                     // the toolbar's first button, pressed or released

@@ -17,8 +17,9 @@ class InvoiceDesk {
     virtual void openManager() {}
     // Writes the running invoice to its file.
     virtual void saveRunning() {}
-    // A line and a period closing, each written to the file at once.
-    virtual void addLine(DateTime /*when*/, msTIME /*duration*/, float /*amount*/) {}
+    // A line of the named account and a period closing, each written to the file at once.
+    virtual void addLine(DateTime /*when*/, msTIME /*duration*/, float /*amount*/,
+                         const std::string& /*name*/) {}
     virtual void closePeriod(Account& /*account*/, const std::string& /*providerName*/,
                              DateTime /*today*/) {}
     // The connection in progress (before the minute save) and its end: its line so far,

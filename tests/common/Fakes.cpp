@@ -56,6 +56,14 @@ void FakeInvoice::saveRtf(const std::string& path) {
     saves.push_back(path);
 }
 
+void FakeInvoice::saveRtfWithout(const std::string& path, const std::vector<std::size_t>& leftOut) {
+    FakeInvoice copy = *this;
+    for (auto i = leftOut.rbegin(); i != leftOut.rend(); ++i)
+        copy.paragraphs.erase(copy.paragraphs.begin() + static_cast<std::ptrdiff_t>(*i));
+    copy.saveRtf(path);
+    saves.push_back(path);
+}
+
 void FakeInvoice::loadRtf(const std::string& path) {
     if (failLoad) throw FileError::open(path);
     loads.push_back(path);

@@ -32,11 +32,9 @@ class FakeClock : public Clock {
 class FakeConnectionName : public ConnectionNameSource {
   public:
     std::string name;
-    bool reports = false;
     std::function<void()> onSwitch;
     std::string defaultConnectionName() override { return name; }
     void setOnSwitch(std::function<void()> callback) override { onSwitch = std::move(callback); }
-    bool reportsSwitches() const override { return reports; }
 };
 
 class FakeCounters : public LinkCounterSource {
@@ -73,6 +71,7 @@ class FakeInvoice : public InvoiceDocument {
     void truncateParagraphs(std::size_t count) override;
     std::string paragraphText(std::size_t index) const override { return paragraphs[index].text; }
     void saveRtf(const std::string& path) override;
+    void saveRtfWithout(const std::string& path, const std::vector<std::size_t>& leftOut) override;
     void loadRtf(const std::string& path) override;
     std::string text() const;  // paragraphs joined with "\n"
 };

@@ -254,7 +254,7 @@ TEST_F(CrashAndFullDisk, EveryFileCallOfASessionFailingOrKilledLeavesFilesThatHo
         // Every file of the session went through the one write path.
         std::set<std::string> files;
         for (const char* f : {"temp.rtf", kArchive, "Comptes/Modem.fai", "tallimer.inf",
-                              "cloture.inf", "connexion.inf"})
+                              "cloture.inf", "connexion.inf", "lignes.inf"})
             files.insert(dir.str() + f);
         EXPECT_EQ(count.renamed, files);
         fullArchive = check(dir, 0, "no fault");

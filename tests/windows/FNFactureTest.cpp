@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "accounts/AccountFiles.h"
@@ -321,6 +322,57 @@ TEST_F(RunningClosingTest, TheArchiveHasTheLinesAndBoldTotalsAndTheTemplateComes
     EXPECT_TRUE(reports.empty());
 }
 
+// The running invoice is shared: a closing files the closing account's lines (and lines of
+// nobody's) and leaves the others' for their own closing, across a restart. Each file is the
+// one an invoice of that account's lines alone gives, as every closing always wrote it.
+TEST_F(RunningClosingTest, AClosingFilesItsOwnAccountsLinesAndKeepsTheOthers) {
+    struct Line {
+        int second;
+        msTIME duration;
+        float amount;
+        std::optional<std::string> account;  // none: typed by hand
+    };
+    const std::string club = "Club Internet";
+    const std::vector<Line> lines = {{0, 1000, 0.5f, "Maison"},
+                                     {1, 2000, 0.25f, club},
+                                     {2, 0, 9.5f, "Maison"},
+                                     {3, 3000, 1, std::nullopt},
+                                     {4, 4000, 2, club}};
+    auto add = [&](TfFacture& manager, const Line& l, bool named) {
+        manager.RunningFile().AddLine(EncodeDateTime({2001, 3, 5, 21, 7, 44 + l.second, 0, 2}),
+                                      l.duration, l.amount, named ? l.account : std::nullopt);
+    };
+    {
+        Manager running(folder());
+        for (const Line& l : lines) add(running, l, true);
+    }
+    Manager restarted(folder());
+
+    TempDir single;
+    WriteFile(single.path() / "base.rtf", kTemplate);
+    Manager alone(single.str());
+    const std::string today = "Factures/Maison 05 mars 01.rtf";
+    const std::string later = "Factures/" + club + " 05 mars 01.rtf";
+    for (const Line& l : lines)
+        if (l.account != club) add(alone, l, false);
+    for (const std::string& name : {std::string("Maison"), club}) {
+        Account mine = account, theirs = account;
+        restarted.RunningFile().ClosePeriod(mine, name, EncodeDate(2001, 3, 6));
+        alone.RunningFile().ClosePeriod(theirs, name, EncodeDate(2001, 3, 6));
+        if (name == "Maison")
+            for (const Line& l : lines)
+                if (l.account == club) add(alone, l, false);
+        const std::string filed = name == club ? later : today;
+        EXPECT_EQ(ReadFile(dir.path() / filed), ReadFile(single.path() / filed)) << name;
+        EXPECT_EQ(ReadFile(dir.path() / "temp.rtf"), ReadFile(single.path() / "temp.rtf")) << name;
+    }
+    EXPECT_EQ(TextOf(Q(folder() + later)),
+              "Facture Internet\n\tDate\tDurée\tMontant\n\t05 mars 01, 21:07:45\t00:00:02\t0,25\n"
+              "\t05 mars 01, 21:07:48\t00:00:04\t2,00\n\n\nCoût total = 12,35\n"
+              "Durée totale = 03:04:05\nForfait restant = 07:00:00");
+    EXPECT_TRUE(reports.empty());
+}
+
 TEST_F(RunningClosingTest, AnUnwritableFolderLeavesTheRunningInvoiceAsItWas) {
     fs::remove(factures());
     WriteFile(factures(), "not a folder");
@@ -532,11 +584,11 @@ TEST_F(RunningClosingTest, ControlsBuiltAtFirstOpeningChangeNoByteAndShowEveryLi
         {
             Manager manager(folder, nullptr, controls);
             InvoiceDesk& desk = manager;
-            desk.addLine(when, msTIME::Hms(1, 2, 9, 0), 12.3456f);
-            desk.addLine(when, 0, 9.5f);
+            desk.addLine(when, msTIME::Hms(1, 2, 9, 0), 12.3456f, "Maison");
+            desk.addLine(when, 0, 9.5f, "Maison");
             desk.closePeriod(period, "Maison", EncodeDate(2001, 3, 6));
-            desk.addLine(when, 1000, 0.5f);
-            desk.addLine(when, msTIME::Hms(0, 59, 59, 0), 1234.5f);
+            desk.addLine(when, 1000, 0.5f, "Maison");
+            desk.addLine(when, msTIME::Hms(0, 59, 59, 0), 1234.5f, "Maison");
             if (controls == TfFacture::Controls::AtFirstOpening) {
                 EXPECT_EQ(manager.RichEdit2, nullptr);
             }
@@ -544,11 +596,11 @@ TEST_F(RunningClosingTest, ControlsBuiltAtFirstOpeningChangeNoByteAndShowEveryLi
             r.archive = ReadFile(where / "Factures" / "Maison 05 mars 01.rtf");
             EXPECT_TRUE(Open(manager, [&] {
                 r.first = manager.RichEdit2->toPlainText().toStdString();
-                desk.addLine(when, 3000, 2.5f);  // shown while open, written at once
+                desk.addLine(when, 3000, 2.5f, "Maison");  // shown while open, written at once
             }));
         }  // no exit save: as after a crash
         Manager restarted(folder, nullptr, controls);
-        restarted.addLine(when, 2000, 1.25f);
+        restarted.addLine(when, 2000, 1.25f, "Maison");
         r.restarted = ReadFile(where / "temp.rtf");
         EXPECT_TRUE(
             Open(restarted, [&] { r.shown = restarted.RichEdit2->toPlainText().toStdString(); }));
