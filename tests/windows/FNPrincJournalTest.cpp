@@ -151,29 +151,4 @@ TEST(MainWindowJournal, OpensAfterTheWindowIsShownOrAtItsFirstUse) {
     SetErrorReportHandler(previous);
 }
 
-// A switch comes from the name source, between two polls of the detector: the new row
-// starts with its own connection's address all the same.
-TEST(MainWindowJournal, ARowStartsWithItsOwnConnectionsAddress) {
-    TempDir dir;
-    FakeClock clock;
-    FakeConnectionName names;
-    names.name = "Wanadoo Modem";
-    FakeCounters counters;
-    FakeTrayShell tray;
-    std::vector<std::string> addresses{"127.0.0.1", "10.1.0.2"};
-    const PrincDependencies d{dir.str(), &clock, &names,
-                              &counters, &tray,  [&] { return addresses; }};
-    auto window = std::make_unique<TfPrinc>(d);
-    window->OnlineIP1->SetEnabled(false);
-    window->OnlineIP1->Poll();
-    names.name = "Club Internet";
-    addresses = {"127.0.0.1", "10.2.0.2"};
-    names.onSwitch();
-    window->Quitter1->trigger();
-    const auto rows = window->journal()->query({});
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].account + " " + rows[0].address, "Wanadoo Modem 10.1.0.2");
-    EXPECT_EQ(rows[1].account + " " + rows[1].address, "Club Internet 10.2.0.2");
-}
-
 }  // namespace

@@ -429,6 +429,8 @@ TEST_F(MainWindow, OnlyTheNameSourceSplitsAConnection) {
     EXPECT_EQ(w.teFAI->text(), "Modem");
     tick(1000);
 
+    // Told between two polls: the new connection's row starts with its own address.
+    addresses = {"127.0.0.1", "10.2.0.2"};
     ASSERT_TRUE(names.onSwitch);
     names.onSwitch();
     EXPECT_TRUE(w.meter().metering());
@@ -442,6 +444,9 @@ TEST_F(MainWindow, OnlyTheNameSourceSplitsAConnection) {
     EXPECT_EQ(w.meter().overallDuration.totalMs, 5000);
     EXPECT_EQ(ReadFile(dir.path() / "Comptes" / "Modem.fai").substr(0, 6), "3000\r\n");
     EXPECT_EQ(ReadFile(dir.path() / "Comptes" / "Club Internet.fai").substr(0, 6), "2000\r\n");
+    const auto rows = w.journal()->query({});
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].account + " " + rows[1].address, "Club Internet 10.2.0.2");
     // Not metering, a switch starts nothing.
     names.onSwitch();
     EXPECT_FALSE(w.meter().metering());
