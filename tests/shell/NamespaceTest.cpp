@@ -46,7 +46,7 @@ TEST(NetworkNamespace, LinkUpMetersLinkDownWritesTheTime) {
         GTEST_SKIP() << "the machine refuses a private network namespace";
     ASSERT_EQ(status, 0) << text.str();
     for (const char* step :
-         {"ok offline\n", "ok online\n", "ok switch\n", "ok offline-again", "ok sigterm\n"})
+         {"ok offline\n", "ok online\n", "ok address\n", "ok offline-again", "ok sigterm\n"})
         EXPECT_NE(text.str().find(step), std::string::npos) << step << "\n" << text.str();
     EXPECT_TRUE(fs::exists(dir.path() / "tallimer.inf"));
 }
