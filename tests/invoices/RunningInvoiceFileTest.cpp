@@ -2,15 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <vector>
 
+#include "invoices/Invoices.h"
 #include "support/Errors.h"
+#include "support/FileWrite.h"
 #include "tests/common/Fakes.h"
 
 using namespace tallimer;
 using test::FakeInvoice;
 using test::ReadFile;
 using test::TempDir;
+using test::WriteFile;
 
 namespace {
 
@@ -83,6 +87,63 @@ TEST_F(RunningFileTest, AFailedArchiveAndAFailedWriteAreBothShown) {
     invoice.failSave = true;
     EXPECT_THROW(running.ClosePeriod(account, "Maison", EncodeDate(2001, 3, 6)), FileError);
     EXPECT_EQ(reports.size(), 1u);
+}
+
+// A closing with another account's line in the running invoice, killed at each file call
+// in turn: after the next start (and the closing's retry when it had not happened), the
+// archive holds the closing account's line alone and the other line waits in the invoice.
+TEST(RunningFileCrash, TheOtherAccountsLineIsNeitherFiledNorLostAtAnyPoint) {
+    const DateTime when = EncodeDateTime({2001, 3, 5, 21, 7, 44, 0, 2});
+    const std::string mine = InvoiceLineText(when, 1000, 3, Locale::french());
+    const std::string theirs = InvoiceLineText(when, 2000, 1, Locale::french());
+    int calls = 0;
+    for (int crashAt = 0;; ++crashAt) {
+        TempDir dir;
+        Account account;
+        account.periodCost = 3;
+        account.nextInvoice = EncodeDate(2001, 3, 5);
+        ASSERT_TRUE(SaveAccountFile(dir.str(), "Maison", account));
+        WriteFile(dir.path() / "temp.rtf", "Facture");
+        auto close = [&](FakeInvoice& invoice, Account& a) {
+            RunningInvoiceFile running(invoice, dir.str(), Locale::french(), {});
+            try {
+                running.ClosePeriod(a, "Maison", EncodeDate(2001, 3, 6));
+            } catch (const FileError&) {
+            }
+        };
+        FakeInvoice invoice;
+        invoice.template_ = invoice.paragraphs = {{"Facture", {}}};
+        {
+            RunningInvoiceFile running(invoice, dir.str(), Locale::french(), {});
+            running.AddLine(when, 1000, 3, "Maison");
+            running.AddLine(when, 2000, 1, "Club Internet");
+        }
+        calls = 0;
+        SetFileCallHook([&](FileCall, const std::string&) { return calls++ < crashAt ? 0 : EIO; });
+        close(invoice, account);
+        SetFileCallHook({});
+        if (calls <= crashAt) break;  // the closing ran whole: every point was tried
+
+        // The next start, over what is on disk.
+        FakeInvoice restarted;
+        restarted.template_ = {{"Facture", {}}};
+        std::string kept = ReadFile(dir.path() / "temp.rtf");
+        for (std::size_t at = 0, nl = 0; nl != std::string::npos; at = nl + 1)
+            restarted.paragraphs.push_back({kept.substr(at, (nl = kept.find('\n', at)) - at), {}});
+        AccountCollection accounts;
+        OverallState state;
+        LoadAll(dir.str(), accounts, state);
+        RunningInvoiceFile(restarted, dir.str(), Locale::french(), {}).Recover(accounts, state);
+        Account& after = *accounts.find("Maison");
+        if (after.nextInvoice == EncodeDate(2001, 3, 5)) close(restarted, after);
+        EXPECT_EQ(after.nextInvoice, EncodeDate(2001, 4, 5)) << crashAt;
+        EXPECT_EQ(ReadFile(dir.path() / "Factures" / "Maison 05 mars 01.rtf"),
+                  "Facture\n" + mine + "\n\n\nCoût total = 3,00\nDurée totale = 00:00:00")
+            << crashAt;
+        EXPECT_EQ(ReadFile(dir.path() / "temp.rtf"), "Facture\n" + theirs) << crashAt;
+        if (HasFailure()) return;
+    }
+    EXPECT_GT(calls, 10);
 }
 
 }  // namespace
