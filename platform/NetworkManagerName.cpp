@@ -26,6 +26,7 @@ NetworkManagerName::NetworkManagerName(int timeoutMs) : timeoutMs_(timeoutMs) {
     // A system bus that restarts takes the connection down with it, silently: looked at
     // every second while switches are watched, so the new bus is joined at once.
     busWatch_.setInterval(1000);
+    busWatch_.setTimerType(Qt::VeryCoarseTimer);  // woken with the other timers of its second
     connect(&busWatch_, &QTimer::timeout, this, &NetworkManagerName::watchBus);
 }
 
