@@ -80,13 +80,13 @@ TEST(AlertsTest, ThresholdsFireOncePerPeriodAcrossAReload) {
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0],
               "80 % du budget de la période : 16,00 € sur 20,00 €. "
-              "Estimation à la fin de la période : 49,60 €.");
+              "Estimation à la fin de la période : 52,21 €.");
     EXPECT_TRUE(due(19).empty());
     texts = due(20);
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0],
               "Budget de la période atteint : 20,00 € pour 20,00 €. "
-              "Estimation à la fin de la période : 62,00 €.");
+              "Estimation à la fin de la période : 65,26 €.");
     EXPECT_TRUE(due(25).empty());
 
     a.packageRemaining = 3600000 - 1;  // under a tenth of the package
@@ -94,7 +94,7 @@ TEST(AlertsTest, ThresholdsFireOncePerPeriodAcrossAReload) {
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0],
               "Forfait presque épuisé : il reste 00:59:59 sur 10:00:00. "
-              "Estimation à la fin de la période : 77,50 €.");
+              "Estimation à la fin de la période : 81,58 €.");
     EXPECT_TRUE(due(25).empty());
 
     // The next period: a jump straight past the budget says it once, not twice.
@@ -132,8 +132,10 @@ TEST(AlertsTest, SettingsFileBytesAndTolerantReading) {
     EXPECT_EQ(back["Wanadoo"], s["Wanadoo"]);
 
     // A damaged file loads what it can.
-    back = ParseAlertSettings("A\t1\tx\t-5\tnan\t99\nB\r\n\tno name\r\nC\t0\t-3\t60000\n");
-    ASSERT_EQ(back.size(), 2u);
+    // The account of no name is one: its line is kept.
+    back = ParseAlertSettings("A\t1\tx\t-5\tnan\t99\nB\r\n\t1\t0.5\r\nC\t0\t-3\t60000\n");
+    ASSERT_EQ(back.size(), 3u);
+    EXPECT_EQ(back[""], (AccountAlerts{true, 0.5f, -1, 0, 0}));
     EXPECT_EQ(back["A"], (AccountAlerts{true, 0, -5, 0, 3}));
     EXPECT_EQ(back["C"], (AccountAlerts{false, 0, 60000, 0, 0}));
 
