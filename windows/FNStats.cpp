@@ -3,6 +3,7 @@
 #include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
@@ -12,7 +13,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGraphicsLayout>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
@@ -632,9 +633,13 @@ void TfStats::showCharts() {
         auto* bars = new QBarSeries;
         bars->append(cost);
         chart->addSeries(bars);
-        auto* x = new QBarCategoryAxis;
-        x->append(names);
-        x->setLabelsAngle(-45);  // twelve months side by side: slanted, each reads whole
+        // Every other month named under its bar: twelve names do not fit side by side.
+        auto* x = new QCategoryAxis;
+        x->setRange(-0.5, 11.5);
+        x->setStartValue(-0.5);
+        x->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+        x->setGridLineVisible(false);
+        for (int i = 0; i < 12; i += 2) x->append(names[i], i);
         chart->addAxis(x, Qt::AlignBottom);
         bars->attachAxis(x);
         bars->attachAxis(ValueAxis(chart, "Coût", Qt::AlignLeft, top, false));
@@ -670,13 +675,23 @@ bool TfStats::ExportJsonTo(const QString& path) const {
 bool TfStats::SaveChartTo(const QString& path) const {
     auto* view = qobject_cast<QChartView*>(tabGraphiques->currentWidget());
     if (!view) return false;
-    // The picture says whose and when, away from the window.
-    const QString title = view->chart()->title();
-    view->chart()->setTitle(title + "<br>" + AccountTitle() + ", " + Q(period_.label));
-    view->chart()->layout()->activate();
-    const bool saved = view->grab().save(path, "PNG");
-    view->chart()->setTitle(title);
-    return saved;
+    // The picture says whose and when, away from the window: a line above the chart.
+    const QPixmap chart = view->grab();
+    const qreal ratio = chart.devicePixelRatio();
+    const QSize size = chart.deviceIndependentSize().toSize();
+    const QFontMetrics metrics(font());
+    const int band = metrics.height() + 8;
+    QImage image(QSize(size.width(), size.height() + band) * ratio, QImage::Format_ARGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setFont(font());
+    painter.drawText(QRect(0, 0, size.width(), band), Qt::AlignCenter,
+                     metrics.elidedText(AccountTitle() + ", " + Q(period_.label), Qt::ElideMiddle,
+                                        size.width() - 8));
+    painter.drawPixmap(0, band, chart);
+    painter.end();
+    return image.save(path, "PNG");
 }
 
 QString TfStats::AccountTitle() const {
