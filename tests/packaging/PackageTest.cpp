@@ -78,6 +78,7 @@ TEST(Package, BuildsCleanInstallsRunsAsAUserAndIsRemoved) {
                          "/usr/lib/tallimer/libtallimer-stats.so",
                          "/usr/share/applications/tallimer.desktop",
                          "/usr/share/icons/hicolor/scalable/apps/tallimer.svg",
+                         "/usr/share/man/man1/tallimer.1.gz",
                          "/usr/share/metainfo/org.example.tallimer.metainfo.xml",
                          "/usr/share/tallimer/aide.html",
                          "/usr/share/tallimer/base.rtf",
