@@ -321,8 +321,10 @@ JournalStats ComputeStats(const std::vector<JournalRow>& rows, const Account& ac
 }
 
 double EstimateScale(const StatsPeriod& period, DateTime now) {
-    // A first day counts whole, so one morning's connection is not taken for a month's pace.
-    const double elapsed = std::max(now - period.from, 1.0), total = period.to - period.from;
+    // Whole days, today's included: one morning's connection is not taken for a month's pace,
+    // and on the last day the estimate is the cost so far.
+    const double elapsed = std::max(std::floor(now) - period.from + 1, 1.0);
+    const double total = period.to - period.from;
     return std::isfinite(total / elapsed) ? std::max(total / elapsed, 1.0) : 1.0;
 }
 

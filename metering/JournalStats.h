@@ -86,7 +86,7 @@ inline bool IsFeeLine(const JournalRow& row) {
 }
 
 // The period's cost at its end at the pace so far, used by the window and the alerts alike:
-// the package fee is paid once, the rest grows with the time; a first day counts whole.
+// the package fee is paid once, the rest grows with the whole days gone, today's included.
 double EstimateScale(const StatsPeriod& period, DateTime now);
 long double PeriodEstimate(long double cost, long double fees, const StatsPeriod& period,
                            DateTime now);

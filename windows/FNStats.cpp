@@ -698,8 +698,16 @@ QString TfStats::AccountTitle() const {
     return cbCompte->currentData(Qt::ToolTipRole).toString();
 }
 
-QString TfStats::SuggestedFileName(ExportKind kind) const {
+namespace {
+
+QString Extension(TfStats::ExportKind kind) {
     static const char* const extensions[] = {"csv", "json", "png"};
+    return extensions[static_cast<std::size_t>(kind)];
+}
+
+}  // namespace
+
+QString TfStats::SuggestedFileName(ExportKind kind) const {
     QString name = AccountTitle();
     auto day = [](DateTime t) { return DateOf(t).toString("dd-MM-yyyy"); };
     if (period_.kind == StatsPeriodKind::All)
@@ -707,15 +715,13 @@ QString TfStats::SuggestedFileName(ExportKind kind) const {
     else
         name += " " + day(period_.from) + " au " + day(period_.to - 1);
     name.replace('/', '-');
-    return name + "." + extensions[static_cast<int>(kind)];
+    return name + "." + Extension(kind);
 }
 
 QString TfStats::WithExtension(const QString& path, ExportKind kind) {
-    const QString wanted = kind == ExportKind::Csv    ? "csv"
-                           : kind == ExportKind::Json ? "json"
-                                                      : "png";
-    return QFileInfo(path).suffix().compare(wanted, Qt::CaseInsensitive) == 0 ? path
-                                                                              : path + "." + wanted;
+    return QFileInfo(path).suffix().compare(Extension(kind), Qt::CaseInsensitive) == 0
+               ? path
+               : path + "." + Extension(kind);
 }
 
 std::unique_ptr<QFileDialog> TfStats::ExportDialog(ExportKind kind) {

@@ -80,13 +80,13 @@ TEST(AlertsTest, ThresholdsFireOncePerPeriodAcrossAReload) {
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0],
               "80 % du budget de la période : 16,00 € sur 20,00 €. "
-              "Estimation à la fin de la période : 52,21 €.");
+              "Estimation à la fin de la période : 49,60 €.");
     EXPECT_TRUE(due(19).empty());
     texts = due(20);
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0],
               "Budget de la période atteint : 20,00 € pour 20,00 €. "
-              "Estimation à la fin de la période : 65,26 €.");
+              "Estimation à la fin de la période : 62,00 €.");
     EXPECT_TRUE(due(25).empty());
 
     a.packageRemaining = 3600000 - 1;  // under a tenth of the package
@@ -94,7 +94,7 @@ TEST(AlertsTest, ThresholdsFireOncePerPeriodAcrossAReload) {
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0],
               "Forfait presque épuisé : il reste 00:59:59 sur 10:00:00. "
-              "Estimation à la fin de la période : 81,58 €.");
+              "Estimation à la fin de la période : 77,50 €.");
     EXPECT_TRUE(due(25).empty());
 
     // The next period: a jump straight past the budget says it once, not twice.

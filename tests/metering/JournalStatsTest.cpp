@@ -82,12 +82,12 @@ TEST_F(PeriodRows, CurrentPeriodTotalsSavingsEstimateAndPackage) {
     EXPECT_NEAR(static_cast<double>(s.reducedSaving), 4.1, 1e-5);
     EXPECT_NEAR(static_cast<double>(s.primalisteSaving), 0.82, 1e-5);
 
-    // 14.5 days of 28 gone: the fee is not extrapolated, the rest is.
+    // 15 days of 28 counted, today's whole: the fee is not extrapolated, the rest is.
     ASSERT_TRUE(s.hasEstimate);
     EXPECT_DOUBLE_EQ(s.daysElapsed, 14.5);
     EXPECT_DOUBLE_EQ(s.daysLeft, 13.5);
-    EXPECT_NEAR(static_cast<double>(s.estimatedCost), 10 + 5.28 * 28 / 14.5, 1e-4);
-    EXPECT_EQ(s.estimatedMs, 8998621);
+    EXPECT_NEAR(static_cast<double>(s.estimatedCost), 10 + 5.28 * 28 / 15, 1e-4);
+    EXPECT_EQ(s.estimatedMs, 8698667);
     // An hour of package in 14.5 days, half an hour left: gone 7.25 days on.
     ASSERT_TRUE(s.packageRunOut);
     EXPECT_EQ(*s.packageRunOut, EncodeDate(2001, 3, 9));
@@ -172,7 +172,7 @@ TEST_F(PeriodRows, PastMoneyImportedFeesAndOneEstimate) {
     EXPECT_EQ(s.imported, 1);
     EXPECT_EQ(s.hours[10].connections, 1);
     EXPECT_NEAR(static_cast<double>(s.packageFees), 1, 1e-6);
-    EXPECT_NEAR(static_cast<double>(s.estimatedCost), 1 + 2 * 28 / 14.5, 1e-4);
+    EXPECT_NEAR(static_cast<double>(s.estimatedCost), 1 + 2 * 28 / 15.0, 1e-4);
     EXPECT_EQ(RowsInPeriod({connection, fee}, current).size(), 1u);
 
     account.periodCost = 3;

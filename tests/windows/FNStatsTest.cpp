@@ -148,7 +148,7 @@ TEST_F(StatsWindow, OpensFromTheMenuAndCtrlTWithTheJournalsFigures) {
     EXPECT_EQ(t.value(2), "Coût total : 1,75");
     EXPECT_EQ(t.value(3), "Connexion moyenne : 00:31:31 pour 0,88");
     EXPECT_EQ(t.value(4), "Octets reçus : 1,5 Mo");
-    EXPECT_TRUE(t.contains("Estimation en fin de période : 3,38 pour 02:01:45"));
+    EXPECT_TRUE(t.contains("Estimation en fin de période : 3,27 pour 01:57:41"));
     EXPECT_TRUE(t.contains("(14,5 jours écoulés, 13,5 jours restants)"));
     EXPECT_EQ(s.chJours->chart()->series().size(), 3);
     // "Soir et week-end": Saturday and Sunday stand out, no weekday hour does.
@@ -323,8 +323,8 @@ TEST_F(StatsWindow, UnnamedAccountAndImportedHistoryCountedRight) {
     EXPECT_EQ(t.value(2), "Coût total : 4,00");
     EXPECT_TRUE(t.contains("Connexions importées des factures : pas de détail par tarif"));
     EXPECT_TRUE(t.contains("Prix du forfait : 1,00"));
-    // No billing date of its own: the calendar month, 1,5 days gone.
-    EXPECT_TRUE(t.contains("Estimation en fin de période : 63,00 pour 01:22:40"));
+    // No billing date of its own: the calendar month, 2 days counted.
+    EXPECT_TRUE(t.contains("Estimation en fin de période : 47,50 pour 01:02:00"));
     EXPECT_EQ(s.lvConnexions->model()->rowCount(), 3);
     for (int i = 0; i < 2; ++i) {  // every account has its own
         ASSERT_TRUE(choose(i ? "Modem" : "Autre"));
