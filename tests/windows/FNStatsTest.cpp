@@ -392,6 +392,18 @@ TEST_F(StatsWindow, ChartsAndWindowReadTrueAtTheDefaultSize) {
                 << label.toStdString();
     }
 
+    // A note after "Appliquer" leaves the list where it was, even where the figures take the
+    // whole top (a larger font).
+    QFont larger = s.font();
+    larger.setPointSizeF(larger.pointSizeF() * 1.4);
+    s.setFont(larger);
+    QCoreApplication::processEvents();
+    const QRect list = s.lvConnexions->geometry();
+    s.edAlerteForfait->setText("2h");  // the longest note
+    EXPECT_FALSE(s.ApplyAlertSettings());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(s.lvConnexions->geometry(), list);
+
     // Exports a desktop opens: a French dialog in the documents, a name with its extension.
     EXPECT_EQ(s.SuggestedFileName(TfStats::ExportKind::Csv), "Modem 16-02-2001 au 15-03-2001.csv");
     EXPECT_EQ(TfStats::WithExtension("/d/export", TfStats::ExportKind::Png), "/d/export.png");
