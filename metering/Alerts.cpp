@@ -60,7 +60,7 @@ AlertSettings ParseAlertSettings(std::string_view bytes) {
     for (std::string_view line : Split(bytes, '\n')) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         auto f = Split(line, '\t');
-        if (f.size() < 2 || f[0].empty()) continue;
+        if (f.size() < 2) continue;  // the account of no name is one too
         AccountAlerts a;
         a.holidaysAsWeekend = f[1] == "1";
         if (f.size() > 2 && ReadNumber(f[2], a.budget) &&
@@ -85,12 +85,9 @@ bool SaveAlertSettings(const std::string& path, const AlertSettings& settings) {
 }
 
 float EstimatedPeriodCost(const Account& account, DateTime now) {
-    const DateTime today = std::floor(now);
-    const StatsPeriod p = BillingPeriod(account, 0, today);
-    const long double days = p.to - p.from;
-    const long double elapsed = today - p.from + 1;
-    if (!(elapsed > 0) || !(days >= elapsed)) return account.periodCost;
-    return static_cast<float>(account.periodCost * days / elapsed);
+    const float fee = account.packageEnabled && account.packageCharged ? account.packagePrice : 0;
+    return static_cast<float>(
+        PeriodEstimate(account.periodCost, fee, BillingPeriod(account, 0, std::floor(now)), now));
 }
 
 std::vector<std::string> DueAlerts(const Account& account, AccountAlerts& alerts, DateTime now,

@@ -40,7 +40,7 @@ bool SaveAlertSettings(const std::string& path, const AlertSettings& settings);
 // marks them in `alerts.fired` (a new period clears the marks). French texts.
 std::vector<std::string> DueAlerts(const Account& account, AccountAlerts& alerts, DateTime now,
                                    const Locale& locale);
-// The period's cost at the pace of its whole days so far.
+// The period's cost at its end, by PeriodEstimate: the package fee charged counts once.
 float EstimatedPeriodCost(const Account& account, DateTime now);
 
 // "h:mm" or "h:mm:ss"; empty or malformed: nothing.

@@ -3,9 +3,11 @@
 #include <array>
 #include <charconv>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 
 #include "accounts/AccountFiles.h"
+#include "metering/JournalStats.h"
 #include "support/Locale.h"
 
 namespace tallimer {
@@ -221,7 +223,8 @@ std::vector<JournalRow> RowsOfInvoice(const std::vector<std::string>& paragraphs
     return rows;
 }
 
-std::optional<std::string> AccountOfArchiveName(const std::string& fileName) {
+std::optional<std::string> AccountOfArchiveName(const std::string& fileName,
+                                                const AccountCollection* accounts) {
     constexpr std::string_view kExtension = ".rtf";
     if (fileName.size() <= kExtension.size() ||
         fileName.compare(fileName.size() - 4, 4, kExtension) != 0)
@@ -239,23 +242,39 @@ std::optional<std::string> AccountOfArchiveName(const std::string& fileName) {
     if (date.size() != 3 || !ParseInt(date[0], day) || MonthOf(date[1]) == 0 ||
         date[2].size() != 2 || !ParseInt(date[2], year))
         return std::nullopt;
+    // Cut as the archive was named: to fit a file name with its date after it.
+    const std::size_t room = NAME_MAX - (fileName.size() - cut);
+    if (accounts)
+        for (const auto& [name, account] : *accounts)
+            if (FileStem(name, room) == stem.substr(0, cut)) return name;
     std::string name;
     if (!AccountNameFromFileName(std::string(stem.substr(0, cut)) + ".fai", name))
         return std::nullopt;
     return name;
 }
 
-std::string RunningInvoiceAccount(const AccountCollection& accounts, const std::string& current) {
-    const std::string* best = nullptr;
-    std::int32_t most = -1;
+std::string RunningInvoiceAccount(const AccountCollection& accounts, const std::string& current,
+                                  const std::vector<JournalRow>& rows, DateTime today) {
+    if (accounts.size() == 0) return current.empty() ? kImportedHistory : current;
+    const std::string* fits = nullptr;
     for (const auto& [name, account] : accounts) {
-        if (name == current) return name;
-        if (account.periodDuration.totalMs > most) {
-            most = account.periodDuration.totalMs;
-            best = &name;
+        if (accounts.size() == 1) return name;
+        const StatsPeriod period = BillingPeriod(account, 0, today);
+        bool all = true;
+        for (const JournalRow& row : rows) {
+            auto start = ParseLocalIso(row.startLocal), end = ParseLocalIso(row.endLocal);
+            all = all && start && end && *end >= period.from && *end < period.to;
         }
+        if (!all) continue;
+        if (fits) return kImportedHistory;
+        fits = &name;
     }
-    return best ? *best : current;
+    return fits ? *fits : kImportedHistory;
+}
+
+bool LooksLikeInvoiceLine(const std::string& paragraph) {
+    return paragraph.size() > 1 && paragraph[0] == '\t' && paragraph[1] >= '0' &&
+           paragraph[1] <= '9';
 }
 
 }  // namespace tallimer

@@ -65,11 +65,22 @@ std::optional<JournalRow> RowOfInvoiceLine(const std::string& text, const std::s
 std::vector<JournalRow> RowsOfInvoice(const std::vector<std::string>& paragraphs,
                                       const std::string& account);
 // The account of an archive file name ("Maison 05 mars 01.rtf"), empty when the name is
-// not an archive's.
-std::optional<std::string> AccountOfArchiveName(const std::string& fileName);
+// not an archive's. A name shortened for the file is the account among `accounts` whose
+// archives are named so.
+std::optional<std::string> AccountOfArchiveName(const std::string& fileName,
+                                                const AccountCollection* accounts = nullptr);
 
-// The account the running invoice's lines are imported to: the default connection's when
-// it has one, else the account with the most time in its period (the one in use).
-std::string RunningInvoiceAccount(const AccountCollection& accounts, const std::string& current);
+// Where imported lines go when no single account can be told: never a real account.
+inline constexpr const char* kImportedHistory = "« Historique importé »";
+
+// The account the running invoice's lines are imported to: the only account, or the one
+// account whose current period holds every line (the default connection's when there is
+// no account yet); else kImportedHistory.
+std::string RunningInvoiceAccount(const AccountCollection& accounts, const std::string& current,
+                                  const std::vector<JournalRow>& rows, DateTime today);
+
+// An invoice line the import could not read: a paragraph that starts as one (a tab and a
+// digit) but is not one, as a hand-typed line may be.
+bool LooksLikeInvoiceLine(const std::string& paragraph);
 
 }  // namespace tallimer

@@ -189,6 +189,7 @@ std::vector<JournalRow> RowsInPeriod(const std::vector<JournalRow>& rows, const 
     for (const JournalRow& r : rows) {
         auto t = ParseLocalIso(r.startLocal);
         if (!t || !InPeriod(*t, period)) continue;
+        if (IsFeeLine(r)) continue;
         if (firstDay != 0 && *t < std::floor(firstDay)) continue;
         if (lastDay != 0 && *t >= std::floor(lastDay) + 1) continue;
         out.push_back(r);
@@ -199,7 +200,7 @@ std::vector<JournalRow> RowsInPeriod(const std::vector<JournalRow>& rows, const 
 JournalStats ComputeStats(const std::vector<JournalRow>& rows, const Account& account,
                           const StatsPeriod& period, DateTime now) {
     JournalStats s;
-    long double meteredCost = 0;
+    long double meteredCost = 0, meteredFees = 0;
     YearMonthDay today = DecodeDate(now);
     long thisMonth = today.year * 12L + today.month - 1;
     std::vector<std::pair<DateTime, const JournalRow*>> inPeriod;
@@ -214,6 +215,10 @@ JournalStats ComputeStats(const std::vector<JournalRow>& rows, const Account& ac
         }
         if (!InPeriod(*t, period)) continue;
         inPeriod.emplace_back(*t, &r);
+        if (IsFeeLine(r)) {
+            s.packageFees += r.packageFee;
+            continue;
+        }
         ++s.connections;
         s.durationMs += r.durationMs;
         s.cost += r.cost;
@@ -226,15 +231,19 @@ JournalStats ComputeStats(const std::vector<JournalRow>& rows, const Account& ac
         CountBucket& w = s.weekdays[static_cast<std::size_t>(WeekdayOf(*t))];
         ++w.connections;
         w.durationMs += r.durationMs;
-        if (r.origin != JournalOrigin::Metered) continue;
+        if (r.origin != JournalOrigin::Metered) {
+            ++s.imported;
+            continue;
+        }
         meteredCost += r.cost;
         s.normalMs += r.normalMs;
         s.reducedMs += r.reducedMs;
         s.packageMs += r.packageMs;
         s.creditMs += r.creditMs;
         if (r.creditMs > 0) s.creditCost += account.creditPrice;
-        s.packageFees += r.packageFee;
+        meteredFees += r.packageFee;
     }
+    s.packageFees += meteredFees;
     for (std::size_t i = 0; i < 12; ++i) {
         YearMonthDay m =
             DecodeDate(AddMonths(EncodeDate(today.year, today.month, 1), static_cast<int>(i) - 11));
@@ -245,15 +254,23 @@ JournalStats ComputeStats(const std::vector<JournalRow>& rows, const Account& ac
         s.averageMs = s.durationMs / s.connections;
         s.averageCost = s.cost / s.connections;
     }
-    // Priced by the account's present tariff: the journal keeps times, not prices.
+    // The journal keeps times, not prices: the present tariff splits the money, and outside
+    // the discount that money is what the rows stored, so a past period keeps its own.
     s.normalCost = s.normalMs * static_cast<long double>(account.pricePerSecond) / 1000;
     s.reducedCost = s.reducedMs * static_cast<long double>(account.offPeakPrice) / 1000;
     s.reducedSaving = s.reducedMs *
                       (static_cast<long double>(account.pricePerSecond) - account.offPeakPrice) /
                       1000;
-    if (account.primaliste || account.primalisteInternet)
+    if (account.primaliste || account.primalisteInternet) {
         s.primalisteSaving = std::max<long double>(
-            0, s.normalCost + s.reducedCost + s.creditCost + s.packageFees - meteredCost);
+            0, s.normalCost + s.reducedCost + s.creditCost + meteredFees - meteredCost);
+    } else if (const long double priced = s.normalCost + s.reducedCost; priced > 0) {
+        const long double stored =
+            std::max<long double>(0, meteredCost - meteredFees - s.creditCost);
+        s.normalCost = s.normalCost * stored / priced;
+        s.reducedCost = s.reducedCost * stored / priced;
+        s.reducedSaving = s.reducedSaving * stored / priced;
+    }
 
     // Days of the period; for "all", from the first row to the last.
     long first = 0, last = -1;
@@ -282,14 +299,13 @@ JournalStats ComputeStats(const std::vector<JournalRow>& rows, const Account& ac
 
     if (period.kind == StatsPeriodKind::Billing && period.back == 0 && now >= period.from &&
         now < period.to) {
-        // A first day counts whole, so one morning's connection is not taken for a month's pace.
-        double elapsed = std::max(now - period.from, 1.0), total = period.to - period.from;
+        double elapsed = std::max(now - period.from, 1.0);
         s.hasEstimate = true;
         s.daysElapsed = now - period.from;
         s.daysLeft = period.to - now;
-        long double scale = std::max(total / elapsed, 1.0);
-        s.estimatedCost = s.packageFees + (s.cost - s.packageFees) * scale;
-        s.estimatedMs = static_cast<std::int64_t>(std::llround(s.durationMs * scale));
+        s.estimatedCost = PeriodEstimate(s.cost, s.packageFees, period, now);
+        s.estimatedMs =
+            static_cast<std::int64_t>(std::llround(s.durationMs * EstimateScale(period, now)));
         if (account.packageEnabled) {
             long double remaining = account.packageRemaining.totalMs;
             if (remaining <= 0) {
@@ -302,6 +318,19 @@ JournalStats ComputeStats(const std::vector<JournalRow>& rows, const Account& ac
         }
     }
     return s;
+}
+
+double EstimateScale(const StatsPeriod& period, DateTime now) {
+    // Whole days, today's included: one morning's connection is not taken for a month's pace,
+    // and on the last day the estimate is the cost so far.
+    const double elapsed = std::max(std::floor(now) - period.from + 1, 1.0);
+    const double total = period.to - period.from;
+    return std::isfinite(total / elapsed) ? std::max(total / elapsed, 1.0) : 1.0;
+}
+
+long double PeriodEstimate(long double cost, long double fees, const StatsPeriod& period,
+                           DateTime now) {
+    return fees + (cost - fees) * EstimateScale(period, now);
 }
 
 std::array<bool, 24> OffPeakWeekdayHours(const Account& account) {

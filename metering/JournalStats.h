@@ -50,11 +50,13 @@ struct CountBucket {
 
 struct JournalStats {
     std::int64_t connections = 0, durationMs = 0;
+    std::int64_t imported = 0;  // connections with no split by rate
     long double cost = 0;
     std::uint64_t bytesReceived = 0, bytesSent = 0;
     std::int64_t averageMs = 0;
     long double averageCost = 0;
-    // Metered rows only: imported ones do not know their rates.
+    // Metered rows only: imported ones do not know their rates. Money is what the rows
+    // stored, split by the rates' present prices.
     std::int64_t normalMs = 0, reducedMs = 0, packageMs = 0, creditMs = 0;
     long double normalCost = 0, reducedCost = 0, creditCost = 0, packageFees = 0;
     long double reducedSaving = 0, primalisteSaving = 0;
@@ -78,8 +80,19 @@ struct JournalStats {
 JournalStats ComputeStats(const std::vector<JournalRow>& rows, const Account& account,
                           const StatsPeriod& period, DateTime now);
 
-// The rows whose local start lies in the period and, when given, between the filter's days
-// (inclusive).
+// An imported line of no time: the package's fee (or nothing), not a connection.
+inline bool IsFeeLine(const JournalRow& row) {
+    return row.origin == JournalOrigin::Imported && row.durationMs == 0;
+}
+
+// The period's cost at its end at the pace so far, used by the window and the alerts alike:
+// the package fee is paid once, the rest grows with the whole days gone, today's included.
+double EstimateScale(const StatsPeriod& period, DateTime now);
+long double PeriodEstimate(long double cost, long double fees, const StatsPeriod& period,
+                           DateTime now);
+
+// The connections whose local start lies in the period and, when given, between the filter's
+// days (inclusive); imported fee lines are not connections.
 std::vector<JournalRow> RowsInPeriod(const std::vector<JournalRow>& rows, const StatsPeriod& period,
                                      DateTime firstDay = 0, DateTime lastDay = 0);
 

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <map>
+#include <tuple>
 #include <utility>
 
 namespace tallimer {
@@ -138,7 +140,8 @@ bool SqliteJournal::openFile() {
                                ") = (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14,"
                                " ?15, ?16, ?17) WHERE id = ?18";
     const char* const find =
-        "SELECT 1 FROM connections WHERE account = ?1 AND start_local = ?2 AND duration_ms = ?6";
+        "SELECT COUNT(*) FROM connections WHERE account = ?1 AND start_local = ?2 AND"
+        " duration_ms = ?6";
     // A table of another shape (a file from elsewhere) fails here.
     return sqlite3_prepare_v2(db_, insert.c_str(), -1, &insert_, nullptr) == SQLITE_OK &&
            sqlite3_prepare_v2(db_, update.c_str(), -1, &update_, nullptr) == SQLITE_OK &&
@@ -205,9 +208,14 @@ void SqliteJournal::close(const JournalRow& row) {
 }
 
 void SqliteJournal::markOpenRowsCutShort() {
-    if (db_ && sqlite3_exec(db_, "UPDATE connections SET end_state = 2 WHERE end_state = 0",
-                            nullptr, nullptr, nullptr) != SQLITE_OK)
-        failed("écrit");
+    // The row's last refresh is the recovered invoice line's time: it ends there.
+    static const char* const kCut =
+        "UPDATE connections SET end_state = 2,"
+        " end_local = COALESCE(strftime('%Y-%m-%dT%H:%M:%S', start_local,"
+        " (duration_ms / 1000) || ' seconds'), ''),"
+        " end_utc = COALESCE(strftime('%Y-%m-%dT%H:%M:%SZ', start_utc,"
+        " (duration_ms / 1000) || ' seconds'), '') WHERE end_state = 0";
+    if (db_ && sqlite3_exec(db_, kCut, nullptr, nullptr, nullptr) != SQLITE_OK) failed("écrit");
 }
 
 std::vector<JournalRow> SqliteJournal::query(const JournalQuery& q) {
@@ -238,15 +246,20 @@ std::size_t SqliteJournal::importRows(const std::vector<JournalRow>& rows) {
         return 0;
     }
     std::size_t added = 0;
+    // Two identical lines are two connections: the n-th of a kind is added while fewer than n
+    // are there, so a second import adds nothing.
+    std::map<std::tuple<std::string, std::string, std::int64_t>, sqlite3_int64> seen;
     for (const JournalRow& row : rows) {
         sqlite3_reset(find_);
         sqlite3_clear_bindings(find_);
         BindRow(find_, row);
         const int rc = sqlite3_step(find_);
+        const sqlite3_int64 there = rc == SQLITE_ROW ? sqlite3_column_int64(find_, 0) : 0;
         sqlite3_reset(find_);
-        if (rc == SQLITE_ROW) continue;
-        if (rc != SQLITE_DONE || !write(insert_, &row, 0)) {
-            if (rc != SQLITE_DONE) failed("lu");
+        if (rc == SQLITE_ROW && there >= ++seen[{row.account, row.startLocal, row.durationMs}])
+            continue;
+        if (rc != SQLITE_ROW || !write(insert_, &row, 0)) {
+            if (rc != SQLITE_ROW) failed("lu");
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
             return 0;
         }

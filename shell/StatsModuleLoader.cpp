@@ -38,7 +38,7 @@ const StatsModuleEntry* Open(const std::string& path, QString& why) {
 std::vector<std::string> StatsModulePaths(const std::string& programFolder) {
     std::string folder = programFolder;
     if (!folder.empty() && folder.back() != '/') folder += '/';
-    return {folder + kStatsModuleFile, folder + "../lib/tallimer/" + kStatsModuleFile};
+    return {folder + kStatsModuleFile, folder + "../lib/tallimer/modules/" + kStatsModuleFile};
 }
 
 StatsFactory LoadedStats(std::vector<std::string> paths) {

@@ -8,8 +8,9 @@
 namespace tallimer {
 
 // The module's file name, and where it is looked for from the program's folder: beside the
-// program (the build tree, a per-user install), then <prefix>/lib/tallimer/ for a program in
-// <prefix>/bin/.
+// program (the build tree, a per-user install), then <prefix>/lib/tallimer/modules/ for a
+// program in <prefix>/bin/ (a folder below lib/tallimer/: a module, not a library ldconfig
+// should know).
 inline constexpr const char* kStatsModuleFile = "libtallimer-stats.so";
 std::vector<std::string> StatsModulePaths(const std::string& programFolder);
 

@@ -121,6 +121,11 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     TrayIcon1->Loaded();
     connect(TrayIcon1, &TTrayIcon::OnNotificationArea, this, &TfPrinc::NotificationAreaChanged);
     NotificationAreaChanged();
+    // Without a notification area the icon's menu is the window's right-click menu.
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (!TrayIcon1->HasNotificationArea()) PopupMenu1->popup(mapToGlobal(at));
+    });
 
     OnlineIP1 = new TOnlineIP(this, d.hostAddresses);
     OnlineIP1->setObjectName("OnlineIP1");
@@ -221,9 +226,14 @@ JournalKeeper& TfPrinc::keeper() {
 
 void TfPrinc::openJournal() {
     auto journal = std::make_unique<SqliteJournal>(appFolder_ + "journal.sqlite");
-    if (journal->created())
-        ImportInvoiceHistory(*journal, appFolder_,
-                             RunningInvoiceAccount(accounts_, names_->defaultConnectionName()));
+    if (journal->created()) {
+        const ImportResult imported = ImportInvoiceHistory(
+            *journal, appFolder_, accounts_, names_->defaultConnectionName(), LocalNow(*clock_));
+        if (imported.unrecognised)
+            TrayIcon1->ShowMessage(
+                "Le Tallimer Internet",
+                "Import de l'historique : " + Q(UnrecognisedLinesText(imported.unrecognised)));
+    }
     ownJournal_ = std::move(journal);
     journal_ = ownJournal_.get();
     journalKeeper_ = std::make_unique<JournalKeeper>(
@@ -330,10 +340,9 @@ void TfPrinc::SaveTimerTimer() {
 
 void TfPrinc::checkAlerts() {
     if (!meter_.currentAccount) return;
-    auto it = alerts_.find(meter_.providerName());
-    if (it == alerts_.end()) return;
-    const std::vector<std::string> texts =
-        DueAlerts(*meter_.currentAccount, it->second, LocalNow(*clock_), locale_);
+    // An account never set keeps the defaults: its package is still watched.
+    const std::vector<std::string> texts = DueAlerts(
+        *meter_.currentAccount, alerts_[meter_.providerName()], LocalNow(*clock_), locale_);
     if (texts.empty()) return;
     // Remembered first: a restart must not say it again.
     SaveAlertSettings(appFolder_ + kAlertSettingsFile, alerts_);

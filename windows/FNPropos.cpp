@@ -42,6 +42,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     Copyright->setObjectName("Copyright");
     Comments = new TLinkLabel(QString::fromLatin1(kProjectWebAddress), panel);
     Comments->setObjectName("Comments");
+    Comments->setHidden(Comments->text().isEmpty());
     Label1 = new TLinkLabel(QString::fromLatin1(kProjectMailAddress), panel);
     Label1->setObjectName("Label1");
     connect(Comments, &TLinkLabel::clicked, this, &TAboutBox::CommentsClick);
@@ -79,7 +80,7 @@ TAboutBox::~TAboutBox() {
 }
 
 void TAboutBox::CommentsClick() {
-    if (openUrl) openUrl(QUrl(Comments->text()));
+    if (openUrl && !Comments->text().isEmpty()) openUrl(QUrl(Comments->text()));
 }
 
 void TAboutBox::Label1Click() {

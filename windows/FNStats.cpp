@@ -3,13 +3,16 @@
 #include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDateTimeAxis>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -18,13 +21,19 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <algorithm>
+#include <cmath>
 
+#include "metering/JournalKeeper.h"
 #include "support/FileWrite.h"
 #include "support/NumberText.h"
 
@@ -84,10 +93,27 @@ QChart* Cleared(QChartView* view, const QString& title) {
     return chart;
 }
 
-QValueAxis* ValueAxis(QChart* chart, const QString& title, Qt::Alignment side) {
+// From 0 to past top on round steps (1, 2 or 5 times a power of ten, a whole number when
+// counting), so each tick reads as a value of its own.
+QValueAxis* ValueAxis(QChart* chart, const QString& title, Qt::Alignment side, double top,
+                      bool whole) {
+    top = std::isfinite(top) && top > 0 ? top : 1;
+    const double raw = top / 5, power = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = 10 * power;
+    for (double m : {1.0, 2.0, 5.0})
+        if (m * power >= raw) {
+            step = m * power;
+            break;
+        }
+    if (whole) step = std::max(1.0, std::ceil(step));
     auto* axis = new QValueAxis;
     axis->setTitleText(title);
-    axis->setLabelFormat("%.0f");
+    axis->setLabelFormat(whole || step >= 1 ? "%.0f" : step >= 0.1 ? "%.1f" : "%.2f");
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0);
+    axis->setTickInterval(step);
+    axis->setMinorTickCount(0);
+    axis->setRange(0, std::ceil(top / step - 1e-9) * step);
     chart->addAxis(axis, side);
     return axis;
 }
@@ -99,7 +125,7 @@ void CountChart(QChartView* view, const QString& title, const QStringList& names
     auto* set = new QBarSet("Connexions");
     set->setColor(QColor(32, 120, 200));
     set->setSelectedColor(QColor(90, 170, 60));
-    double top = 1;
+    double top = 0;
     QList<int> offPeak;
     for (std::size_t i = 0; i < counts.size(); ++i) {
         auto n = static_cast<double>(counts[i]);
@@ -113,13 +139,24 @@ void CountChart(QChartView* view, const QString& title, const QStringList& names
     series->append(set);
     chart->addSeries(series);
     chart->legend()->hide();
-    auto* x = new QBarCategoryAxis;
-    x->append(names);
-    chart->addAxis(x, Qt::AlignBottom);
-    series->attachAxis(x);
-    QValueAxis* y = ValueAxis(chart, "Connexions", Qt::AlignLeft);
-    y->setRange(0, top);
-    series->attachAxis(y);
+    if (names.isEmpty()) {
+        // Slots by number (the hours): every other one labelled, so each label has room.
+        auto* x = new QValueAxis;
+        x->setRange(-0.5, static_cast<double>(counts.size()) - 0.5);
+        x->setTickType(QValueAxis::TicksDynamic);
+        x->setTickAnchor(0);
+        x->setTickInterval(2);
+        x->setLabelFormat("%.0f");
+        x->setGridLineVisible(false);
+        chart->addAxis(x, Qt::AlignBottom);
+        series->attachAxis(x);
+    } else {
+        auto* x = new QBarCategoryAxis;
+        x->append(names);
+        chart->addAxis(x, Qt::AlignBottom);
+        series->attachAxis(x);
+    }
+    series->attachAxis(ValueAxis(chart, "Connexions", Qt::AlignLeft, top, true));
 }
 
 enum Column { ColStart, ColEnd, ColDuration, ColCost, ColReceived, ColSent, ColEndState, ColCount };
@@ -158,9 +195,10 @@ QVariant ConnectionsModel::data(const QModelIndex& index, int role) const {
         case ColCost:
             return Q(AmountText(r.cost, locale_));
         case ColReceived:
-            return Q(BytesText(r.bytesReceived, locale_));
         case ColSent:
-            return Q(BytesText(r.bytesSent, locale_));
+            if (r.origin == JournalOrigin::Imported) return "importée";
+            return Q(
+                BytesText(index.column() == ColReceived ? r.bytesReceived : r.bytesSent, locale_));
         case ColEndState:
             return r.end == JournalEnd::Normal     ? "normale"
                    : r.end == JournalEnd::CutShort ? "interrompue"
@@ -210,11 +248,18 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName("fStats");
     setWindowTitle("Statistiques");
     resize(900, 700);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            &QWidget::close);
 
     cbCompte = new QComboBox(this);
     cbCompte->setObjectName("cbCompte");
+    // A long name must not widen the window past the screen: it is elided.
+    cbCompte->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cbCompte->setMinimumContentsLength(16);
     cbPeriode = new QComboBox(this);
     cbPeriode->setObjectName("cbPeriode");
+    cbPeriode->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cbPeriode->setMinimumContentsLength(24);
     auto* choosers = new QHBoxLayout;
     choosers->addWidget(new QLabel("Compte :", this));
     choosers->addWidget(cbCompte, 1);
@@ -293,6 +338,8 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     lbAlertes = new QLabel(alertes);
     lbAlertes->setObjectName("lbAlertes");
     lbAlertes->setWordWrap(true);
+    // Room for its notes from the start, so a note does not push the list up.
+    lbAlertes->setFixedHeight(3 * fontMetrics().lineSpacing());
     auto* alertesLayout = new QGridLayout(alertes);
     alertesLayout->addWidget(new QLabel("Budget de la période", alertes), 0, 0);
     alertesLayout->addWidget(edBudget, 0, 1);
@@ -322,19 +369,23 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(deDu, &QDateEdit::dateChanged, this, &TfStats::filterChange);
     connect(deAu, &QDateEdit::dateChanged, this, &TfStats::filterChange);
     connect(bnCsv, &QPushButton::clicked, this,
-            [this] { exportTo("Exporter en CSV", "CSV (*.csv)", &TfStats::ExportCsvTo); });
+            [this] { exportTo(ExportKind::Csv, &TfStats::ExportCsvTo); });
     connect(bnJson, &QPushButton::clicked, this,
-            [this] { exportTo("Exporter en JSON", "JSON (*.json)", &TfStats::ExportJsonTo); });
-    connect(bnPng, &QPushButton::clicked, this, [this] {
-        QString path =
-            QFileDialog::getSaveFileName(this, "Enregistrer le graphique", {}, "Image PNG (*.png)");
-        if (!path.isEmpty() && !SaveChartTo(path))
-            QMessageBox::warning(this, "Statistiques", "Impossible de créer le fichier " + path);
-    });
+            [this] { exportTo(ExportKind::Json, &TfStats::ExportJsonTo); });
+    connect(bnPng, &QPushButton::clicked, this,
+            [this] { exportTo(ExportKind::Png, &TfStats::SaveChartTo); });
 }
 
 void TfStats::Open() {
     show();
+    // Never wider or taller than the screen it opens on, frame included.
+    if (QScreen* screen = this->screen()) {
+        const QRect room = screen->availableGeometry();
+        const QSize frame = frameGeometry().size() - size();
+        resize(std::min(width(), room.width() - frame.width()),
+               std::min(height(), room.height() - frame.height()));
+        if (!room.contains(frameGeometry())) move(room.topLeft());
+    }
     raise();
     activateWindow();
 }
@@ -347,18 +398,35 @@ void TfStats::Prepare(ConnectionJournal* journal, const AccountCollection& accou
     now_ = now;
     filling_ = true;
     cbCompte->clear();
-    if (!currentAccount.empty()) cbCompte->addItem(Q(currentAccount));
+    auto add = [this](const std::string& name) {
+        const QString shown = name.empty()               ? QString("(sans nom)")
+                              : name == kImportedHistory ? QString("Historique importé")
+                                                         : Q(name);
+        cbCompte->addItem(fontMetrics().elidedText(shown, Qt::ElideMiddle, 300),
+                          QByteArray::fromStdString(name));
+        cbCompte->setItemData(cbCompte->count() - 1, shown, Qt::ToolTipRole);
+    };
+    if (accounts_.find(currentAccount)) add(currentAccount);
     for (const auto& [name, account] : accounts_)
-        if (name != currentAccount) cbCompte->addItem(Q(name));
+        if (name != currentAccount) add(name);
+    if (!accounts_.find(kImportedHistory) && journal_ &&
+        !journal_->query({kImportedHistory, {}, {}}).empty())
+        add(kImportedHistory);
     filling_ = false;
     cbCompteChange();
 }
 
+std::string TfStats::chosenAccount() const {
+    return cbCompte->currentData().toByteArray().toStdString();
+}
+
 void TfStats::cbCompteChange() {
     if (filling_) return;
-    std::string name = cbCompte->currentText().toStdString();
+    std::string name = chosenAccount();
     accountRows_.clear();
-    if (journal_ && !name.empty()) accountRows_ = journal_->query({name, {}, {}});
+    // The empty name asks the journal for every account: the unnamed one's are picked out.
+    if (journal_ && cbCompte->currentIndex() >= 0) accountRows_ = journal_->query({name, {}, {}});
+    std::erase_if(accountRows_, [&name](const JournalRow& r) { return r.account != name; });
     const Account* account = accounts_.find(name);
     Account none;
     periods_ = StatsPeriods(account ? *account : none, accountRows_, std::floor(now_));
@@ -371,7 +439,7 @@ void TfStats::cbCompteChange() {
 }
 
 void TfStats::showAlertSettings() {
-    const std::string name = cbCompte->currentText().toStdString();
+    const std::string name = chosenAccount();
     AccountAlerts a;
     if (alertSettings_) {
         auto it = alertSettings_->find(name);
@@ -382,12 +450,12 @@ void TfStats::showAlertSettings() {
                                                    : QString());
     cbFeries->setChecked(a.holidaysAsWeekend);
     lbAlertes->clear();
-    bnAlertes->setEnabled(alertSettings_ && !name.empty());
+    bnAlertes->setEnabled(alertSettings_ && accounts_.find(name));
 }
 
 bool TfStats::ApplyAlertSettings() {
-    const std::string name = cbCompte->currentText().toStdString();
-    if (!alertSettings_ || name.empty()) return false;
+    const std::string name = chosenAccount();
+    if (!alertSettings_ || !accounts_.find(name)) return false;
     float budget = 0;
     const std::string budgetText = edBudget->text().trimmed().toStdString();
     if (!budgetText.empty()) {
@@ -434,7 +502,7 @@ void TfStats::cbPeriodeChange() {
     int i = std::max(0, cbPeriode->currentIndex());
     if (static_cast<std::size_t>(i) >= periods_.size()) return;
     period_ = periods_[static_cast<std::size_t>(i)];
-    const Account* found = accounts_.find(cbCompte->currentText().toStdString());
+    const Account* found = accounts_.find(chosenAccount());
     Account none;
     stats_ = ComputeStats(accountRows_, found ? *found : none, period_, now_);
     showTotals();
@@ -469,13 +537,23 @@ void TfStats::showTotals() {
           << "Durée totale : " + Duration(s.durationMs) << "Coût total : " + Amount(s.cost, l)
           << "Connexion moyenne : " + Duration(s.averageMs) + " pour " + Amount(s.averageCost, l)
           << "Octets reçus : " + Q(BytesText(s.bytesReceived, l))
-          << "Octets envoyés : " + Q(BytesText(s.bytesSent, l)) << QString()
-          << "Tarif normal : " + Duration(s.normalMs) + " pour " + Amount(s.normalCost, l)
-          << "Tarif réduit : " + Duration(s.reducedMs) + " pour " + Amount(s.reducedCost, l)
-          << "Forfait : " + Duration(s.packageMs) + ", prix du forfait " + Amount(s.packageFees, l)
-          << "Crédit : " + Duration(s.creditMs) + " pour " + Amount(s.creditCost, l)
-          << "Économie du tarif réduit : " + Amount(s.reducedSaving, l)
-          << "Économie Primaliste : " + Amount(s.primalisteSaving, l);
+          << "Octets envoyés : " + Q(BytesText(s.bytesSent, l)) << QString();
+    if (s.imported > 0 && s.imported == s.connections) {
+        // Invoice lines say neither the rates nor the bytes: nothing to split.
+        lines << "Connexions importées des factures : pas de détail par tarif"
+              << "Prix du forfait : " + Amount(s.packageFees, l);
+    } else {
+        lines << "Tarif normal : " + Duration(s.normalMs) + " pour " + Amount(s.normalCost, l)
+              << "Tarif réduit : " + Duration(s.reducedMs) + " pour " + Amount(s.reducedCost, l)
+              << "Forfait : " + Duration(s.packageMs) + ", prix du forfait " +
+                     Amount(s.packageFees, l)
+              << "Crédit : " + Duration(s.creditMs) + " pour " + Amount(s.creditCost, l)
+              << "Économie du tarif réduit : " + Amount(s.reducedSaving, l)
+              << "Économie Primaliste : " + Amount(s.primalisteSaving, l);
+        if (s.imported > 0)
+            lines
+                << QString("(dont %1 connexions importées, sans détail par tarif)").arg(s.imported);
+    }
     if (s.hasEstimate) {
         lines << QString()
               << "Estimation en fin de période : " + Amount(s.estimatedCost, l) + " pour " +
@@ -505,7 +583,7 @@ void TfStats::showCharts() {
         cumulative->setName("Coût cumulé");
         auto* minutes = new QLineSeries;
         minutes->setName("Durée du jour (minutes)");
-        double topCost = 1, topMinutes = 1;
+        double topCost = 0, topMinutes = 0;
         qint64 first = 0, last = 0;
         for (const DayBucket& d : s.days) {
             if (d.day > now_) break;
@@ -529,11 +607,8 @@ void TfStats::showCharts() {
             x->setRange(QDateTime::fromMSecsSinceEpoch(first),
                         QDateTime::fromMSecsSinceEpoch(std::max(last, first + 86400000)));
         chart->addAxis(x, Qt::AlignBottom);
-        QValueAxis* money = ValueAxis(chart, "Coût", Qt::AlignLeft);
-        money->setRange(0, topCost * 1.05);
-        money->setLabelFormat("%.2f");
-        QValueAxis* time = ValueAxis(chart, "Minutes", Qt::AlignRight);
-        time->setRange(0, topMinutes * 1.05);
+        QValueAxis* money = ValueAxis(chart, "Coût", Qt::AlignLeft, topCost, false);
+        QValueAxis* time = ValueAxis(chart, "Minutes", Qt::AlignRight, topMinutes, true);
         for (QAbstractSeries* series : chart->series()) series->attachAxis(x);
         cost->attachAxis(money);
         cumulative->attachAxis(money);
@@ -549,7 +624,7 @@ void TfStats::showCharts() {
         chart->legend()->hide();
         auto* cost = new QBarSet("Coût");
         QStringList names;
-        double top = 1;
+        double top = 0;
         for (const MonthBucket& m : s.months) {
             *cost << static_cast<double>(m.cost);
             top = std::max(top, static_cast<double>(m.cost));
@@ -558,36 +633,34 @@ void TfStats::showCharts() {
         auto* bars = new QBarSeries;
         bars->append(cost);
         chart->addSeries(bars);
-        auto* x = new QBarCategoryAxis;
-        x->append(names);
+        // Every other month named under its bar: twelve names do not fit side by side.
+        auto* x = new QCategoryAxis;
+        x->setRange(-0.5, 11.5);
+        x->setStartValue(-0.5);
+        x->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+        x->setGridLineVisible(false);
+        for (int i = 0; i < 12; i += 2) x->append(names[i], i);
         chart->addAxis(x, Qt::AlignBottom);
         bars->attachAxis(x);
-        QValueAxis* y = ValueAxis(chart, "Coût", Qt::AlignLeft);
-        y->setRange(0, top * 1.05);
-        y->setLabelFormat("%.2f");
-        bars->attachAxis(y);
+        bars->attachAxis(ValueAxis(chart, "Coût", Qt::AlignLeft, top, false));
     }
-    const Account* found = accounts_.find(cbCompte->currentText().toStdString());
+    const Account* found = accounts_.find(chosenAccount());
     Account none;
     const Account& account = found ? *found : none;
     {
         std::array<bool, 24> reduced = OffPeakWeekdayHours(account);
-        QStringList names;
         std::vector<std::int64_t> counts;
-        for (int h = 0; h < 24; ++h) {
-            names << QString::number(h);
-            counts.push_back(s.hours[static_cast<std::size_t>(h)].connections);
-        }
+        for (const CountBucket& b : s.hours) counts.push_back(b.connections);
         CountChart(chHeures, "Connexions par heure de début (en vert : tarif réduit en semaine)",
-                   names, counts, std::vector<bool>(reduced.begin(), reduced.end()));
+                   {}, counts, std::vector<bool>(reduced.begin(), reduced.end()));
     }
     {
         std::array<bool, 7> reduced = OffPeakWholeDays(account);
         std::vector<std::int64_t> counts;
         for (const CountBucket& b : s.weekdays) counts.push_back(b.connections);
         CountChart(chSemaine, "Connexions par jour de la semaine (en vert : tarif réduit)",
-                   {"lundi", "mardi", "mercredi", "jeudi", "vendredi", "samedi", "dimanche"},
-                   counts, std::vector<bool>(reduced.begin(), reduced.end()));
+                   {"lun.", "mar.", "mer.", "jeu.", "ven.", "sam.", "dim."}, counts,
+                   std::vector<bool>(reduced.begin(), reduced.end()));
     }
 }
 
@@ -599,16 +672,84 @@ bool TfStats::ExportJsonTo(const QString& path) const {
     return WriteFileAtomically(path.toStdString(), ExportJson(model_->rows()));
 }
 
-bool TfStats::SaveChartTo(const QString& path) {
+bool TfStats::SaveChartTo(const QString& path) const {
     auto* view = qobject_cast<QChartView*>(tabGraphiques->currentWidget());
     if (!view) return false;
-    return view->grab().save(path, "PNG");
+    // The picture says whose and when, away from the window: a line above the chart.
+    const QPixmap chart = view->grab();
+    const qreal ratio = chart.devicePixelRatio();
+    const QSize size = chart.deviceIndependentSize().toSize();
+    const QFontMetrics metrics(font());
+    const int band = metrics.height() + 8;
+    QImage image(QSize(size.width(), size.height() + band) * ratio, QImage::Format_ARGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setFont(font());
+    painter.drawText(QRect(0, 0, size.width(), band), Qt::AlignCenter,
+                     metrics.elidedText(AccountTitle() + ", " + Q(period_.label), Qt::ElideMiddle,
+                                        size.width() - 8));
+    painter.drawPixmap(0, band, chart);
+    painter.end();
+    return image.save(path, "PNG");
 }
 
-void TfStats::exportTo(const QString& title, const QString& filter,
-                       bool (TfStats::*write)(const QString&) const) {
-    QString path = QFileDialog::getSaveFileName(this, title, {}, filter);
-    if (!path.isEmpty() && !(this->*write)(path))
+QString TfStats::AccountTitle() const {
+    return cbCompte->currentData(Qt::ToolTipRole).toString();
+}
+
+namespace {
+
+QString Extension(TfStats::ExportKind kind) {
+    static const char* const extensions[] = {"csv", "json", "png"};
+    return extensions[static_cast<std::size_t>(kind)];
+}
+
+}  // namespace
+
+QString TfStats::SuggestedFileName(ExportKind kind) const {
+    QString name = AccountTitle();
+    auto day = [](DateTime t) { return DateOf(t).toString("dd-MM-yyyy"); };
+    if (period_.kind == StatsPeriodKind::All)
+        name += " tout";
+    else
+        name += " " + day(period_.from) + " au " + day(period_.to - 1);
+    name.replace('/', '-');
+    return name + "." + Extension(kind);
+}
+
+QString TfStats::WithExtension(const QString& path, ExportKind kind) {
+    return QFileInfo(path).suffix().compare(Extension(kind), Qt::CaseInsensitive) == 0
+               ? path
+               : path + "." + Extension(kind);
+}
+
+std::unique_ptr<QFileDialog> TfStats::ExportDialog(ExportKind kind) {
+    static const char* const titles[] = {"Exporter en CSV", "Exporter en JSON",
+                                         "Enregistrer le graphique"};
+    static const char* const filters[] = {"CSV (*.csv)", "JSON (*.json)", "Image PNG (*.png)"};
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
+    const auto k = static_cast<std::size_t>(kind);
+    auto dialog =
+        std::make_unique<QFileDialog>(this, QString::fromUtf8(titles[k]), folder, filters[k]);
+    // Qt's own dialog, in French like the program; the desktop's may speak another language.
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setLabelText(QFileDialog::LookIn, "Dossier :");
+    dialog->setLabelText(QFileDialog::FileName, "Nom du fichier :");
+    dialog->setLabelText(QFileDialog::FileType, "Type :");
+    dialog->setLabelText(QFileDialog::Accept, "Enregistrer");
+    dialog->setLabelText(QFileDialog::Reject, "Annuler");
+    dialog->selectFile(SuggestedFileName(kind));
+    return dialog;
+}
+
+void TfStats::exportTo(ExportKind kind, bool (TfStats::*write)(const QString&) const) {
+    std::unique_ptr<QFileDialog> dialog = ExportDialog(kind);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return;
+    const QString path = WithExtension(dialog->selectedFiles().front(), kind);
+    if (!(this->*write)(path))
         QMessageBox::warning(this, "Statistiques", "Impossible de créer le fichier " + path);
 }
 

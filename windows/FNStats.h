@@ -4,6 +4,7 @@
 #include <QAbstractTableModel>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 class QCheckBox;
 class QComboBox;
 class QDateEdit;
+class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -60,7 +62,17 @@ class TfStats : public QWidget, public StatsView {
     // What the export buttons write, without asking for a file. False when it could not.
     bool ExportCsvTo(const QString& path) const;
     bool ExportJsonTo(const QString& path) const;
-    bool SaveChartTo(const QString& path);
+    bool SaveChartTo(const QString& path) const;
+
+    // What the export buttons ask: a save dialog in French, in the user's documents, on a
+    // name of the account and the period (« Maison 16-11-2026 au 15-12-2026.csv »); the
+    // extension is added when the typed name lacks it.
+    enum class ExportKind { Csv, Json, Png };
+    std::unique_ptr<QFileDialog> ExportDialog(ExportKind kind);
+    QString SuggestedFileName(ExportKind kind) const;
+    static QString WithExtension(const QString& path, ExportKind kind);
+    // The chosen account as shown, never elided: « (sans nom) » for the unnamed one.
+    QString AccountTitle() const;
 
     const JournalStats& stats() const { return stats_; }
 
@@ -100,8 +112,9 @@ class TfStats : public QWidget, public StatsView {
     void showTotals();
     void showCharts();
     void showAlertSettings();
-    void exportTo(const QString& title, const QString& filter,
-                  bool (TfStats::*write)(const QString&) const);
+    void exportTo(ExportKind kind, bool (TfStats::*write)(const QString&) const);
+    // The real name of the chosen account: the chooser shows another for some.
+    std::string chosenAccount() const;
 
     ConnectionJournal* journal_ = nullptr;
     AccountCollection accounts_;

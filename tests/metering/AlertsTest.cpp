@@ -132,8 +132,10 @@ TEST(AlertsTest, SettingsFileBytesAndTolerantReading) {
     EXPECT_EQ(back["Wanadoo"], s["Wanadoo"]);
 
     // A damaged file loads what it can.
-    back = ParseAlertSettings("A\t1\tx\t-5\tnan\t99\nB\r\n\tno name\r\nC\t0\t-3\t60000\n");
-    ASSERT_EQ(back.size(), 2u);
+    // The account of no name is one: its line is kept.
+    back = ParseAlertSettings("A\t1\tx\t-5\tnan\t99\nB\r\n\t1\t0.5\r\nC\t0\t-3\t60000\n");
+    ASSERT_EQ(back.size(), 3u);
+    EXPECT_EQ(back[""], (AccountAlerts{true, 0.5f, -1, 0, 0}));
     EXPECT_EQ(back["A"], (AccountAlerts{true, 0, -5, 0, 3}));
     EXPECT_EQ(back["C"], (AccountAlerts{false, 0, 60000, 0, 0}));
 

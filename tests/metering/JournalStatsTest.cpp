@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "metering/Alerts.h"
+
 #include <cmath>
 
 using namespace tallimer;
@@ -80,12 +82,12 @@ TEST_F(PeriodRows, CurrentPeriodTotalsSavingsEstimateAndPackage) {
     EXPECT_NEAR(static_cast<double>(s.reducedSaving), 4.1, 1e-5);
     EXPECT_NEAR(static_cast<double>(s.primalisteSaving), 0.82, 1e-5);
 
-    // 14.5 days of 28 gone: the fee is not extrapolated, the rest is.
+    // 15 days of 28 counted, today's whole: the fee is not extrapolated, the rest is.
     ASSERT_TRUE(s.hasEstimate);
     EXPECT_DOUBLE_EQ(s.daysElapsed, 14.5);
     EXPECT_DOUBLE_EQ(s.daysLeft, 13.5);
-    EXPECT_NEAR(static_cast<double>(s.estimatedCost), 10 + 5.28 * 28 / 14.5, 1e-4);
-    EXPECT_EQ(s.estimatedMs, 8998621);
+    EXPECT_NEAR(static_cast<double>(s.estimatedCost), 10 + 5.28 * 28 / 15, 1e-4);
+    EXPECT_EQ(s.estimatedMs, 8698667);
     // An hour of package in 14.5 days, half an hour left: gone 7.25 days on.
     ASSERT_TRUE(s.packageRunOut);
     EXPECT_EQ(*s.packageRunOut, EncodeDate(2001, 3, 9));
@@ -146,6 +148,37 @@ TEST_F(PeriodRows, PastPeriodsAndPackageStates) {
                            EncodeDate(2001, 3, 2))
                   .size(),
               2u);
+}
+
+// A past period keeps the money its rows stored after a price change; an imported fee line
+// is the period's package fee, once, not a connection; the alert and the window estimate
+// alike, the fee never multiplied.
+TEST_F(PeriodRows, PastMoneyImportedFeesAndOneEstimate) {
+    account.primalisteInternet = false;
+    JournalRow past = Row("2001-02-01T10:00:00", 446000, 4.46f);
+    past.normalMs = 446000;  // metered at 0,01 a second
+    account.pricePerSecond = 0.02f;
+    JournalStats last = ComputeStats({past}, account, BillingPeriod(account, 1, now), now);
+    EXPECT_NEAR(static_cast<double>(last.normalCost), 4.46, 1e-5);
+
+    JournalRow connection = Row("2001-02-20T10:00:00", 60000, 3);  // its amount holds the fee
+    connection.origin = JournalOrigin::Imported;
+    JournalRow fee = Row("2001-02-20T10:00:00", 0, 0);
+    fee.origin = JournalOrigin::Imported;
+    fee.packageFee = 1;
+    const StatsPeriod current = BillingPeriod(account, 0, now);
+    JournalStats s = ComputeStats({connection, fee}, account, current, now);
+    EXPECT_EQ(s.connections, 1);
+    EXPECT_EQ(s.imported, 1);
+    EXPECT_NEAR(static_cast<double>(s.packageFees), 1, 1e-6);
+    EXPECT_NEAR(static_cast<double>(s.estimatedCost), 1 + 2 * 28 / 15.0, 1e-4);
+
+    account.periodCost = 3;
+    account.packagePrice = 1;
+    account.packageCharged = true;
+    EXPECT_FLOAT_EQ(EstimatedPeriodCost(account, now), static_cast<float>(s.estimatedCost));
+    account.periodCost = 1;  // the first morning: the fee alone
+    EXPECT_FLOAT_EQ(EstimatedPeriodCost(account, current.from + 0.3), 1);
 }
 
 TEST(JournalExport, CsvAndJsonBytes) {

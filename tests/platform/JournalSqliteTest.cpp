@@ -36,7 +36,7 @@ JournalRow SampleRow() {
 }
 
 // Every figure comes back as written after a restart; rows a dead program left open are cut
-// short; imported rows are not added twice.
+// short at their last refresh; imported rows are not added twice.
 TEST(SqliteJournalTest, RowsComeBackWholeAfterARestart) {
     TempDir dir;
     const std::string path = dir.str() + "journal.sqlite";
@@ -84,6 +84,8 @@ TEST(SqliteJournalTest, RowsComeBackWholeAfterARestart) {
     EXPECT_EQ(r.origin, JournalOrigin::Metered);
     EXPECT_EQ(rows[1].durationMs, 60000);
     EXPECT_EQ(rows[1].end, JournalEnd::CutShort);
+    // It ends where its last refresh left it, as the recovered invoice line does.
+    EXPECT_EQ(rows[1].endLocal, "2001-03-08T08:01:00");
 
     auto one = journal.query({"Autre", "2001-03-08T00:00:00", "2001-03-09T00:00:00"});
     ASSERT_EQ(one.size(), 1u);
@@ -95,9 +97,10 @@ TEST(SqliteJournalTest, RowsComeBackWholeAfterARestart) {
     imported.startLocal = "2000-01-01T10:00:00";
     JournalRow same = closed;  // already there
     same.origin = JournalOrigin::Imported;
-    EXPECT_EQ(journal.importRows({imported, same}), 1u);
-    EXPECT_EQ(journal.importRows({imported, same}), 0u);
-    EXPECT_EQ(journal.query({}).size(), 3u);
+    // Two identical invoice lines are two connections, once.
+    EXPECT_EQ(journal.importRows({imported, same, imported}), 2u);
+    EXPECT_EQ(journal.importRows({imported, same, imported}), 0u);
+    EXPECT_EQ(journal.query({}).size(), 4u);
     EXPECT_EQ(journal.takeError(), "");
 }
 

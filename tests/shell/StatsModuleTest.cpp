@@ -123,10 +123,10 @@ TEST_F(StatsModule, TheProgramLeavesChartsToTheModuleWhichOpensTheWindowFromTheB
 
 TEST_F(StatsModule, AMissingOrForeignModuleIsSaidInFrenchAndTheProgramGoesOn) {
     const fs::path lib = dir.path() / "lib";
-    const fs::path here = lib / "tallimer" / kStatsModuleFile;
+    const fs::path here = lib / "tallimer" / "modules" / kStatsModuleFile;
     fs::create_directories(here.parent_path());
     fs::create_directories(dir.path() / "bin");
-    // The package's layout: the program in bin/, the module in lib/tallimer/.
+    // The package's layout: the program in bin/, the module in lib/tallimer/modules/.
     auto w = Window(StatsModulePaths((dir.path() / "bin").string()));
 
     w->Statistiques1->trigger();

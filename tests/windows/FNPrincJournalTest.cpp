@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QTextDocument>
 #include <QTimer>
 #include <filesystem>
 #include <memory>
@@ -10,22 +9,15 @@
 #include "controls/ErrorReport.h"
 #include "invoices/Invoices.h"
 #include "platform/JournalSqlite.h"
-#include "richtext/RichInvoice.h"
 #include "tests/common/Fakes.h"
 #include "tests/common/qt/FakeTrayShell.h"
+#include "tests/common/qt/InvoiceFiles.h"
 #include "windows/FNPrinc.h"
 
 using namespace tallimer;
 using namespace tallimer::test;
 
 namespace {
-
-void WriteInvoice(const std::string& path, const std::vector<std::string>& paragraphs) {
-    QTextDocument doc;
-    RichInvoice invoice(&doc);
-    for (const std::string& p : paragraphs) invoice.appendParagraph(p);
-    invoice.saveRtf(path);
-}
 
 // The window keeps the journal: an existing user's invoices are its first rows, once; each
 // connection is a row, opened, refreshed each minute and closed, cut short by the end.

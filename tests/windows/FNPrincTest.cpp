@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionFrame>
@@ -161,6 +162,40 @@ class MainWindow : public ::testing::Test {
     DataRead* dataRead = nullptr;  // what the program reads ahead of the window
     std::unique_ptr<TfPrinc> window;
 };
+
+// The help's tables name what the toolbar and the icon's menu really hold, and how to reach
+// them without a notification area: Ctrl+T, and the menu on a right-click in the window.
+TEST_F(MainWindow, HelpTablesMatchTheCommandsAndTheMenuNeedsNoTray) {
+    tray.area = false;
+    TfPrinc& w = make();
+    const char* source = std::getenv("TALLIMER_SOURCE_DIR");
+    ASSERT_TRUE(source);
+    const QString help =
+        QString::fromStdString(ReadFile(std::filesystem::path(source) / "data" / "aide.html"));
+    auto firstColumn = [&help](const QString& heading) {
+        const qsizetype from = help.indexOf(heading);
+        const QString table = help.mid(from, help.indexOf("</table>", from) - from);
+        QStringList names;
+        static const QRegularExpression cell("<tr><td>([^<]*)</td>");
+        for (const auto& m : cell.globalMatch(table)) names << m.captured(1);
+        return names.replaceInStrings("&nbsp;", " ");
+    };
+    QStringList toolbar, menu;
+    for (QAction* a : w.ToolBar1->actions())
+        if (!a->isSeparator())
+            toolbar << (a->toolTip().isEmpty() ? "le premier bouton, sans bulle" : a->toolTip());
+    for (QAction* a : w.PopupMenu1->actions()) menu << a->text().remove('&');
+    EXPECT_EQ(firstColumn("<h3>La barre d'outils</h3>"), toolbar);
+    EXPECT_EQ(firstColumn("<h2 id=\"menu\">"), menu);
+    EXPECT_NE(help.indexOf("<kbd>Ctrl</kbd>+<kbd>T</kbd>"), -1);
+
+    w.show();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(10, 10),
+                            w.mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(&w, &click);
+    EXPECT_TRUE(w.PopupMenu1->isVisible());
+    w.PopupMenu1->close();
+}
 
 TEST_F(MainWindow, DescribesItsToolbarMenuAndFields) {
     TfPrinc& w = make();

@@ -23,7 +23,8 @@ TEST(AboutBox, ShowsTheProgramAndItsAddresses) {
     EXPECT_TRUE(box.ProductName->font().bold());
     EXPECT_EQ(box.Version->text(), "Version 6.0");
     EXPECT_FALSE(box.Copyright->text().isEmpty());
-    EXPECT_EQ(box.Comments->text(), tallimer::kProjectWebAddress);
+    // The project has no public site: no web link, rather than a placeholder.
+    EXPECT_TRUE(box.Comments->isHidden());
     EXPECT_EQ(box.Label1->text(), tallimer::kProjectMailAddress);
     EXPECT_FALSE(box.ProgramIcon->pixmap().isNull());
     for (QLabel* link : {static_cast<QLabel*>(box.Comments), static_cast<QLabel*>(box.Label1)}) {
@@ -41,18 +42,17 @@ TEST(AboutBox, LinksOpenWhatTheLabelsShow) {
     box.openUrl = [&](const QUrl& u) { opened.push_back(u); };
     box.show();
     // A real click on each label, then whatever the labels were changed to.
-    QTest::mouseClick(box.Comments, Qt::LeftButton);
+    box.CommentsClick();  // no site: nothing opens
     QTest::mouseClick(box.Label1, Qt::LeftButton);
     QTest::mouseClick(box.Label1, Qt::RightButton);
     box.Comments->setText("http://autre.example.org/page");
     box.Label1->setText("autre@example.org");
     box.CommentsClick();
     box.Label1Click();
-    ASSERT_EQ(opened.size(), 4u);
-    EXPECT_EQ(opened[0], QUrl(tallimer::kProjectWebAddress));
-    EXPECT_EQ(opened[1].toString(), QString("mailto:") + tallimer::kProjectMailAddress);
-    EXPECT_EQ(opened[2], QUrl("http://autre.example.org/page"));
-    EXPECT_EQ(opened[3].toString(), "mailto:autre@example.org");
+    ASSERT_EQ(opened.size(), 3u);
+    EXPECT_EQ(opened[0].toString(), QString("mailto:") + tallimer::kProjectMailAddress);
+    EXPECT_EQ(opened[1], QUrl("http://autre.example.org/page"));
+    EXPECT_EQ(opened[2].toString(), "mailto:autre@example.org");
 }
 
 TEST(AboutBox, OkClosesWithOk) {

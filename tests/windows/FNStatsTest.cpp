@@ -4,27 +4,37 @@
 
 #include <QAbstractItemModel>
 #include <QAction>
+#include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QValueAxis>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 
 #include "accounts/AccountFiles.h"
+#include "invoices/Invoices.h"
 #include "tests/common/Fakes.h"
 #include "tests/common/GeneratedRows.h"
 #include "tests/common/qt/FakeTrayShell.h"
+#include "tests/common/qt/InvoiceFiles.h"
 #include "windows/FNPrinc.h"
 
 using namespace tallimer;
@@ -138,7 +148,7 @@ TEST_F(StatsWindow, OpensFromTheMenuAndCtrlTWithTheJournalsFigures) {
     EXPECT_EQ(t.value(2), "Coût total : 1,75");
     EXPECT_EQ(t.value(3), "Connexion moyenne : 00:31:31 pour 0,88");
     EXPECT_EQ(t.value(4), "Octets reçus : 1,5 Mo");
-    EXPECT_TRUE(t.contains("Estimation en fin de période : 3,38 pour 02:01:45"));
+    EXPECT_TRUE(t.contains("Estimation en fin de période : 3,27 pour 01:57:41"));
     EXPECT_TRUE(t.contains("(14,5 jours écoulés, 13,5 jours restants)"));
     EXPECT_EQ(s.chJours->chart()->series().size(), 3);
     // "Soir et week-end": Saturday and Sunday stand out, no weekday hour does.
@@ -174,7 +184,7 @@ TEST_F(StatsWindow, OpensFromTheMenuAndCtrlTWithTheJournalsFigures) {
     EXPECT_EQ(totals().value(2), "Coût total : 9,00");
 }
 
-// Pictures of a year of connections, for the build's artefacts.
+// Pictures of a year of connections at the window's own size, for the build's artefacts.
 TEST_F(StatsWindow, PicturesOfAYearOfConnections) {
     Account account;  // the generated rows' tariff
     account.nextInvoice = EncodeDate(2001, 3, 15);
@@ -191,7 +201,7 @@ TEST_F(StatsWindow, PicturesOfAYearOfConnections) {
     window->Connect();
     window->Statistiques1->trigger();
     TfStats& s = Stats(*window);
-    s.resize(1100, 800);
+    s.resize(900, 700);  // the default size; the test screen is smaller
     s.cbPeriode->setCurrentIndex(s.cbPeriode->count() - 1);  // everything
     EXPECT_EQ(totals().value(0), "Connexions : 1500");
     const char* build = std::getenv("TALLIMER_BUILD_DIR");
@@ -200,6 +210,7 @@ TEST_F(StatsWindow, PicturesOfAYearOfConnections) {
     s.cbPeriode->setCurrentIndex(0);
     for (int tab = 0; tab < s.tabGraphiques->count(); ++tab) {
         s.tabGraphiques->setCurrentIndex(tab);
+        QCoreApplication::processEvents();
         QString name = QString::fromStdString(
             (folder / ("statistiques-" + std::to_string(tab + 1) + ".png")).string());
         ASSERT_TRUE(s.grab().save(name, "PNG"));
@@ -234,7 +245,9 @@ TEST_F(StatsWindow, AlertSettingsAreTypedCheckedAndAlertOncePerPeriod) {
     s.edAlerteForfait->setText("1:30");
     s.cbFeries->setChecked(true);
     EXPECT_TRUE(s.ApplyAlertSettings());
-    EXPECT_EQ(ReadFile(dir.path() / "alertes.inf"), "Modem\t1\t10.5\t5400000\t0\t0\r\n");
+    EXPECT_EQ(
+        ReadFile(dir.path() / "alertes.inf"),
+        "Modem\t1\t10.5\t5400000\t" + std::to_string(int(EncodeDate(2001, 3, 15))) + "\t0\r\n");
 
     Account& modem = *w.accounts().find("Modem");
     modem.periodCost = 9;  // past 80 % within the connection's first minute
@@ -259,4 +272,150 @@ TEST_F(StatsWindow, AlertSettingsAreTypedCheckedAndAlertOncePerPeriod) {
     window->SaveTimerTimer();
     ASSERT_EQ(tray.messages.size(), 2u);
     EXPECT_NE(tray.messages[1].indexOf("Budget de la période atteint : 11,00 € pour 10,50 €."), -1);
+}
+
+// What an existing user brings: the account of no name (no NetworkManager), a running invoice
+// any of the accounts could own, with a package fee, two identical lines and a hand-typed one,
+// and the archive of an account whose name was too long for a file name.
+TEST_F(StatsWindow, UnnamedAccountAndImportedHistoryCountedRight) {
+    const Locale fr = Locale::french();
+    AccountCollection accounts;
+    for (const std::string& name :
+         {std::string("Modem"), std::string("Autre"), std::string(), std::string(296, 'n')})
+        accounts.findOrCreate(name).nextInvoice = EncodeDate(2001, 3, 15);
+    Account& unnamed = *accounts.find("");
+    unnamed.packageEnabled = true;
+    unnamed.packageDuration = 10 * 3600000;
+    unnamed.packageRemaining = 3600000 - 1;  // under the default tenth of the package
+    ASSERT_TRUE(SaveAll(dir.str(), accounts, {}));
+    WriteFile(dir.path() / "alertes.inf", "\t0\t0.5\t-1\t0\t0\r\n");  // a 0,50 budget
+    const DateTime march1 = EncodeDate(2001, 3, 1);
+    const std::string twice = InvoiceLineText(march1 + 0.75, 60000, 0.5f, fr);
+    WriteInvoice(dir.str() + "temp.rtf", {"Facture", InvoiceLineText(march1 + 0.5, 0, 1, fr),
+                                          InvoiceLineText(march1 + 0.5, 120000, 3, fr), twice,
+                                          twice, "\t01 mars 01, 20:00:00\t00:01:00\t2,50 €"});
+    WriteInvoice(ArchivePath(dir.str(), std::string(296, 'n'), EncodeDate(2001, 2, 15), fr),
+                 {"Facture", InvoiceLineText(EncodeDate(2001, 2, 10), 60000, 0.46f, fr)});
+    window.reset();
+    window = std::make_unique<TfPrinc>(dependencies);
+    window->OnlineIP1->SetEnabled(false);
+    TfPrinc& w = *window;
+    w.Statistiques1->trigger();
+    TfStats& s = Stats(w);
+    EXPECT_EQ(tray.messages, std::vector<QString>{"Le Tallimer Internet: Import de l'historique : "
+                                                  "1 ligne non reconnue, ignorée."});
+    auto choose = [&s](const QString& shown) {
+        const int at = s.cbCompte->findData(shown, Qt::ToolTipRole);
+        s.cbCompte->setCurrentIndex(at);
+        return at >= 0;
+    };
+    EXPECT_LE(s.frameGeometry().width(), s.screen()->availableGeometry().width());
+    ASSERT_TRUE(choose(QString(296, 'n')));
+    EXPECT_LT(s.cbCompte->currentText().size(), 100);
+    s.cbPeriode->setCurrentIndex(1);
+    EXPECT_EQ(totals().value(0), "Connexions : 1");
+
+    // temp.rtf fits every account's period: kept apart, its fee once and no connection.
+    ASSERT_TRUE(choose("Historique importé"));
+    EXPECT_FALSE(s.bnAlertes->isEnabled());
+    QStringList t = totals();
+    EXPECT_EQ(t.value(0), "Connexions : 3");
+    EXPECT_EQ(t.value(2), "Coût total : 4,00");
+    EXPECT_TRUE(t.contains("Connexions importées des factures : pas de détail par tarif"));
+    EXPECT_TRUE(t.contains("Prix du forfait : 1,00"));
+    // No billing date of its own: the calendar month, 2 days counted.
+    EXPECT_TRUE(t.contains("Estimation en fin de période : 47,50 pour 01:02:00"));
+
+    // The unnamed account: listed, its alerts kept and said, the package's by default.
+    names.name = "";
+    w.Connect();
+    w.accounts().find("")->periodCost = 0.7f;
+    w.SaveTimerTimer();
+    ASSERT_EQ(tray.messages.size(), 3u);
+    EXPECT_NE(tray.messages[1].indexOf("Forfait presque épuisé"), -1);
+    EXPECT_NE(tray.messages[2].indexOf("Budget de la période atteint : 0,70 € pour 0,50 €."), -1);
+    EXPECT_EQ(ReadFile(dir.path() / "alertes.inf").rfind("\t0\t0.5\t-1\t", 0), 0u);
+    w.Disconnect();
+    w.Statistiques1->trigger();
+    ASSERT_TRUE(choose("(sans nom)"));
+    EXPECT_EQ(s.edBudget->text(), "0,50");
+    EXPECT_EQ(totals().value(0), "Connexions : 1");
+}
+
+// The charts and the window as a newcomer reads them at the default size.
+TEST_F(StatsWindow, ChartsAndWindowReadTrueAtTheDefaultSize) {
+    journal.rows = {Row("Modem", "2001-03-01T21:00:00", 600000, 1.13f)};
+    for (int i = 0; i < 3; ++i) journal.rows.push_back(Row("Modem", "2001-02-23T08:00:00", 1, 0));
+    window->SetJournal(&journal);
+    names.name = "Modem";
+    window->Connect();
+    window->Statistiques1->trigger();
+    TfStats& s = Stats(*window);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&s));
+    s.resize(900, 700);  // the default size; the test screen is smaller
+
+    // Counts on whole ticks, money and minutes on round steps.
+    auto axis = [](QChartView* view, Qt::Orientation along, Qt::Alignment side) {
+        for (QAbstractAxis* a : view->chart()->axes(along))
+            if (a->alignment() == side) return a;
+        return static_cast<QAbstractAxis*>(nullptr);
+    };
+    for (auto [view, side, whole] : {std::tuple{s.chHeures, Qt::AlignLeft, true},
+                                     {s.chSemaine, Qt::AlignLeft, true},
+                                     {s.chJours, Qt::AlignLeft, false},
+                                     {s.chJours, Qt::AlignRight, true},
+                                     {s.chMois, Qt::AlignLeft, false}}) {
+        auto* y = qobject_cast<QValueAxis*>(axis(view, Qt::Vertical, side));
+        ASSERT_TRUE(y && y->tickType() == QValueAxis::TicksDynamic && y->tickAnchor() == 0);
+        const double step = y->tickInterval();
+        const double mantissa = std::round(step / std::pow(10.0, std::floor(std::log10(step))));
+        EXPECT_TRUE(mantissa == 1 || mantissa == 2 || mantissa == 5) << step;
+        EXPECT_NEAR(std::remainder(y->max(), step), 0, 1e-9);
+        EXPECT_TRUE(!whole || step == std::round(step)) << step;
+    }
+    EXPECT_EQ(qobject_cast<QValueAxis*>(axis(s.chHeures, Qt::Vertical, Qt::AlignLeft))->max(), 3);
+
+    // Every label has room: the hours and the months every other one.
+    for (QChartView* view : {s.chMois, s.chHeures, s.chSemaine}) {
+        s.tabGraphiques->setCurrentWidget(view);
+        QCoreApplication::processEvents();
+        QAbstractAxis* x = axis(view, Qt::Horizontal, Qt::AlignBottom);
+        QStringList labels{"22"};  // the widest hour
+        if (auto* days = qobject_cast<QBarCategoryAxis*>(x)) labels = days->categories();
+        if (auto* months = qobject_cast<QCategoryAxis*>(x)) labels = months->categoriesLabels();
+        auto* hours = qobject_cast<QCategoryAxis*>(x) ? nullptr : qobject_cast<QValueAxis*>(x);
+        const double room =
+            hours ? (hours->max() - hours->min()) / hours->tickInterval() : labels.size();
+        for (const QString& label : labels)
+            EXPECT_LT(QFontMetrics(x->labelsFont()).horizontalAdvance(label),
+                      0.7 * view->chart()->plotArea().width() / room)
+                << label.toStdString();
+    }
+
+    // A note after "Appliquer" leaves the list where it was, even where the figures take the
+    // whole top (a larger font).
+    QFont larger = s.font();
+    larger.setPointSizeF(larger.pointSizeF() * 1.4);
+    s.setFont(larger);
+    QCoreApplication::processEvents();
+    const QRect list = s.lvConnexions->geometry();
+    s.edAlerteForfait->setText("2h");  // the longest note
+    EXPECT_FALSE(s.ApplyAlertSettings());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(s.lvConnexions->geometry(), list);
+
+    // Exports a desktop opens: a French dialog in the documents, a name with its extension.
+    EXPECT_EQ(s.SuggestedFileName(TfStats::ExportKind::Csv), "Modem 16-02-2001 au 15-03-2001.csv");
+    EXPECT_EQ(TfStats::WithExtension("/d/export", TfStats::ExportKind::Png), "/d/export.png");
+    std::unique_ptr<QFileDialog> dialog = s.ExportDialog(TfStats::ExportKind::Json);
+    EXPECT_TRUE(dialog->testOption(QFileDialog::DontUseNativeDialog));
+    EXPECT_EQ(dialog->labelText(QFileDialog::Accept), "Enregistrer");
+    EXPECT_EQ(dialog->selectedFiles().value(0),
+              QDir(dialog->directory()).filePath("Modem 16-02-2001 au 15-03-2001.json"));
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    EXPECT_EQ(dialog->directory().absolutePath(),
+              QDir(documents).exists() ? documents : QDir::homePath());
+
+    QTest::keyClick(&s, Qt::Key_Escape);
+    EXPECT_FALSE(s.isVisible());
 }
