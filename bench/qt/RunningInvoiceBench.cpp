@@ -1,13 +1,21 @@
-// The running invoice as the program meets it: the invoice manager built at start-up over a
-// kept temp.rtf of 100,000 lines, and one line added at a disconnect, file write included.
+// The running invoice as the user waits for it: the invoice manager's first opening up to its
+// first painted frame, a period closing, and one line added at a disconnect, file writes
+// included, over a kept temp.rtf of 100 and of 100,000 lines.
 #include <benchmark/benchmark.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
 #include <QTemporaryDir>
 #include <QTextDocument>
+#include <QTextEdit>
+#include <QTimer>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "accounts/Comptes.h"
 #include "richtext/RichInvoice.h"
 #include "richtext/RtfWriter.h"
 #include "support/Date.h"
@@ -40,13 +48,80 @@ struct Folder {
     }
 };
 
-void BM_StartWithBigInvoice(benchmark::State& state) {
-    Folder folder(100000);
-    for (auto _ : state)
+// Closes the manager at the end of its first painted frame: the running invoice's editor
+// painted, and the window's whole frame with it.
+class FirstFrame : public QObject {
+  public:
+    explicit FirstFrame(tallimer::TfFacture& manager) : manager_(manager) {
+        qApp->installEventFilter(this);
+    }
+    ~FirstFrame() override { qApp->removeEventFilter(this); }
+    qint64 elapsedNs = 0;
+    QElapsedTimer clock;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !seen_ && manager_.RichEdit2 &&
+            watched == manager_.RichEdit2->viewport()) {
+            seen_ = true;
+            // Run once the frame is painted and flushed.
+            QTimer::singleShot(0, &manager_, [this] {
+                elapsedNs = clock.nsecsElapsed();
+                manager_.reject();
+            });
+        }
+        return false;
+    }
+
+  private:
+    tallimer::TfFacture& manager_;
+    bool seen_ = false;
+};
+
+// The toolbar's click on a manager built at start-up, up to the first painted frame.
+void BM_OpenManager(benchmark::State& state) {
+    Folder folder(static_cast<int>(state.range(0)));
+    std::filesystem::create_directory(folder.path + "Factures");
+    for (auto _ : state) {
+        state.PauseTiming();
         tallimer::TfFacture manager(folder.path, nullptr,
                                     tallimer::TfFacture::Controls::AtFirstOpening);
+        FirstFrame frame(manager);
+        state.ResumeTiming();
+        frame.clock.start();
+        manager.OpenFromMainWindow();
+        state.SetIterationTime(static_cast<double>(frame.elapsedNs) / 1e9);
+    }
 }
-BENCHMARK(BM_StartWithBigInvoice)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_OpenManager)
+    ->Arg(100)
+    ->Arg(100000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+
+// A period closing at the first connection past the billing date: the archive filed, the
+// template back, every file written. The folder is set back untimed between rounds.
+void BM_ClosePeriod(benchmark::State& state) {
+    Folder folder(static_cast<int>(state.range(0)));
+    const std::string kept = folder.path + "kept.rtf";
+    std::filesystem::copy_file(folder.path + "temp.rtf", kept);
+    const tallimer::DateTime today = tallimer::EncodeDate(2001, 3, 6);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::filesystem::remove_all(folder.path + "Factures");
+        std::filesystem::create_directory(folder.path + "Factures");
+        std::filesystem::copy_file(kept, folder.path + "temp.rtf",
+                                   std::filesystem::copy_options::overwrite_existing);
+        tallimer::TfFacture manager(folder.path, nullptr,
+                                    tallimer::TfFacture::Controls::AtFirstOpening);
+        tallimer::Account account;
+        account.nextInvoice = tallimer::EncodeDate(2001, 3, 5);
+        state.ResumeTiming();
+        manager.RunningFile().ClosePeriod(account, "Maison", today);
+    }
+}
+BENCHMARK(BM_ClosePeriod)->Arg(100)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // A line at a disconnect on an invoice of range(0) lines, never opened in the manager.
 void BM_AddLineToFile(benchmark::State& state) {
