@@ -1,7 +1,9 @@
 // The running invoice as the user waits for it: the invoice manager's first opening up to its
-// first painted frame, a period closing, and one line added at a disconnect, file writes
-// included, over a kept temp.rtf of 100 and of 100,000 lines.
+// first painted frame, a period closing, one line added at a disconnect, file writes
+// included, and the first start's import of the invoice history into a new journal, over a
+// kept temp.rtf of 100 and of 100,000 lines.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -14,8 +16,11 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 #include "accounts/Comptes.h"
+#include "platform/JournalSqlite.h"
+#include "richtext/InvoiceHistory.h"
 #include "richtext/RichInvoice.h"
 #include "richtext/RtfWriter.h"
 #include "support/Date.h"
@@ -132,5 +137,40 @@ void BM_AddLineToFile(benchmark::State& state) {
     for (auto _ : state) manager.RunningFile().AddLine(when, 3729000, 12.3456f);
 }
 BENCHMARK(BM_AddLineToFile)->Arg(100)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(30);
+
+// The process's resident memory in MiB: "VmRSS" now, or "VmHWM" its peak.
+double ResidentMiB(std::string_view field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with(field)) return std::stod(line.substr(field.size() + 1)) / 1024;
+    }
+    return 0;
+}
+
+// The first start after an upgrade: a new journal takes in the running invoice's lines. The
+// peak is the resident memory it reaches above what the process held before.
+void BM_ImportInvoiceHistory(benchmark::State& state) {
+    Folder folder(static_cast<int>(state.range(0)));
+    double peak = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::filesystem::remove(folder.path + "journal.sqlite");
+        malloc_trim(0);  // what earlier rounds freed is not there to be taken again
+        const double before = ResidentMiB("VmRSS");
+        std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from now
+        state.ResumeTiming();
+        tallimer::SqliteJournal journal(folder.path + "journal.sqlite");
+        benchmark::DoNotOptimize(tallimer::ImportInvoiceHistory(journal, folder.path, "Modem"));
+        state.PauseTiming();
+        peak = std::max(peak, ResidentMiB("VmHWM") - before);
+        state.ResumeTiming();
+    }
+    state.counters["peak_MiB"] = peak;
+}
+BENCHMARK(BM_ImportInvoiceHistory)
+    ->Arg(100)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 }  // namespace
