@@ -51,6 +51,7 @@ void VisibleLayout::resync() const {
     placed_.assign(static_cast<std::size_t>(count), 0);
     laidAt_.assign(static_cast<std::size_t>(count), 0);
     rebuildSums();
+    if (count > 0) place(document()->lastBlock(), count - 1);
 }
 
 void VisibleLayout::rebuildSums() const {
@@ -172,7 +173,8 @@ void VisibleLayout::place(const QTextBlock& block, int number) const {
             if (previous.isValid()) gap = std::max(gap, previous.blockFormat().bottomMargin());
             gap *= scale;
             height = gap + y;
-            if (gap == 0 && layout->lineCount() == 1 && estimate_ != height) {
+            // The last paragraph is the latest invoice line: the others are like it.
+            if (number + 1 == static_cast<int>(height_.size()) && estimate_ != height) {
                 estimate_ = height;
                 sizeChanged();
             }

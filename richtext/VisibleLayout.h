@@ -48,7 +48,7 @@ class VisibleLayout final : public QAbstractTextDocumentLayout {
     // Fenwick trees of height_ and of the blocks not laid out.
     mutable std::vector<double> sums_;
     mutable std::vector<int> unplaced_;
-    mutable double estimate_ = 0;  // as the last plain line laid out
+    mutable double estimate_ = 0;  // as the last paragraph
     mutable double widest_ = 0;    // the right end of the widest line laid out
     mutable bool sizeChangePending_ = false;
     QSizeF lastSize_;

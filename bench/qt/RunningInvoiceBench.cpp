@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QTemporaryDir>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -104,6 +105,44 @@ BENCHMARK(BM_OpenManager)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5);
+
+// What the user does in the open manager over a whole 100,000-line invoice, each step up to
+// the editor repainted: to the end, a page up, a letter typed and taken back, everything
+// selected, back to the top. The slowest step is the counter.
+void BM_ManagerKeys(benchmark::State& state) {
+    Folder folder(100000);
+    std::filesystem::create_directory(folder.path + "Factures");
+    tallimer::TfFacture manager(folder.path, nullptr,
+                                tallimer::TfFacture::Controls::AtFirstOpening);
+    double slowest = 0;
+    QTimer::singleShot(0, &manager, [&] {
+        manager.RunningFile().document().paragraphCount();  // read whole
+        QCoreApplication::processEvents();
+        QTextEdit* edit = manager.RichEdit2;
+        const auto key = [&](int code, Qt::KeyboardModifiers modifiers, const QString& text) {
+            QElapsedTimer clock;
+            clock.start();
+            QKeyEvent press(QEvent::KeyPress, code, modifiers, text);
+            QApplication::sendEvent(edit, &press);
+            QKeyEvent release(QEvent::KeyRelease, code, modifiers, text);
+            QApplication::sendEvent(edit, &release);
+            edit->viewport()->repaint();
+            slowest = std::max(slowest, static_cast<double>(clock.nsecsElapsed()) / 1e6);
+        };
+        for (auto _ : state) {
+            key(Qt::Key_End, Qt::ControlModifier, {});
+            key(Qt::Key_PageUp, Qt::NoModifier, {});
+            key(Qt::Key_X, Qt::NoModifier, "x");
+            key(Qt::Key_Backspace, Qt::NoModifier, {});
+            key(Qt::Key_A, Qt::ControlModifier, {});
+            key(Qt::Key_Home, Qt::ControlModifier, {});
+        }
+        manager.reject();
+    });
+    manager.OpenFromMainWindow();
+    state.counters["slowest_step_ms"] = slowest;
+}
+BENCHMARK(BM_ManagerKeys)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // A period closing at the first connection past the billing date: the archive filed, the
 // template back, every file written. The folder is set back untimed between rounds.

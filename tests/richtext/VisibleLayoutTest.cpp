@@ -91,6 +91,9 @@ TEST(VisibleLayout, ShowsHitsAndSelectsAsTheStandardLayoutEverywhere) {
     visible.edit.clearFocus();
     standard.edit.clearFocus();
     EXPECT_EQ(visible.shot(), standard.shot());
+    visible.edit.selectAll();
+    standard.edit.selectAll();
+    EXPECT_EQ(visible.shot(), standard.shot());
     EXPECT_EQ(visible.edit.horizontalScrollBar()->maximum(),
               standard.edit.horizontalScrollBar()->maximum());
 }
