@@ -96,4 +96,15 @@ BENCHMARK(BM_OpenStatsWindow)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5);
 
+// The window's query alone: every row of the account, as the window reads them today.
+void BM_StatsQuery(benchmark::State& state) {
+    QTemporaryDir dir;
+    const DateTime today = EncodeDate(2001, 3, 2);
+    SqliteJournal journal(dir.filePath("journal.sqlite").toStdString());
+    journal.importRows(
+        test::GeneratedRows("Modem", static_cast<std::size_t>(state.range(0)), today));
+    for (auto _ : state) benchmark::DoNotOptimize(journal.query({"Modem", {}, {}}).size());
+}
+BENCHMARK(BM_StatsQuery)->Arg(100)->Arg(100001)->Unit(benchmark::kMillisecond);
+
 }  // namespace
