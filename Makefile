@@ -45,8 +45,9 @@ bench: build
 
 # The program beside a bare Qt tray application under Xvfb, in a network namespace (root).
 SIDE_SECONDS ?= 60
+SIDE_ROUNDS ?= 3
 bench-side: build
-	@bash bench/side-by-side $(BUILD) $(SIDE_SECONDS)
+	@bash bench/side-by-side $(BUILD) $(SIDE_SECONDS) $(SIDE_ROUNDS)
 
 FUZZ_SECONDS ?= 30
 fuzz: deps

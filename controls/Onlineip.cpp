@@ -27,7 +27,7 @@ TOnlineIP::TOnlineIP(QObject* owner, AddressList addresses)
       addresses_(addresses ? std::move(addresses) : MachineAddresses()) {
     // Precise: the next poll comes one full period after a restart, not up to 5% sooner.
     timer_->setTimerType(Qt::PreciseTimer);
-    connect(timer_, &QTimer::timeout, this, &TOnlineIP::Poll);
+    connect(timer_, &QTimer::timeout, this, &TOnlineIP::timerFired);
     UpdateTimer();
 }
 
@@ -48,11 +48,42 @@ void TOnlineIP::SetDispatchInterval(unsigned milliseconds) {
     UpdateTimer();
 }
 
+// QTimer counts in int: a longer period is as good as never.
+int TOnlineIP::period() const {
+    return static_cast<int>(std::min<unsigned>(dispatchInterval_, INT_MAX));
+}
+
 void TOnlineIP::UpdateTimer() {
     timer_->stop();
-    // QTimer counts in int: a longer period is as good as never.
-    if (dispatchInterval_ != 0 && enabled_)
-        timer_->start(static_cast<int>(std::min<unsigned>(dispatchInterval_, INT_MAX)));
+    dueInMs_ = period();
+    if (polling() && !Riding()) timer_->start(period());
+}
+
+void TOnlineIP::timerFired() {
+    // The first poll after riding came early to keep the phase; the period follows.
+    if (timer_->interval() != period()) timer_->setInterval(period());
+    Poll();
+}
+
+void TOnlineIP::RideTick(unsigned tickMs) {
+    if (tickMs == ridingTick_) return;
+    const bool wasRiding = Riding();
+    ridingTick_ = tickMs;
+    if (Riding() && !wasRiding) {
+        dueInMs_ = timer_->isActive() ? timer_->remainingTime() : period();
+        timer_->stop();
+    } else if (!Riding() && polling()) {
+        timer_->start(static_cast<int>(std::clamp<long long>(dueInMs_, 0, period())));
+    }
+}
+
+void TOnlineIP::Tick() {
+    if (!Riding() || !polling()) return;
+    dueInMs_ -= ridingTick_;
+    // The tick nearest the due time polls: every second tick for 2 s over 1 s.
+    if (dueInMs_ > static_cast<long long>(ridingTick_ / 2)) return;
+    dueInMs_ = std::max<long long>(dueInMs_ + period(), ridingTick_);
+    Poll();
 }
 
 void TOnlineIP::report(const std::exception& error) {

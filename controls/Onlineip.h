@@ -49,6 +49,14 @@ class TOnlineIP : public QObject {
     // One poll, as the timer runs it. Errors go to the standard error report.
     void Poll();
 
+    // While the one-second tick of a metered connection runs, the polls ride on it (Tick
+    // every tickMs) instead of waking the process on a timer of their own: one wake-up a
+    // second, a poll every DispatchInterval as before. 0 gives the detector its own timer
+    // back, the next poll keeping its phase.
+    void RideTick(unsigned tickMs);
+    void Tick();
+    bool Riding() const { return ridingTick_ != 0; }
+
   signals:
     // Online has changed; IP and Online already hold the new values.
     void OnChanged(QObject* sender);
@@ -60,6 +68,9 @@ class TOnlineIP : public QObject {
     void report(const std::exception& error);
     // Emits, reporting what the slots throw; false when the detector is gone meanwhile.
     bool notify(void (TOnlineIP::*event)(QObject*));
+    void timerFired();
+    bool polling() const { return enabled_ && dispatchInterval_ != 0; }
+    int period() const;
 
     bool enabled_ = true;
     unsigned dispatchInterval_ = 1000;
@@ -69,6 +80,8 @@ class TOnlineIP : public QObject {
     ChangedHandler handler_;
     AddressList addresses_;
     bool reporting_ = false;
+    unsigned ridingTick_ = 0;
+    long long dueInMs_ = 0;  // while riding: time left until the next poll
 };
 
 }  // namespace tallimer

@@ -222,10 +222,14 @@ std::vector<JournalRow> SqliteJournal::query(const JournalQuery& q) {
     std::vector<JournalRow> rows;
     if (!db_) return rows;
     Statement s;
-    const std::string sql = std::string("SELECT id, ") + kColumns +
-                            " FROM connections WHERE (?1 = '' OR account = ?1)"
-                            " AND (?2 = '' OR start_local >= ?2) AND (?3 = '' OR start_local < ?3)"
-                            " ORDER BY start_local, id";
+    // Only the conditions asked for: a condition that may be void ("?1 = '' OR ...") keeps
+    // SQLite from reading the account's rows in order off the index, and the whole table is
+    // scanned and sorted instead.
+    std::string sql = std::string("SELECT id, ") + kColumns + " FROM connections WHERE 1";
+    if (!q.account.empty()) sql += " AND account = ?1";
+    if (!q.fromLocal.empty()) sql += " AND start_local >= ?2";
+    if (!q.toLocal.empty()) sql += " AND start_local < ?3";
+    sql += " ORDER BY start_local, id";
     if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s.s, nullptr) != SQLITE_OK) {
         failed("lu");
         return rows;

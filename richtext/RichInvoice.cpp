@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -34,12 +35,20 @@ class Changing {
 
 }  // namespace
 
-void LoadRtfFile(QTextDocument& doc, const QString& path) {
+namespace {
+
+QByteArray ReadWhole(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) throw FileError::open(path.toStdString());
-    const QByteArray bytes = file.readAll();
+    QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) throw FileError::open(path.toStdString());
-    ReadRtf(bytes, doc);
+    return bytes;
+}
+
+}  // namespace
+
+void LoadRtfFile(QTextDocument& doc, const QString& path) {
+    ReadRtf(ReadWhole(path), doc);
 }
 
 void SaveRtfFile(const QTextDocument& doc, const QString& path, const std::string& dataFolder) {
@@ -59,6 +68,7 @@ RichInvoice::RichInvoice(QTextDocument* doc, std::string dataFolder)
 
 RichInvoice::~RichInvoice() {
     QObject::disconnect(watch_);
+    loader_.reset();
     closeKept();
 }
 
@@ -76,6 +86,7 @@ void RichInvoice::openKept(const std::string& path) {
     std::string tail;
     FileStamp stamp;
     if (!ReadFileTail(path, kTailBytes, tail, stamp)) throw FileError::open(path);
+    loader_.reset();
     closeKept();
     // Held until the invoice is read: a file deleted meanwhile is still read whole.
     keptFd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -94,17 +105,32 @@ void RichInvoice::openKept(const std::string& path) {
 }
 
 void RichInvoice::load() {
-    if (loaded_) return;
+    loadUntil(QDeadlineTimer(QDeadlineTimer::Forever));
+}
+
+bool RichInvoice::loadFor(std::chrono::milliseconds budget) {
+    return loadUntil(QDeadlineTimer(budget));
+}
+
+bool RichInvoice::loadUntil(const QDeadlineTimer& deadline) {
+    if (loaded_) return true;
     Changing changing(changing_);
-    try {
-        LoadRtfFile(*doc_, QString::fromStdString(keptPath_));
-    } catch (const FileError&) {
-        if (keptFd_ < 0) throw;
-        LoadRtfFile(*doc_, QString("/proc/self/fd/%1").arg(keptFd_));
+    if (!loader_) {
+        QByteArray bytes;
+        try {
+            bytes = ReadWhole(QString::fromStdString(keptPath_));
+        } catch (const FileError&) {
+            if (keptFd_ < 0) throw;
+            bytes = ReadWhole(QString("/proc/self/fd/%1").arg(keptFd_));
+        }
+        loader_ = std::make_unique<RtfLoader>(std::move(bytes), *doc_);
     }
+    if (!loader_->readUntil(deadline)) return false;
+    loader_.reset();
     closeKept();
     loaded_ = true;
     for (const Line& line : unsaved_) appendToDocument(line.text, line.attributes);
+    return true;
 }
 
 QTextDocument& RichInvoice::loadedDocument() const {
@@ -237,6 +263,7 @@ void RichInvoice::saveRtfWithout(const std::string& path, const std::vector<std:
 }
 
 void RichInvoice::loadRtf(const std::string& path) {
+    loader_.reset();
     {
         Changing changing(changing_);
         LoadRtfFile(*doc_, QString::fromStdString(path));

@@ -4,6 +4,8 @@
 #include <QMetaObject>
 #include <QString>
 #include <QTextCursor>
+#include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,9 +14,12 @@
 #include "richtext/RtfTail.h"
 #include "support/FileWrite.h"
 
+class QDeadlineTimer;
 class QTextDocument;
 
 namespace tallimer {
+
+class RtfLoader;
 
 // Replaces the content of doc by the file (RTF, or plain text when it is not RTF). A file that
 // cannot be read raises FileError::open and leaves doc as it was.
@@ -42,6 +47,9 @@ class RichInvoice final : public InvoiceDocument {
     // Reads the invoice into the document if it is not there yet (lines appended since
     // included). Raises FileError::open when its file cannot be read.
     void load();
+    // The same a slice of about budget at a time, the document growing at each: true once
+    // it is all there. Nothing but the invoice may change the document until then.
+    bool loadFor(std::chrono::milliseconds budget);
     bool loaded() const { return loaded_; }
 
     CharAttributes appendAttributes() const override { return attributes_; }
@@ -64,6 +72,7 @@ class RichInvoice final : public InvoiceDocument {
     bool appendInPlace(const std::string& path);
     void forgetFile();
     void closeKept();
+    bool loadUntil(const QDeadlineTimer& deadline);
 
     QTextDocument* doc_;
     QTextCursor end_;  // kept so that appending costs the same however long the invoice is
@@ -78,7 +87,8 @@ class RichInvoice final : public InvoiceDocument {
     std::optional<RtfTail> keptTail_;
     std::vector<Line> unsaved_;
     int keptFd_ = -1;
-    bool changing_ = false;  // the program's own change, not the user's
+    std::unique_ptr<RtfLoader> loader_;  // while the kept file is being read
+    bool changing_ = false;              // the program's own change, not the user's
     QMetaObject::Connection watch_;
 };
 

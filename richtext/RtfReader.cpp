@@ -1,6 +1,7 @@
 #include "richtext/RtfReader.h"
 
 #include <QColor>
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QList>
 #include <QLocale>
@@ -185,8 +186,10 @@ class Parser {
         return p;
     }
 
-    void run() {
-        while (p_ < end_) {
+    // Reads on until the deadline, checked every few hundred tokens; true at the end.
+    bool run(const QDeadlineTimer& deadline) {
+        for (unsigned n = 1; p_ < end_; ++n) {
+            if (n % 512 == 0 && deadline.hasExpired()) return false;
             const auto c = static_cast<unsigned char>(*p_);
             if (skipChars_ > 0 && c != '{' && c != '}') {
                 skipFallback();
@@ -213,6 +216,7 @@ class Parser {
             }
         }
         finish();
+        return true;
     }
 
   private:
@@ -863,11 +867,44 @@ void ReadRtf(QByteArrayView bytes, QTextDocument& doc) {
         Parser parser(bytes, doc);
         QTextCursor batch(&doc);
         batch.beginEditBlock();
-        parser.run();
+        parser.run(QDeadlineTimer(QDeadlineTimer::Forever));
         batch.endEditBlock();
         SetPageSetup(doc, parser.page());
     }
     doc.setUndoRedoEnabled(undo);
+}
+
+struct RtfLoader::Parse {
+    Parse(QByteArrayView bytes, QTextDocument& doc) : parser(bytes, doc) {}
+    Parser parser;
+};
+
+RtfLoader::RtfLoader(QByteArray bytes, QTextDocument& doc)
+    : bytes_(std::move(bytes)), doc_(doc), undo_(doc.isUndoRedoEnabled()) {
+    if (!IsRtf(bytes_)) {
+        ReadRtf(bytes_, doc_);
+        return;
+    }
+    doc_.setUndoRedoEnabled(false);
+    doc_.clear();
+    parse_ = std::make_unique<Parse>(bytes_, doc_);
+}
+
+RtfLoader::~RtfLoader() {
+    if (parse_) doc_.setUndoRedoEnabled(undo_);
+}
+
+bool RtfLoader::readUntil(const QDeadlineTimer& deadline) {
+    if (!parse_) return true;
+    QTextCursor batch(&doc_);
+    batch.beginEditBlock();
+    const bool end = parse_->parser.run(deadline);
+    batch.endEditBlock();
+    if (!end) return false;
+    SetPageSetup(doc_, parse_->parser.page());
+    parse_.reset();
+    doc_.setUndoRedoEnabled(undo_);
+    return true;
 }
 
 }  // namespace tallimer

@@ -1,7 +1,11 @@
 #pragma once
 // RTF into a QTextDocument. Reading never fails: whatever can be read of damaged or hostile
 // input is read, without a crash or a hang. Needs no QGuiApplication.
+#include <QByteArray>
 #include <QByteArrayView>
+#include <memory>
+
+class QDeadlineTimer;
 
 class QTextDocument;
 
@@ -13,5 +17,24 @@ bool IsRtf(QByteArrayView bytes);
 // Replaces the content of doc with the RTF in bytes, or with the bytes as plain text (UTF-8
 // when they are valid UTF-8, else Windows-1252; one paragraph a line) when they are not RTF.
 void ReadRtf(QByteArrayView bytes, QTextDocument& doc);
+
+// The same a slice at a time, so a long file is shown while it is read: the document grows
+// at each slice, and nothing else may change it until the end.
+class RtfLoader {
+  public:
+    RtfLoader(QByteArray bytes, QTextDocument& doc);  // empties doc
+    ~RtfLoader();
+    RtfLoader(const RtfLoader&) = delete;
+    RtfLoader& operator=(const RtfLoader&) = delete;
+    // Reads on until the deadline; true once the whole file is in the document.
+    bool readUntil(const QDeadlineTimer& deadline);
+
+  private:
+    struct Parse;
+    QByteArray bytes_;
+    QTextDocument& doc_;
+    bool undo_;
+    std::unique_ptr<Parse> parse_;
+};
 
 }  // namespace tallimer

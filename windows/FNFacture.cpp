@@ -14,12 +14,15 @@
 #include <QScreen>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <chrono>
 
 #include "controls/ErrorReport.h"
 #include "platform/SystemLocale.h"
 #include "richtext/Printing.h"
 #include "richtext/RichInvoice.h"
+#include "richtext/VisibleLayout.h"
 #include "support/Errors.h"
 
 namespace tallimer {
@@ -31,6 +34,11 @@ namespace {
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
+
+// A long running invoice is shown from its first slice, read on in slices short enough to
+// keep scrolling fluid.
+constexpr std::chrono::milliseconds kFirstSlice{20};
+constexpr std::chrono::milliseconds kSlice{12};
 
 // On the system these patterns come from, "*.*" means every file, dot or not.
 constexpr const char* kAllFiles = "*.*";
@@ -62,6 +70,8 @@ TfFacture::TfFacture(const std::string& appFolder, QWidget* parent, Controls con
     // The writer puts the default font first in the file's font table: the editor's, as on
     // its own document (polished in the window), whether or not the editor exists yet.
     document_->setDefaultFont(QApplication::font("QTextEdit"));
+    // Lays out only what is seen: opening a long invoice does not shape every line.
+    document_->setDocumentLayout(new VisibleLayout(document_.get()));
     invoice_ = std::make_unique<RichInvoice>(document_.get(), appFolder_);
     runningFile_ = std::make_unique<RunningInvoiceFile>(
         *invoice_, appFolder_, SystemLocale(), [this](const std::exception& e) { report(e); });
@@ -267,7 +277,15 @@ void TfFacture::OpenFromMainWindow() {
         return;
     }
     try {
-        invoice_->load();
+        if (!invoice_->loadFor(kFirstSlice)) {
+            // Shown as read; typed into once whole.
+            RichEdit2->setReadOnly(true);
+            if (!loadTimer_) {
+                loadTimer_ = new QTimer(this);
+                connect(loadTimer_, &QTimer::timeout, this, [this] { loadSlice(); });
+            }
+            loadTimer_->start(0);
+        }
     } catch (const std::exception& e) {
         report(e);
         return;
@@ -276,6 +294,18 @@ void TfFacture::OpenFromMainWindow() {
     FileListBox1->setCurrentRow(-1);
     RichEdit1->clear();
     exec();
+}
+
+void TfFacture::loadSlice() {
+    bool whole = true;
+    try {
+        whole = invoice_->loadFor(kSlice);
+    } catch (const std::exception& e) {
+        report(e);
+    }
+    if (!whole) return;
+    loadTimer_->stop();
+    RichEdit2->setReadOnly(false);
 }
 
 QListWidgetItem* TfFacture::selectedEntry() const {

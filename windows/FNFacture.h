@@ -20,6 +20,7 @@ class QPrinter;
 class QPushButton;
 class QTextDocument;
 class QTextEdit;
+class QTimer;
 
 namespace tallimer {
 
@@ -104,6 +105,7 @@ class TfFacture : public QDialog, public InvoiceDesk {
     void printDocument(QTextDocument& document);
     void report(const std::exception& error);
     void setAsideUnreadable(const QString& path);
+    void loadSlice();
 
     std::string appFolder_;
     // The running invoice's own document, not the editor's: it needs no editor until shown.
@@ -111,6 +113,8 @@ class TfFacture : public QDialog, public InvoiceDesk {
     std::unique_ptr<RichInvoice> invoice_;
     std::unique_ptr<RunningInvoiceFile> runningFile_;
     std::unique_ptr<QPrinter> printer_;
+    // Reads the rest of a long running invoice between the window's events.
+    QTimer* loadTimer_ = nullptr;
 };
 
 // The invoice manager, created fourth at start and alive until the end.

@@ -392,6 +392,8 @@ void TfPrinc::setTickEnabled(bool enabled) {
         Timer1->stop();
         SaveTimer->stop();
     }
+    // One wake-up a second while metering: the detector's polls ride on the tick.
+    OnlineIP1->RideTick(enabled ? static_cast<unsigned>(Timer1->interval()) : 0);
 }
 
 // ---- Display
@@ -444,6 +446,7 @@ void TfPrinc::teDureeTotalTotaleDblClick() {
 void TfPrinc::Timer1Timer() {
     QueuedReports queued;
     meter_.TimerTick();
+    OnlineIP1->Tick();
 }
 
 void TfPrinc::Timer2Timer() {

@@ -251,6 +251,33 @@ TEST_F(OnlineIPTest, IntervalZeroOrDisabledStopsPolling) {
     EXPECT_TRUE(timer()->isActive());
 }
 
+// While metering, the one-second tick carries the polls: no timer of the detector's own
+// wakes the process, and a poll still comes every 2 s, then on its own timer again.
+TEST_F(OnlineIPTest, PollsRideTheTickEveryPeriodThenTakeTheirTimerBack) {
+    addresses = {"10.64.0.7"};
+    detector.SetEnabled(true);
+    detector.SetDispatchInterval(2000);
+    detector.RideTick(1000);
+    EXPECT_FALSE(timer()->isActive());
+    std::vector<int> polledAt;
+    for (int tick = 1; tick <= 6; ++tick) {
+        const int before = lookups;
+        detector.Tick();
+        if (lookups > before) polledAt.push_back(tick);
+    }
+    EXPECT_EQ(polledAt, (std::vector<int>{2, 4, 6}));
+    EXPECT_EQ(seen.size(), 1u);
+    detector.Tick();  // half way to the next poll
+    detector.RideTick(0);
+    ASSERT_TRUE(timer()->isActive());
+    EXPECT_LE(timer()->remainingTime(), 1000);
+    detector.SetEnabled(false);
+    detector.RideTick(1000);
+    detector.Tick();
+    detector.Tick();
+    EXPECT_EQ(lookups, 3);
+}
+
 TEST_F(OnlineIPTest, AHugeIntervalStillStartsTheTimer) {
     detector.SetEnabled(true);
     detector.SetDispatchInterval(UINT_MAX);
