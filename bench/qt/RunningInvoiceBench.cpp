@@ -199,7 +199,9 @@ void BM_ImportInvoiceHistory(benchmark::State& state) {
         std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from now
         state.ResumeTiming();
         tallimer::SqliteJournal journal(folder.path + "journal.sqlite");
-        benchmark::DoNotOptimize(tallimer::ImportInvoiceHistory(journal, folder.path, "Modem"));
+        benchmark::DoNotOptimize(
+            tallimer::ImportInvoiceHistory(journal, folder.path, tallimer::AccountCollection{},
+                                           "Modem", tallimer::EncodeDate(2026, 12, 7)));
         state.PauseTiming();
         peak = std::max(peak, ResidentMiB("VmHWM") - before);
         state.ResumeTiming();
