@@ -16,6 +16,9 @@ class ConnectionNameSource {
     // Called, on the program's thread, when the primary connection becomes another one. A
     // source that cannot tell never calls: nothing else splits a connection.
     virtual void setOnSwitch(std::function<void()> callback) { (void)callback; }
+    // Each second while metering, when switches matter: a source may look whether what
+    // tells it of them is still there.
+    virtual void tick() {}
 };
 
 // Cumulative byte counters of the link, low 32 bits.

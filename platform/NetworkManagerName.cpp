@@ -22,13 +22,7 @@ const QString kBusService = QStringLiteral("org.freedesktop.DBus");
 
 }  // namespace
 
-NetworkManagerName::NetworkManagerName(int timeoutMs) : timeoutMs_(timeoutMs) {
-    // A system bus that restarts takes the connection down with it, silently: looked at
-    // every second while switches are watched, so the new bus is joined at once.
-    busWatch_.setInterval(1000);
-    busWatch_.setTimerType(Qt::VeryCoarseTimer);  // woken with the other timers of its second
-    connect(&busWatch_, &QTimer::timeout, this, &NetworkManagerName::watchBus);
-}
+NetworkManagerName::NetworkManagerName(int timeoutMs) : timeoutMs_(timeoutMs) {}
 
 NetworkManagerName::NetworkManagerName(const QDBusConnection& bus, int timeoutMs)
     : bus_(bus), timeoutMs_(timeoutMs) {}
@@ -69,16 +63,15 @@ void NetworkManagerName::subscribe(QDBusConnection& bus) {
 
 void NetworkManagerName::setOnSwitch(std::function<void()> callback) {
     onSwitch_ = std::move(callback);
-    if (!onSwitch_) {
-        busWatch_.stop();
-        return;
-    }
+    if (!onSwitch_) return;
     QDBusConnection b = bus(false);
     subscribe(b);
-    if (!bus_) busWatch_.start();
 }
 
-void NetworkManagerName::watchBus() {
+void NetworkManagerName::tick() {
+    // A system bus that restarts takes the connection down with it, silently: looked at
+    // with each tick of metering, so the new bus is joined at once.
+    if (bus_ || !onSwitch_) return;
     if (subscribed_ && QDBusConnection(kSystemBusName).isConnected()) return;
     // The bus is back (or was never there): what happened meanwhile is read at once.
     if (bus(false).isConnected() && subscribed_) recheck();

@@ -4,7 +4,6 @@
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <memory>
 #include <optional>
 
@@ -31,11 +30,11 @@ class NetworkManagerName : public QObject, public ConnectionNameSource {
     // ("/") is none either: the link is going down. The primary connection is read again as
     // soon as NetworkManager or the system bus comes back.
     void setOnSwitch(std::function<void()> callback) override;
+    void tick() override;
 
   private slots:
     void propertiesChanged(const QDBusMessage& message);
     void managerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
-    void watchBus();
 
   private:
     // Why a reading gave no answer.
@@ -60,7 +59,6 @@ class NetworkManagerName : public QObject, public ConnectionNameSource {
     std::function<void()> onSwitch_;
     bool subscribed_ = false;
     Primary known_;  // the last real primary connection read
-    QTimer busWatch_;
 };
 
 #ifdef Q_OS_WIN

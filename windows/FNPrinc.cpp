@@ -447,6 +447,7 @@ void TfPrinc::Timer1Timer() {
     QueuedReports queued;
     meter_.TimerTick();
     OnlineIP1->Tick();
+    names_->tick();
 }
 
 void TfPrinc::Timer2Timer() {

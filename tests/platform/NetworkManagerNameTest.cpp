@@ -307,7 +307,13 @@ TEST_F(SystemBusNameTest, ASwitchAcrossABusRestartIsToldAtOnce) {
     restartBus(listen);
     serve(kPrimaryPath, new ActiveStandIn(QStringLiteral("Club Internet")));
     serveManager(kPrimaryPath);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !heard.empty(); }, 10000));
+    // The metering tick looks at the bus.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            source.tick();
+            return !heard.empty();
+        },
+        10000));
     EXPECT_EQ(heard, std::vector<std::string>{"Club Internet"});
     serve(wanadoo, new ActiveStandIn(QStringLiteral("Wanadoo Modem")));
     switchPrimary(wanadoo);
