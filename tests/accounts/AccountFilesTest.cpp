@@ -170,13 +170,23 @@ TEST(AccountFileText, StopsAtTheFirstBadValueKeepingDefaultsFromThere) {
             expect(Join(tokens, tokens.size()), k);
         }
     }
-    // Numbers that are not a day of the calendar keep the default; reading goes on.
-    for (const char* date : {"2001 2 29", "0 1 1", "10000 1 1", "2001 13 1", "2001 4 31"}) {
+    // A day past its month's end is that month's last; other numbers that are not a day of
+    // the calendar keep the default. Reading goes on.
+    for (auto [date, read] : {std::pair{"2001 2 29", "2001 2 28"},
+                              {"2099 2 31", "2099 2 28"},
+                              {"2000 2 31", "2000 2 29"},
+                              {"2001 4 31", "2001 4 30"},
+                              {"0 1 1", "1899 12 30"},
+                              {"10000 1 1", "1899 12 30"},
+                              {"2001 13 1", "1899 12 30"},
+                              {"2001 1 32", "1899 12 30"},
+                              {"2001 2 0", "1899 12 30"},
+                              {"2001 0 31", "1899 12 30"}}) {
         auto tokens = full;
         auto parts = Tokens(date);
         std::copy(parts.begin(), parts.end(), tokens.begin() + 15);
         auto got = Fields(Read(Join(tokens, tokens.size())));
-        EXPECT_EQ(got[15] + " " + got[16] + " " + got[17], "1899 12 30") << date;
+        EXPECT_EQ(got[15] + " " + got[16] + " " + got[17], read) << date;
         EXPECT_EQ(got[18], "65535") << date;
     }
     EXPECT_EQ(Read("0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 2000 2 29 1").nextInvoice,
