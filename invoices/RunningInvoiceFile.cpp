@@ -239,7 +239,8 @@ void RunningInvoiceFile::Recover(AccountCollection& accounts, OverallState& stat
             bool there = false;
             for (std::size_t i = document_.paragraphCount(); i-- > 0 && !there;)
                 there = document_.paragraphText(i) == line;
-            if (!there) {
+            // A connection recorded at its start and cut at once has no line to give.
+            if (!there && (duration != 0 || amount != 0)) {
                 AddInvoiceLine(document_, when, duration, amount, locale_);
                 done = SaveReporting() && done;
             }

@@ -53,7 +53,7 @@ class TfFacture : public QDialog, public InvoiceDesk {
 
     // InvoiceDesk: the main window's calls, to the running invoice and its file.
     void openManager() override { OpenFromMainWindow(); }
-    void saveRunning() override { SaveRunning(); }
+    bool saveRunning() override { return SaveRunning(); }
     void addLine(DateTime when, msTIME duration, float amount) override;
     void closePeriod(Account& account, const std::string& providerName, DateTime today) override;
     void recordConnection(DateTime when, msTIME duration, float amount, const std::string& name,

@@ -15,8 +15,8 @@ class InvoiceDesk {
     virtual ~InvoiceDesk() = default;
     // The toolbar's "Gère les factures".
     virtual void openManager() {}
-    // Writes the running invoice to its file.
-    virtual void saveRunning() {}
+    // Writes the running invoice to its file; false when it could not be.
+    virtual bool saveRunning() { return true; }
     // A line and a period closing, each written to the file at once.
     virtual void addLine(DateTime /*when*/, msTIME /*duration*/, float /*amount*/) {}
     virtual void closePeriod(Account& /*account*/, const std::string& /*providerName*/,
