@@ -54,6 +54,7 @@ class ValueReader {
         t = v;
         return true;
     }
+    bool time(TotalTime& t) { return integer(t.totalMs); }
 
     template <class T>
     bool integer(T& out) {

@@ -13,7 +13,7 @@ namespace tallimer {
 
 // Totals over every account and the exit question, kept in the state file.
 struct OverallState {
-    msTIME overallDuration;
+    TotalTime overallDuration;
     float overallCost = 0;
     bool askOnExit = true;
 };

@@ -80,7 +80,7 @@ void RunningInvoiceFile::AddLine(DateTime when, msTIME duration, float amount) {
 
 bool RunningInvoiceFile::RecordConnection(DateTime when, msTIME duration, float amount,
                                           const std::string& accountName, const Account& account,
-                                          msTIME overallDuration, float overallCost) {
+                                          TotalTime overallDuration, float overallCost) {
     connectionEnded_ = false;
     return WriteFileAtomically(
         connectionRecordPath(),
@@ -94,7 +94,7 @@ bool RunningInvoiceFile::RecordConnection(DateTime when, msTIME duration, float 
 
 void RunningInvoiceFile::EndConnection(DateTime when, msTIME duration, float amount,
                                        const std::string& accountName, const Account& account,
-                                       msTIME overallDuration, float overallCost) {
+                                       TotalTime overallDuration, float overallCost) {
     RecordConnection(when, duration, amount, accountName, account, overallDuration, overallCost);
     AddInvoiceLine(document_, when, duration, amount, locale_);
     connectionEnded_ = true;
@@ -215,7 +215,8 @@ void RunningInvoiceFile::Recover(AccountCollection& accounts, OverallState& stat
     v.clear();
     if (auto bytes = Contents(connectionRecordPath()); bytes && ParseRecord(*bytes, 9, v, name)) {
         DateTime when = 0;
-        std::int32_t duration = 0, periodDuration = 0, remaining = 0, charged = 0, overall = 0;
+        std::int32_t duration = 0, remaining = 0, charged = 0;
+        std::int64_t periodDuration = 0, overall = 0;
         float amount = 0, periodCost = 0, overallCost = 0;
         Account* account = accounts.find(name);
         bool done = true;

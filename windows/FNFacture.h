@@ -57,9 +57,9 @@ class TfFacture : public QDialog, public InvoiceDesk {
     void addLine(DateTime when, msTIME duration, float amount) override;
     void closePeriod(Account& account, const std::string& providerName, DateTime today) override;
     void recordConnection(DateTime when, msTIME duration, float amount, const std::string& name,
-                          const Account& account, msTIME overall, float overallCost) override;
+                          const Account& account, TotalTime overall, float overallCost) override;
     void endConnection(DateTime when, msTIME duration, float amount, const std::string& name,
-                       const Account& account, msTIME overall, float overallCost) override;
+                       const Account& account, TotalTime overall, float overallCost) override;
     void accountsSaved() override;
     void recover(AccountCollection& accounts, OverallState& state) override;
 

@@ -26,10 +26,10 @@ class InvoiceDesk {
     // a crash through them at the next start.
     virtual void recordConnection(DateTime /*when*/, msTIME /*duration*/, float /*amount*/,
                                   const std::string& /*name*/, const Account& /*account*/,
-                                  msTIME /*overall*/, float /*overallCost*/) {}
+                                  TotalTime /*overall*/, float /*overallCost*/) {}
     virtual void endConnection(DateTime /*when*/, msTIME /*duration*/, float /*amount*/,
                                const std::string& /*name*/, const Account& /*account*/,
-                               msTIME /*overall*/, float /*overallCost*/) {}
+                               TotalTime /*overall*/, float /*overallCost*/) {}
     virtual void accountsSaved() {}
     // What a crash left half done, finished once at start.
     virtual void recover(AccountCollection& /*accounts*/, OverallState& /*state*/) {}

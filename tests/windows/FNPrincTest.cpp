@@ -60,7 +60,7 @@ class DeskOver : public InvoiceDesk {
         saveRunning();
     }
     void endConnection(DateTime when, msTIME duration, float amount, const std::string&,
-                       const Account&, msTIME, float) override {
+                       const Account&, TotalTime, float) override {
         addLine(when, duration, amount);
     }
     void closePeriod(Account& account, const std::string& name, DateTime today) override {
@@ -634,7 +634,8 @@ TEST_F(MainWindow, TheWidestFiguresShowWhole) {
     QList<QLineEdit*> figures{w.teDuree, w.teDureeTotale, w.teForfait,          w.teForfaitTotal,
                               w.teCout,  w.teCoutTotal,   w.teDureeTotalTotale, w.tePrixTotalTotal};
     auto check = [&](std::int32_t duration, float amount) {
-        m.connectionDuration = m.overallDuration = duration;
+        m.connectionDuration = duration;
+        m.overallDuration = duration;
         m.currentAccount->periodDuration = m.currentAccount->packageRemaining =
             m.currentAccount->packageDuration = duration;
         m.connectionCost = m.overallCost = m.currentAccount->periodCost = amount;
@@ -663,6 +664,16 @@ TEST_F(MainWindow, TheWidestFiguresShowWhole) {
     EXPECT_TRUE(inWindowType());
     w.teDureeTotalTotale->SetFHeure(INT32_MAX);  // any way the text comes
     check(INT32_MAX, 0);
+    // Totals past 2^31 ms, whole.
+    m.overallDuration = m.currentAccount->periodDuration = 2147489000;
+    w.RefreshDisplay();
+    EXPECT_EQ(w.teDureeTotale->text(), "596:31:29");
+    EXPECT_EQ(w.teDureeTotalTotale->text(), "596:31:29");
+    m.overallDuration = 3600000LL * 9999999;
+    w.RefreshDisplay();
+    EXPECT_EQ(w.teDureeTotalTotale->text(), "9999999:00:00");
+    EXPECT_LE(w.teDureeTotalTotale->fontMetrics().horizontalAdvance(w.teDureeTotalTotale->text()),
+              TextRoom(w.teDureeTotalTotale));
     EXPECT_EQ(w.size(), size);
 }
 
