@@ -315,7 +315,8 @@ bool TfPrinc::save(SaveMoment moment) {
                                 meter_.overallDuration, meter_.overallCost);
     // At a connection's start too: a closed period must reach the account file even when the
     // archive failed.
-    bool saved = SaveFiles();
+    // At exit no later save will try again: a failure gets a second try now.
+    bool saved = SaveFiles() || (moment == SaveMoment::Exit && SaveFiles());
     // The manager writes its lines and closings as they come; the rest reaches the running
     // invoice's file at exit, whether or not its window was opened.
     if (moment == SaveMoment::Exit && !desk_->saveRunning()) {
@@ -421,14 +422,14 @@ void TfPrinc::refreshDisplay() {
 void TfPrinc::refreshFields() {
     teDuree->SetFHeure(meter_.connectionDuration);
     ShowText(teCout, Q(AmountText(meter_.connectionCost, locale_)));
-    teDureeTotalTotale->SetFHeure(meter_.overallDuration);
+    teDureeTotalTotale->SetTotal(meter_.overallDuration);
     ShowText(tePrixTotalTotal, Q(AmountText(meter_.overallCost, locale_)));
     if (rateIconShown_ != meter_.rateIcon) {
         Image1->setPixmap(ImageList1->pixmap(meter_.rateIcon));
         rateIconShown_ = meter_.rateIcon;
     }
     if (const Account* account = meter_.currentAccount) {
-        teDureeTotale->SetFHeure(account->periodDuration);
+        teDureeTotale->SetTotal(account->periodDuration);
         ShowText(teCoutTotal, Q(AmountText(account->periodCost, locale_)));
         teForfait->SetFHeure(account->packageRemaining);
         teForfaitTotal->SetFHeure(account->packageDuration);

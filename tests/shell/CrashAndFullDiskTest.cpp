@@ -73,21 +73,27 @@ Lines AddUp(const QString& text) {
 }
 
 // The hook of the write path: counts calls, and fails from one of them on. A disk that
-// fills refuses new files (their siblings) and leaves the blocks existing files hold; files
-// named in failing fail whatever the mode.
+// fills refuses new files (their siblings) and leaves the blocks existing files hold. Two
+// faults: from there, the first write of the connection's record and the first of the
+// account's file each fail once, in the same run.
 struct Fault {
-    enum Mode { None, FullOnce, FullFromThere, Crash, DiskFills };
+    enum Mode { None, FullOnce, FullFromThere, Crash, DiskFills, TwoFaults };
     Mode mode = None;
     int at = -1;
     int calls = 0;
     bool archiveHit = false;
     std::set<std::string> renamed;
-    std::set<std::string> failing;
+    std::set<std::string> failed;
     int operator()(FileCall call, const std::string& path) {
         const int n = calls++;
         if (call == FileCall::Rename) renamed.insert(path);
-        if (failing.count(path) && call != FileCall::Remove) return EIO;
         if (mode == None || n < at) return 0;
+        if (mode == TwoFaults) {
+            for (const char* file : {"/connexion.inf", "/Comptes/Modem.fai"})
+                if (call == FileCall::Rename && path.ends_with(file) && failed.insert(file).second)
+                    return EIO;
+            return 0;
+        }
         if (mode == Crash) return EIO;  // a dead process does nothing more
         if (mode == DiskFills)
             return path.find("/.~tallimer-") != std::string::npos || call == FileCall::MakeFolder
@@ -276,8 +282,8 @@ TEST_F(CrashAndFullDisk, EveryFileCallOfASessionFailingOrKilledLeavesFilesThatHo
     ASSERT_GT(total, 40);
     ASSERT_FALSE(fullArchive.isEmpty());
 
-    for (Fault::Mode mode :
-         {Fault::FullOnce, Fault::FullFromThere, Fault::Crash, Fault::DiskFills}) {
+    for (Fault::Mode mode : {Fault::FullOnce, Fault::FullFromThere, Fault::Crash, Fault::DiskFills,
+                             Fault::TwoFaults}) {
         for (int at = 0; at < total; ++at) {
             const std::string where =
                 "mode " + std::to_string(mode) + ", call " + std::to_string(at);
