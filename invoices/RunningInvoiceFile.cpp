@@ -163,7 +163,9 @@ void RunningInvoiceFile::Save() {
 }
 
 void RunningInvoiceFile::finishClosing() {
-    if (closingRecorded_ && !RemoveFile(closingRecordPath())) return;
+    // Even when its write said it failed: a record renamed into place before a failed folder
+    // sync is there, and with a period of 0 months it would close the period again.
+    if (!RemoveFile(closingRecordPath())) return;
     closingRecorded_ = false;
     closingAccount_ = nullptr;
 }
