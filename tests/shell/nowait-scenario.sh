@@ -2,7 +2,7 @@
 # A running invoice that cannot be written at a connection's end, on a real X server with a
 # tray host, in a private network namespace: the error box waits for nobody, the totals are
 # saved, the next connection is metered, and SIGTERM with the box open ends the program within
-# a second, its totals saved. Run by NamespaceTest.cpp as
+# a second, the user's own dialog open too, its totals saved. Run by NamespaceTest.cpp as
 #   xvfb-run -a unshare -n -m bash nowait-scenario.sh APPDIR
 # Exits 77 when the machine refuses what the scenario needs. Prints "ok STEP" or
 # "fail STEP: why".
@@ -61,6 +61,22 @@ online second
 sleep 5
 kill -0 "$main" 2>/dev/null || fail second "the program ended"
 [ -n "$(boxes)" ] || fail second "the error box went away"
+ok second
+
+# The user's own dialog open too: the settings, from the icon's menu ("Ré&glages").
+shown() { xdotool search --onlyvisible --classname tallimer 2>/dev/null | sort; }
+before=$(shown)
+icon=$(xwininfo -root -tree | awk '
+    { indent = match($0, /[^ ]/) }
+    /"panel": \("panel"/ { panel = indent; next }
+    panel && indent <= panel { panel = 0 }
+    panel && /Le Tallimer Internet/ { print $1 }')
+[ -n "$icon" ] || fail dialog "no icon in the notification area"
+xdotool mousemove --window "$icon" 11 11 click 3
+waitfor '[ "$(comm -13 <(echo "$before") <(shown) | wc -l)" -ge 1 ]' || fail dialog "no menu"
+xdotool key g
+waitfor 'xdotool search --onlyvisible --name "^Règlages des comptes$"' || fail dialog "no settings dialog"
+ok dialog
 started=$(ms)
 kill -TERM "$main"
 waitfor '! kill -0 $main' || fail sigterm "still running 10 s after SIGTERM"
