@@ -74,7 +74,8 @@ class ValueReader {
         }
         unget(c);
         if (over) return false;
-        out = static_cast<T>(negative ? -static_cast<long long>(v) : static_cast<long long>(v));
+        // Negated unsigned: the most negative 64-bit value has no positive counterpart.
+        out = static_cast<T>(static_cast<long long>(negative ? 0 - v : v));
         return true;
     }
 

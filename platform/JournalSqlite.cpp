@@ -131,7 +131,7 @@ SqliteJournal::~SqliteJournal() {
 
 SqliteJournal::Opening SqliteJournal::openFile() {
     // Busy or locked by another program: only what its check finds broken is set aside.
-    auto outcome = [this](int rc) {
+    auto outcome = [](int rc) {
         const int primary = rc & 0xFF;
         return primary == SQLITE_BUSY || primary == SQLITE_LOCKED ? Opening::Busy : Opening::Broken;
     };
