@@ -314,8 +314,7 @@ bool TfPrinc::save(SaveMoment moment) {
                                 meter_.providerName(), *meter_.currentAccount,
                                 meter_.overallDuration, meter_.overallCost);
     // At a connection's start too: a closed period must reach the account file even when the
-    // archive failed.
-    // At exit no later save will try again: a failure gets a second try now.
+    // archive failed. At exit no later save will try again: a failure gets a second try now.
     bool saved = SaveFiles() || (moment == SaveMoment::Exit && SaveFiles());
     // The manager writes its lines and closings as they come; the rest reaches the running
     // invoice's file at exit, whether or not its window was opened.
@@ -573,19 +572,23 @@ bool TfPrinc::FormCloseQuery() {
 void TfPrinc::FormClose() {
     if (closed_) return;
     closed_ = true;
-    bool saved = false;
-    metered([this, &saved] {
-        // A connection still metered ends with the program: its cost is in the period's
-        // totals, so its line belongs on the running invoice too.
-        meter_.Disconnect();
-        keeper().disconnected(JournalEnd::CutShort);
-        saved = save(SaveMoment::Exit);
-    });
-    if (saved) return;
+    std::string failure;
+    {
+        QueuedReports queued;
+        try {
+            // A connection still metered ends with the program: its cost is in the period's
+            // totals, so its line belongs on the running invoice too.
+            meter_.Disconnect();
+            keeper().disconnected(JournalEnd::CutShort);
+            if (!save(SaveMoment::Exit)) failure = FileError::create(unsaved_).what();
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+    }
+    if (failure.empty()) return;
     // Nothing is left to try again: it is said, in a box only to a user who asked to quit.
-    const FileError error = FileError::create(unsaved_);
-    std::fprintf(stderr, "%s\n", error.what());
-    if (!closeWithoutQuestion_) ReportException(this, error);
+    std::fprintf(stderr, "%s\n", failure.c_str());
+    if (!closeWithoutQuestion_) ReportException(this, Error(failure));
 }
 
 void TfPrinc::EndWithoutAsking() {
