@@ -54,6 +54,7 @@ class ValueReader {
         t = v;
         return true;
     }
+    bool time(TotalTime& t) { return integer(t.totalMs); }
 
     template <class T>
     bool integer(T& out) {
@@ -73,7 +74,8 @@ class ValueReader {
         }
         unget(c);
         if (over) return false;
-        out = static_cast<T>(negative ? -static_cast<long long>(v) : static_cast<long long>(v));
+        // Negated unsigned: the most negative 64-bit value has no positive counterpart.
+        out = static_cast<T>(static_cast<long long>(negative ? 0 - v : v));
         return true;
     }
 
@@ -214,7 +216,11 @@ void ReadAccountFrom(ValueReader& in, Account& a) {
         return;
     unsigned year = 0, month = 0, day = 0;
     if (!(in.integer(year) && in.integer(month) && in.integer(day))) return;
-    // A day that is not in the calendar keeps the default; the values after it still count.
+    // A day past its month's end (a hand-typed 31) is that month's last day: a hand edit must
+    // not close a period. Any other date not in the calendar keeps the default; the values
+    // after it still count.
+    if (year <= 9999 && day > 28 && day <= 31 && IsValidDate(static_cast<int>(year), month, 1))
+        while (!IsValidDate(static_cast<int>(year), month, day)) --day;
     if (year <= 9999 && IsValidDate(static_cast<int>(year), month, day))
         a.nextInvoice = EncodeDate(static_cast<int>(year), month, day);
     in.integer(a.periodMonths);
@@ -458,15 +464,23 @@ void LoadAll(const std::string& appFolder, AccountCollection& accounts, OverallS
 }
 
 bool SaveAll(const std::string& appFolder, const AccountCollection& accounts,
-             const OverallState& state) {
+             const OverallState& state, std::string* failed) {
     // Each file stands alone (a crash leaves each one old or new, and the connection's record
     // covers the rest), so the folders are synced once, after the last rename.
     FolderSyncs later;
-    bool ok = SaveIfChanged(appFolder + "tallimer.inf", WriteState(state), appFolder, &later);
+    std::string first;
+    auto note = [&](bool written, const std::string& path) {
+        if (!written && first.empty()) first = path;
+    };
+    note(SaveIfChanged(appFolder + "tallimer.inf", WriteState(state), appFolder, &later),
+         appFolder + "tallimer.inf");
     const bool folder = MakeFolder(appFolder + "Comptes");
     for (const auto& [name, account] : accounts)
-        if (!folder || !SaveAccountIn(appFolder, name, account, &later)) ok = false;
-    return later.syncAll() && ok;
+        note(folder && SaveAccountIn(appFolder, name, account, &later),
+             appFolder + "Comptes/" + AccountFileName(name));
+    note(later.syncAll(), appFolder);
+    if (failed) *failed = first;
+    return first.empty();
 }
 
 bool SaveAccountFile(const std::string& appFolder, const std::string& name,

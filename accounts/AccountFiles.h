@@ -13,7 +13,7 @@ namespace tallimer {
 
 // Totals over every account and the exit question, kept in the state file.
 struct OverallState {
-    msTIME overallDuration;
+    TotalTime overallDuration;
     float overallCost = 0;
     bool askOnExit = true;
 };
@@ -22,10 +22,10 @@ struct OverallState {
 // cannot be read keeps the value it had. Saving creates "Comptes" when missing and writes
 // every file whose content changes and that can be written, each one atomically; it
 // reports nothing either, but says whether everything reached the disk (what did not is
-// written at the next save).
+// written at the next save); failed receives the first path not written, empty when none.
 void LoadAll(const std::string& appFolder, AccountCollection& accounts, OverallState& state);
 bool SaveAll(const std::string& appFolder, const AccountCollection& accounts,
-             const OverallState& state);
+             const OverallState& state, std::string* failed = nullptr);
 // One account's file alone (a period closing commits it before anything else changes).
 bool SaveAccountFile(const std::string& appFolder, const std::string& name, const Account& account);
 

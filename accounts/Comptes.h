@@ -11,7 +11,7 @@
 namespace tallimer {
 
 struct Account {
-    msTIME periodDuration;
+    TotalTime periodDuration;
     float periodCost = 0;
     msTIME packageDuration;
     msTIME packageRemaining;

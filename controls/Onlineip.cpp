@@ -87,12 +87,12 @@ void TOnlineIP::Tick() {
 }
 
 void TOnlineIP::report(const std::exception& error) {
-    // The report may be a modal box whose event loop runs further polls; a poll that fails
-    // the same way must not stack one box on another.
+    // Queued: the poll never waits for a person, and a poll that fails the same way while
+    // the box is up adds none.
     if (reporting_) return;
     reporting_ = true;
     try {
-        ReportException(this, error);
+        ReportExceptionLater(this, error);
     } catch (...) {
     }
     reporting_ = false;

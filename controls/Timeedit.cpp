@@ -71,6 +71,12 @@ void TTimeEdit::SetFHeure(tallimer::msTIME time) {
     showText(TextOf(value));
 }
 
+void TTimeEdit::SetTotal(tallimer::TotalTime total) {
+    value = static_cast<std::int32_t>(static_cast<std::uint32_t>(total.totalMs));
+    committed_ = value;
+    showText(QString::fromStdString(total.ToText()));
+}
+
 void TTimeEdit::HeureCourante() {
     value.FromClock(*clock_);
     committed_ = value;

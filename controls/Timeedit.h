@@ -34,6 +34,9 @@ class TTimeEdit : public QLineEdit {
     // (text set, value unchanged) when the text does not parse.
     void SetHeure(const QString& text);
     void SetFHeure(tallimer::msTIME time);
+    // A running total, shown whole however long (read-only fields); the value keeps its low
+    // 32 bits.
+    void SetTotal(tallimer::TotalTime total);
     // The current time of day, UTC.
     void HeureCourante();
     // Ends an edit in progress; false, with conversionFailed emitted, when the text is

@@ -162,7 +162,7 @@ void RunningInvoiceFile::keepLines(const std::vector<OtherLine>& lines) {
 
 bool RunningInvoiceFile::RecordConnection(DateTime when, msTIME duration, float amount,
                                           const std::string& accountName, const Account& account,
-                                          msTIME overallDuration, float overallCost) {
+                                          TotalTime overallDuration, float overallCost) {
     connectionEnded_ = false;
     return WriteFileAtomically(
         connectionRecordPath(),
@@ -176,7 +176,7 @@ bool RunningInvoiceFile::RecordConnection(DateTime when, msTIME duration, float 
 
 void RunningInvoiceFile::EndConnection(DateTime when, msTIME duration, float amount,
                                        const std::string& accountName, const Account& account,
-                                       msTIME overallDuration, float overallCost) {
+                                       TotalTime overallDuration, float overallCost) {
     RecordConnection(when, duration, amount, accountName, account, overallDuration, overallCost);
     appendLine(when, duration, amount, accountName);
     connectionEnded_ = true;
@@ -249,7 +249,9 @@ void RunningInvoiceFile::Save() {
 }
 
 void RunningInvoiceFile::finishClosing() {
-    if (closingRecorded_ && !RemoveFile(closingRecordPath())) return;
+    // Even when its write said it failed: a record renamed into place before a failed folder
+    // sync is there, and with a period of 0 months it would close the period again.
+    if (!RemoveFile(closingRecordPath())) return;
     closingRecorded_ = false;
     closingAccount_ = nullptr;
 }
@@ -304,7 +306,8 @@ void RunningInvoiceFile::Recover(AccountCollection& accounts, OverallState& stat
     v.clear();
     if (auto bytes = Contents(connectionRecordPath()); bytes && ParseRecord(*bytes, 9, v, name)) {
         DateTime when = 0;
-        std::int32_t duration = 0, periodDuration = 0, remaining = 0, charged = 0, overall = 0;
+        std::int32_t duration = 0, remaining = 0, charged = 0;
+        std::int64_t periodDuration = 0, overall = 0;
         float amount = 0, periodCost = 0, overallCost = 0;
         Account* account = accounts.find(name);
         bool done = true;
@@ -328,7 +331,8 @@ void RunningInvoiceFile::Recover(AccountCollection& accounts, OverallState& stat
             bool there = false;
             for (std::size_t i = document_.paragraphCount(); i-- > 0 && !there;)
                 there = document_.paragraphText(i) == line;
-            if (!there) {
+            // A connection recorded at its start and cut at once has no line to give.
+            if (!there && (duration != 0 || amount != 0)) {
                 appendLine(when, duration, amount, name);
                 done = SaveReporting() && done;
             }

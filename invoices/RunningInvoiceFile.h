@@ -43,12 +43,12 @@ class RunningInvoiceFile {
     // line so far, and its account's and the overall totals.
     bool RecordConnection(DateTime when, msTIME duration, float amount,
                           const std::string& accountName, const Account& account,
-                          msTIME overallDuration, float overallCost);
+                          TotalTime overallDuration, float overallCost);
     // The line of a connection that has ended. Its record is written first with the line's
     // exact values, and removed once the line and the accounts are both on disk
     // (AccountsSaved): a crash in between neither loses nor doubles anything.
     void EndConnection(DateTime when, msTIME duration, float amount, const std::string& accountName,
-                       const Account& account, msTIME overallDuration, float overallCost);
+                       const Account& account, TotalTime overallDuration, float overallCost);
     // The accounts and the state file have all been written.
     void AccountsSaved();
 

@@ -54,7 +54,7 @@ class Meter {
     // Metering state, read by the display and the dialogs.
     msTIME connectionDuration;
     float connectionCost = 0;
-    msTIME overallDuration;
+    TotalTime overallDuration;
     float overallCost = 0;
     Account* currentAccount = nullptr;
     msTIME tickTime;

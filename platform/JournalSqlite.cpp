@@ -98,11 +98,23 @@ JournalRow ReadRow(sqlite3_stmt* s) {
 SqliteJournal::SqliteJournal(std::string path) : path_(std::move(path)) {
     struct stat st;
     created_ = ::stat(path_.c_str(), &st) != 0;
-    if (openFile()) return;
+    start();
+}
+
+void SqliteJournal::start() {
+    const Opening opening = openFile();
+    busy_ = opening == Opening::Busy;
+    if (opening == Opening::Open) return;
+    // Another program holds it: it is whole, only not ours yet.
+    if (busy_) {
+        failed("ouvert");
+        closeFile();
+        return;
+    }
     closeFile();
     setAside();
     created_ = true;
-    if (openFile()) {
+    if (openFile() == Opening::Open) {
         error_ = kUnreadable;
         return;
     }
@@ -110,28 +122,42 @@ SqliteJournal::SqliteJournal(std::string path) : path_(std::move(path)) {
     closeFile();
 }
 
+bool SqliteJournal::ready() {
+    if (!db_ && busy_) start();
+    return db_ != nullptr;
+}
+
 SqliteJournal::~SqliteJournal() {
     closeFile();
 }
 
-bool SqliteJournal::openFile() {
-    if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK)
-        return false;
+SqliteJournal::Opening SqliteJournal::openFile() {
+    // Busy or locked by another program: only what its check finds broken is set aside.
+    auto outcome = [](int rc) {
+        const int primary = rc & 0xFF;
+        return primary == SQLITE_BUSY || primary == SQLITE_LOCKED ? Opening::Busy : Opening::Broken;
+    };
+    int rc =
+        sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) return outcome(rc);
+    // Short: the journal is written on the metering path, and a stop request must not wait.
+    sqlite3_busy_timeout(db_, kBusyMs);
     // NORMAL in WAL mode: a commit reaches the system at once (a killed program loses
     // nothing) and the disk at the checkpoints, so a refresh does not wait for the disk.
-    if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr,
-                     nullptr) != SQLITE_OK)
-        return false;
+    rc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr,
+                      nullptr);
+    if (rc != SQLITE_OK) return outcome(rc);
     {
         Statement check;
-        if (sqlite3_prepare_v2(db_, "PRAGMA quick_check(1)", -1, &check.s, nullptr) != SQLITE_OK ||
-            sqlite3_step(check.s) != SQLITE_ROW || Text(check.s, 0) != "ok")
-            return false;
+        rc = sqlite3_prepare_v2(db_, "PRAGMA quick_check(1)", -1, &check.s, nullptr);
+        if (rc == SQLITE_OK) rc = sqlite3_step(check.s);
+        if (rc != SQLITE_ROW) return outcome(rc);
+        if (Text(check.s, 0) != "ok") return Opening::Broken;
     }
     // The check read every page; the few a connection's row needs are read again as needed.
     sqlite3_db_release_memory(db_);
-    if (sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) return false;
+    rc = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) return outcome(rc);
     const std::string columns = kColumns;
     const std::string insert = "INSERT INTO connections (" + columns +
                                ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13,"
@@ -143,9 +169,12 @@ bool SqliteJournal::openFile() {
         "SELECT COUNT(*) FROM connections WHERE account = ?1 AND start_local = ?2 AND"
         " duration_ms = ?6";
     // A table of another shape (a file from elsewhere) fails here.
-    return sqlite3_prepare_v2(db_, insert.c_str(), -1, &insert_, nullptr) == SQLITE_OK &&
-           sqlite3_prepare_v2(db_, update.c_str(), -1, &update_, nullptr) == SQLITE_OK &&
-           sqlite3_prepare_v2(db_, find, -1, &find_, nullptr) == SQLITE_OK;
+    for (auto [sql, statement] : {std::pair{insert.c_str(), &insert_},
+                                  std::pair{update.c_str(), &update_}, std::pair{find, &find_}}) {
+        rc = sqlite3_prepare_v2(db_, sql, -1, statement, nullptr);
+        if (rc != SQLITE_OK) return outcome(rc);
+    }
+    return Opening::Open;
 }
 
 void SqliteJournal::closeFile() {
@@ -194,13 +223,13 @@ bool SqliteJournal::write(sqlite3_stmt* s, const JournalRow* row, std::int64_t i
 }
 
 std::int64_t SqliteJournal::open(const JournalRow& row) {
-    if (!db_) return 0;
+    if (!ready()) return 0;
     if (!write(insert_, &row, 0)) return 0;
     return sqlite3_last_insert_rowid(db_);
 }
 
 void SqliteJournal::refresh(const JournalRow& row) {
-    if (db_ && row.id) write(update_, &row, row.id);
+    if (row.id && ready()) write(update_, &row, row.id);
 }
 
 void SqliteJournal::close(const JournalRow& row) {
@@ -215,12 +244,12 @@ void SqliteJournal::markOpenRowsCutShort() {
         " (duration_ms / 1000) || ' seconds'), ''),"
         " end_utc = COALESCE(strftime('%Y-%m-%dT%H:%M:%SZ', start_utc,"
         " (duration_ms / 1000) || ' seconds'), '') WHERE end_state = 0";
-    if (db_ && sqlite3_exec(db_, kCut, nullptr, nullptr, nullptr) != SQLITE_OK) failed("écrit");
+    if (ready() && sqlite3_exec(db_, kCut, nullptr, nullptr, nullptr) != SQLITE_OK) failed("écrit");
 }
 
 std::vector<JournalRow> SqliteJournal::query(const JournalQuery& q) {
     std::vector<JournalRow> rows;
-    if (!db_) return rows;
+    if (!ready()) return rows;
     Statement s;
     // Only the conditions asked for: a condition that may be void ("?1 = '' OR ...") keeps
     // SQLite from reading the account's rows in order off the index, and the whole table is
@@ -244,7 +273,7 @@ std::vector<JournalRow> SqliteJournal::query(const JournalQuery& q) {
 }
 
 std::size_t SqliteJournal::importRows(const std::vector<JournalRow>& rows) {
-    if (!db_ || rows.empty()) return 0;
+    if (rows.empty() || !ready()) return 0;
     if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
         failed("écrit");
         return 0;

@@ -1,7 +1,8 @@
 #pragma once
 // The connection journal in an SQLite file (WAL mode: a refresh costs no flush to the disk,
 // and a killed program loses nothing already written). A file that cannot be opened or
-// read is set aside as "journal illisible.sqlite" and a new journal is started.
+// read is set aside as "journal illisible.sqlite" and a new journal is started. One that
+// another program holds is waited for a moment, then tried again at its next use.
 #include <string>
 
 #include "metering/Journal.h"
@@ -32,7 +33,12 @@ class SqliteJournal final : public ConnectionJournal {
     std::string takeError() override;
 
   private:
-    bool openFile();
+    enum class Opening { Open, Busy, Broken };
+    static constexpr int kBusyMs = 200;
+    void start();
+    // Opens the file if it was busy; false when there is none to use.
+    bool ready();
+    Opening openFile();
     void closeFile();
     void setAside();
     bool write(sqlite3_stmt* statement, const JournalRow* row, std::int64_t id);
@@ -44,6 +50,7 @@ class SqliteJournal final : public ConnectionJournal {
     sqlite3_stmt* update_ = nullptr;
     sqlite3_stmt* find_ = nullptr;
     bool created_ = false;
+    bool busy_ = false;
     std::string error_;
 };
 

@@ -270,13 +270,20 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, const 
 
     const std::string folder = FolderOf(target);
     std::string temp = folder + kSiblingPrefix + "XXXXXX";
+    // A folder that refuses new names, or a disk too full for a second copy: the file's own
+    // blocks hold about the same bytes.
+    auto inPlace = [&](int error) {
+        return exists && (error == EACCES || error == EPERM || error == ENOSPC || error == EDQUOT);
+    };
     int fd = -1;
     if (Allowed(FileCall::Create, temp)) fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        if (exists && (errno == EACCES || errno == EPERM)) return RewriteInPlace(target, bytes);
+    if (fd < 0) return inPlace(errno) && RewriteInPlace(target, bytes);
+    int error = 0;
+    auto failed = [&error] {
+        if (!error) error = errno;
         return false;
-    }
-    bool ok = WriteAll(fd, bytes, temp);
+    };
+    bool ok = WriteAll(fd, bytes, temp) || failed();
     if (ok) {
         ::fchmod(fd, exists ? st.st_mode & 07777 : NewFileMode());
         static const bool root = ::geteuid() == 0;
@@ -284,12 +291,14 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, const 
             // The owner stays root; the content is what matters.
         }
     }
-    ok = ok && Sync(fd, temp);
-    ok = Close(fd, temp) && ok;
-    ok = ok && Allowed(FileCall::Rename, target) && ::rename(temp.c_str(), target.c_str()) == 0;
+    ok = ok && (Sync(fd, temp) || failed());
+    ok = (Close(fd, temp) || failed()) && ok;
+    ok =
+        ok && ((Allowed(FileCall::Rename, target) && ::rename(temp.c_str(), target.c_str()) == 0) ||
+               failed());
     if (!ok) {
         if (Allowed(FileCall::Remove, temp)) ::unlink(temp.c_str());
-        return false;
+        return inPlace(error) && RewriteInPlace(target, bytes);
     }
     if (later) {
         later->add(folder);

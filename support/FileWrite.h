@@ -44,10 +44,11 @@ class FolderSyncs {
 // Replaces the file at path with bytes. The bytes go to a uniquely named sibling, every
 // write and the flush are checked, the sibling is synced and renamed over path, and the
 // folder is synced (or added to later, whose syncAll must then say whether it landed). A folder
-// that refuses the sibling gets the existing file rewritten in place, with the space reserved first
-// so a full disk leaves it as it was. A symbolic link is written through to its target only when
-// that lies inside root (the data folder) or the file's own folder. A read-only file, or anything
-// but a file in the way, is left alone. False when path does not hold bytes afterwards.
+// that refuses the sibling, or a disk too full to hold it, gets the existing file rewritten in
+// place, with the space reserved first so a full disk leaves it as it was. A symbolic link is
+// written through to its target only when that lies inside root (the data folder) or the file's own
+// folder. A read-only file, or anything but a file in the way, is left alone. False when path does
+// not hold bytes afterwards.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes,
                          const std::string& root = {}, FolderSyncs* later = nullptr);
 // WriteFileAtomically, unless the file holds bytes already. What was last written or found

@@ -1,5 +1,6 @@
 #include "timevalues/Time.h"
 
+#include <cstdint>
 #include <istream>
 #include <ostream>
 
@@ -12,6 +13,13 @@ msTIME operator+(const msTIME& a, const msTIME& b) {
 }
 msTIME operator-(const msTIME& a, const msTIME& b) {
     return msTIME(WrapSub(a.totalMs, b.totalMs));
+}
+
+TotalTime operator+(const TotalTime& a, const msTIME& b) {
+    std::int64_t sum;
+    if (__builtin_add_overflow(a.totalMs, std::int64_t{b.totalMs}, &sum))
+        sum = b.totalMs < 0 ? INT64_MIN : INT64_MAX;
+    return TotalTime(sum);
 }
 
 msTIME msTIME::Hms(std::int32_t h, std::int32_t m, std::int32_t s, std::int32_t ms) {
@@ -54,6 +62,16 @@ std::string Piece(std::int32_t part) {
 std::string msTIME::ToText() {
     Split();
     return Piece(hours) + ":" + Piece(minutes) + ":" + Piece(seconds);
+}
+
+std::string TotalTime::ToText() const {
+    // Parts split as msTIME splits them, so what fits one reads the same.
+    const std::int64_t totalSeconds = totalMs / 1000;
+    const std::int64_t rest = totalSeconds % 3600;
+    auto piece = [](std::int64_t part) {
+        return part < 10 ? "0" + std::to_string(part) : std::to_string(part);
+    };
+    return piece(totalSeconds / 3600) + ":" + piece(rest / 60) + ":" + piece(rest % 60);
 }
 
 std::string msTIME::ToText() const {

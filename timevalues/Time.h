@@ -53,6 +53,23 @@ inline std::int32_t WrapSub(std::int32_t a, std::int32_t b) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
 }
 
+// A running total of time (an account's period, every period): whole past 2^31 ms, where an
+// msTIME would wrap after 596 hours. Its text and its file form are an msTIME's for any
+// value that fits one.
+struct TotalTime {
+    std::int64_t totalMs = 0;
+
+    TotalTime() = default;
+    TotalTime(std::int64_t n) : totalMs(n) {}  // NOLINT: converts from integers as msTIME does
+    TotalTime(const msTIME& t) : totalMs(t.totalMs) {}  // NOLINT
+
+    // Counted time added; held at the largest total rather than wrapping.
+    friend TotalTime operator+(const TotalTime& a, const msTIME& b);
+    bool operator==(std::int64_t n) const { return totalMs == n; }
+    bool operator==(const TotalTime& o) const { return totalMs == o.totalMs; }
+    std::string ToText() const;
+};
+
 std::ostream& operator<<(std::ostream& out, const msTIME& t);
 std::istream& operator>>(std::istream& in, msTIME& t);
 

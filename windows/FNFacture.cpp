@@ -209,13 +209,13 @@ void TfFacture::closePeriod(Account& account, const std::string& providerName, D
 }
 
 void TfFacture::recordConnection(DateTime when, msTIME duration, float amount,
-                                 const std::string& name, const Account& account, msTIME overall,
+                                 const std::string& name, const Account& account, TotalTime overall,
                                  float overallCost) {
     RunningFile().RecordConnection(when, duration, amount, name, account, overall, overallCost);
 }
 
 void TfFacture::endConnection(DateTime when, msTIME duration, float amount, const std::string& name,
-                              const Account& account, msTIME overall, float overallCost) {
+                              const Account& account, TotalTime overall, float overallCost) {
     RunningFile().EndConnection(when, duration, amount, name, account, overall, overallCost);
 }
 

@@ -54,13 +54,13 @@ class TfFacture : public QDialog, public InvoiceDesk {
 
     // InvoiceDesk: the main window's calls, to the running invoice and its file.
     void openManager() override { OpenFromMainWindow(); }
-    void saveRunning() override { SaveRunning(); }
+    bool saveRunning() override { return SaveRunning(); }
     void addLine(DateTime when, msTIME duration, float amount, const std::string& name) override;
     void closePeriod(Account& account, const std::string& providerName, DateTime today) override;
     void recordConnection(DateTime when, msTIME duration, float amount, const std::string& name,
-                          const Account& account, msTIME overall, float overallCost) override;
+                          const Account& account, TotalTime overall, float overallCost) override;
     void endConnection(DateTime when, msTIME duration, float amount, const std::string& name,
-                       const Account& account, msTIME overall, float overallCost) override;
+                       const Account& account, TotalTime overall, float overallCost) override;
     void accountsSaved() override;
     void recover(AccountCollection& accounts, OverallState& state) override;
 

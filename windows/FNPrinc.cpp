@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
+#include <cstdio>
 #include <exception>
 
 #include "accounts/AccountFiles.h"
@@ -157,13 +158,7 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     // its first use if that comes sooner.
 
     // Last: a construction that fails leaves no callback to a window that never was.
-    names_->setOnSwitch([this] {
-        try {
-            ConnectionSwitched();
-        } catch (const std::exception& e) {
-            ReportException(this, e);
-        }
-    });
+    names_->setOnSwitch([this] { metered([this] { ConnectionSwitched(); }); });
 }
 
 TfPrinc::~TfPrinc() {
@@ -242,40 +237,54 @@ void TfPrinc::openJournal() {
     journalKeeper_->atStart();
 }
 
-void TfPrinc::Connect() {
-    std::exception_ptr error;
-    const bool wasMetering = meter_.metering();
+template <class Step>
+void TfPrinc::metered(Step step) {
+    QueuedReports queued;
     try {
-        meter_.Connect();
-    } catch (...) {
-        error = std::current_exception();
+        step();
+    } catch (const std::exception& e) {
+        ReportExceptionLater(this, e);
     }
-    if (!wasMetering) keeper().connected(OnlineIP1->IP().toStdString());
-    save(SaveMoment::Connected);
-    if (error) std::rethrow_exception(error);
+}
+
+void TfPrinc::Connect() {
+    metered([this] {
+        std::exception_ptr error;
+        const bool wasMetering = meter_.metering();
+        try {
+            meter_.Connect();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        if (!wasMetering) keeper().connected(OnlineIP1->IP().toStdString());
+        save(SaveMoment::Connected);
+        // Metering runs even when the period could not be closed; the error is said after.
+        if (error) std::rethrow_exception(error);
+    });
 }
 
 void TfPrinc::Disconnect() {
-    const bool wasMetering = meter_.metering();
-    meter_.Disconnect();
-    if (wasMetering) {
-        keeper().disconnected(JournalEnd::Normal);
-        save(SaveMoment::Disconnected);
-    }
+    metered([this] {
+        std::exception_ptr error;
+        const bool wasMetering = meter_.metering();
+        try {
+            meter_.Disconnect();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        if (wasMetering) {
+            keeper().disconnected(JournalEnd::Normal);
+            save(SaveMoment::Disconnected);
+        }
+        if (error) std::rethrow_exception(error);
+    });
 }
 
 void TfPrinc::OnlineIP1Changed(QObject*) {
     if (OnlineIP1->Online()) {
-        std::exception_ptr error;
-        try {
-            Connect();
-        } catch (...) {
-            error = std::current_exception();
-        }
-        // Metering runs even when the period could not be closed: show it, then the error.
+        Connect();
         bnGo->setChecked(true);
         teIP->setText(OnlineIP1->IP());
-        if (error) std::rethrow_exception(error);
     } else {
         Disconnect();
         bnGo->setChecked(false);
@@ -307,35 +316,48 @@ void TfPrinc::bnClick() {
 
 // ---- Saving: the one place that says when what is counted reaches the disk
 
-void TfPrinc::save(SaveMoment moment) {
+bool TfPrinc::save(SaveMoment moment) {
     // The connection in progress first: a crash between the two finds its record ahead of the
-    // accounts, never behind.
-    if (moment == SaveMoment::Minute && meter_.metering() && meter_.currentAccount)
+    // accounts, never behind. Made at its start too, while there is room: a disk that fills
+    // before its end still finds the record's blocks to write it in.
+    if ((moment == SaveMoment::Minute || moment == SaveMoment::Connected) && meter_.metering() &&
+        meter_.currentAccount)
         desk_->recordConnection(LocalNow(*clock_), meter_.connectionDuration, meter_.connectionCost,
                                 meter_.providerName(), *meter_.currentAccount,
                                 meter_.overallDuration, meter_.overallCost);
     // At a connection's start too: a closed period must reach the account file even when the
-    // archive failed.
-    SaveFiles();
+    // archive failed. At exit no later save will try again: a failure gets a second try now.
+    bool saved = SaveFiles() || (moment == SaveMoment::Exit && SaveFiles());
     // The manager writes its lines and closings as they come; the rest reaches the running
     // invoice's file at exit, whether or not its window was opened.
-    if (moment == SaveMoment::Exit) desk_->saveRunning();
+    if (moment == SaveMoment::Exit && !desk_->saveRunning()) {
+        if (saved) unsaved_ = appFolder_ + "temp.rtf";
+        saved = false;
+    }
     // A threshold crossed by a connection's fee or by a connection shorter than a minute is
     // said at once, not at the next connection's first minute.
     else
         checkAlerts();
+    return saved;
 }
 
 bool TfPrinc::SaveFiles() {
-    const bool saved = SaveAll(appFolder_, accounts_,
-                               OverallState{meter_.overallDuration, meter_.overallCost, askOnExit});
+    std::string failed;
+    const bool saved =
+        SaveAll(appFolder_, accounts_,
+                OverallState{meter_.overallDuration, meter_.overallCost, askOnExit}, &failed);
     if (saved) desk_->accountsSaved();
+    // Said once, until a save goes through again: the totals wait in memory for the next one.
+    if (!saved && unsaved_.empty()) ReportExceptionLater(this, FileError::create(failed));
+    unsaved_ = failed;
     return saved;
 }
 
 void TfPrinc::SaveTimerTimer() {
-    keeper().minute(OnlineIP1->IP().toStdString());
-    save(SaveMoment::Minute);
+    metered([this] {
+        keeper().minute(OnlineIP1->IP().toStdString());
+        save(SaveMoment::Minute);
+    });
 }
 
 void TfPrinc::checkAlerts() {
@@ -412,14 +434,14 @@ void TfPrinc::refreshDisplay() {
 void TfPrinc::refreshFields() {
     teDuree->SetFHeure(meter_.connectionDuration);
     ShowText(teCout, Q(AmountText(meter_.connectionCost, locale_)));
-    teDureeTotalTotale->SetFHeure(meter_.overallDuration);
+    teDureeTotalTotale->SetTotal(meter_.overallDuration);
     ShowText(tePrixTotalTotal, Q(AmountText(meter_.overallCost, locale_)));
     if (rateIconShown_ != meter_.rateIcon) {
         Image1->setPixmap(ImageList1->pixmap(meter_.rateIcon));
         rateIconShown_ = meter_.rateIcon;
     }
     if (const Account* account = meter_.currentAccount) {
-        teDureeTotale->SetFHeure(account->periodDuration);
+        teDureeTotale->SetTotal(account->periodDuration);
         ShowText(teCoutTotal, Q(AmountText(account->periodCost, locale_)));
         teForfait->SetFHeure(account->packageRemaining);
         teForfaitTotal->SetFHeure(account->packageDuration);
@@ -444,8 +466,8 @@ void TfPrinc::teDureeTotalTotaleDblClick() {
 // ---- Window commands
 
 void TfPrinc::Timer1Timer() {
-    QueuedReports queued;
-    meter_.TimerTick();
+    metered([this] { meter_.TimerTick(); });
+    // Each queues its own reports.
     OnlineIP1->Tick();
     names_->tick();
 }
@@ -454,7 +476,7 @@ void TfPrinc::Timer2Timer() {
     Timer2->stop();
     // Without a notification area nothing would be left to bring the window back.
     if (TrayIcon1->HasNotificationArea()) hide();
-    keeper();
+    metered([this] { keeper(); });
 }
 
 void TfPrinc::BitBtn1Click() {
@@ -564,12 +586,25 @@ bool TfPrinc::FormCloseQuery() {
 // ---- Closing
 
 void TfPrinc::FormClose() {
+    if (closed_) return;
     closed_ = true;
-    // A connection still metered ends with the program: its cost is in the period's totals,
-    // so its line belongs on the running invoice too.
-    meter_.Disconnect();
-    keeper().disconnected(JournalEnd::CutShort);
-    save(SaveMoment::Exit);
+    std::string failure;
+    {
+        QueuedReports queued;
+        try {
+            // A connection still metered ends with the program: its cost is in the period's
+            // totals, so its line belongs on the running invoice too.
+            meter_.Disconnect();
+            keeper().disconnected(JournalEnd::CutShort);
+            if (!save(SaveMoment::Exit)) failure = FileError::create(unsaved_).what();
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+    }
+    if (failure.empty()) return;
+    // Nothing is left to try again: it is said, in a box only to a user who asked to quit.
+    std::fprintf(stderr, "%s\n", failure.c_str());
+    if (!closeWithoutQuestion_) ReportException(this, Error(failure));
 }
 
 void TfPrinc::EndWithoutAsking() {
@@ -584,7 +619,7 @@ void TfPrinc::EndWithoutAsking() {
 
 void TfPrinc::SaveForSessionEnd() {
     closeWithoutQuestion_ = true;
-    save(SaveMoment::Exit);
+    metered([this] { save(SaveMoment::Exit); });
 }
 
 void TfPrinc::closeEvent(QCloseEvent* event) {

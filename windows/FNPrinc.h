@@ -206,7 +206,12 @@ class TfPrinc : public QWidget, private MeterHost {
     // start and end, every minute while metering (with the connection in progress) and at exit
     // (with the running invoice); a desktop session's end saves as an exit does.
     enum class SaveMoment { Connected, Disconnected, Minute, Exit };
-    void save(SaveMoment moment);
+    // False when something could not be written.
+    bool save(SaveMoment moment);
+    // A step of the metering path: nothing in it waits for a person. Its reports, and an
+    // error it raises, reach the user through the queued box; metering and saves go on.
+    template <class Step>
+    void metered(Step step);
     // The alerts due for the account metered last, each shown once as a notification.
     void checkAlerts();
     // The figures, the picture and the rates, each set only when it changed.
@@ -239,6 +244,7 @@ class TfPrinc : public QWidget, private MeterHost {
     std::optional<QString> sentRate_;
     bool closeWithoutQuestion_ = false;
     bool closed_ = false;
+    std::string unsaved_;  // the first file the last save could not write
 };
 
 // The program's main window, created first and alive until the end.

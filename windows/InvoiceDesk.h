@@ -15,8 +15,8 @@ class InvoiceDesk {
     virtual ~InvoiceDesk() = default;
     // The toolbar's "Gère les factures".
     virtual void openManager() {}
-    // Writes the running invoice to its file.
-    virtual void saveRunning() {}
+    // Writes the running invoice to its file; false when it could not be.
+    virtual bool saveRunning() { return true; }
     // A line of the named account and a period closing, each written to the file at once.
     virtual void addLine(DateTime /*when*/, msTIME /*duration*/, float /*amount*/,
                          const std::string& /*name*/) {}
@@ -27,10 +27,10 @@ class InvoiceDesk {
     // a crash through them at the next start.
     virtual void recordConnection(DateTime /*when*/, msTIME /*duration*/, float /*amount*/,
                                   const std::string& /*name*/, const Account& /*account*/,
-                                  msTIME /*overall*/, float /*overallCost*/) {}
+                                  TotalTime /*overall*/, float /*overallCost*/) {}
     virtual void endConnection(DateTime /*when*/, msTIME /*duration*/, float /*amount*/,
                                const std::string& /*name*/, const Account& /*account*/,
-                               msTIME /*overall*/, float /*overallCost*/) {}
+                               TotalTime /*overall*/, float /*overallCost*/) {}
     virtual void accountsSaved() {}
     // What a crash left half done, finished once at start.
     virtual void recover(AccountCollection& /*accounts*/, OverallState& /*state*/) {}

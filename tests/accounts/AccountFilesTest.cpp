@@ -1,9 +1,11 @@
 #include "accounts/AccountFiles.h"
 
 #include <gtest/gtest.h>
+
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cstdint>
 
 #include <algorithm>
 #include <cfloat>
@@ -135,6 +137,28 @@ TEST(AccountFileText, ReadsBackRoundedAndAnyLayout) {
     EXPECT_EQ(Fields(signs), Tokens("5 0.5 7 0 5 0 100 0.15 -0 1 1 0 0 2 0 2000 2 29 12"));
 }
 
+// Totals past 596:31:23 are written and read whole, each duration down to the most negative
+// a file can hold reads back, and what fitted 32 bits is written as before.
+TEST(AccountFileText, TotalsPastThirtyTwoBitsAndTheExtremesReadBackWhole) {
+    Account a;
+    a.periodDuration = 2147480000;
+    a.packageDuration = a.packageRemaining = a.creditDuration = -2147483647 - 1;
+    const std::string fitted = WriteAccount(a);
+    EXPECT_EQ(fitted.substr(0, 12), "2147480000\r\n");
+    EXPECT_EQ(WriteAccount(Read(fitted)), fitted);
+    for (std::int64_t total :
+         {std::int64_t{2147489000}, std::int64_t{-2147483647} - 1, INT64_MAX, INT64_MIN}) {
+        a.periodDuration = total;
+        const std::string written = WriteAccount(a);
+        EXPECT_EQ(Read(written).periodDuration, total);
+        EXPECT_EQ(WriteAccount(Read(written)), written);
+        OverallState state{total, 1, false};
+        OverallState back;
+        ReadState(WriteState(state), back);
+        EXPECT_EQ(back.overallDuration, total);
+    }
+}
+
 TEST(AccountFileText, StopsAtTheFirstBadValueKeepingDefaultsFromThere) {
     const auto full = Fields(Full());
     const auto defaults = Fields(Account{});
@@ -151,6 +175,8 @@ TEST(AccountFileText, StopsAtTheFirstBadValueKeepingDefaultsFromThere) {
     // with something else is read as far as it goes: see ReadsAsTheStreamExtractionDoes).
     const std::vector<std::string> timeBad = {
         "2147483648", "-2147483649", "9223372036854775807", "--1", "+-1", "+", "x1", ""};
+    const std::vector<std::string> totalBad = {"9223372036854775808", "-9223372036854775809", "--1",
+                                               "x1", ""};
     const std::vector<std::string> floatBad = {"1e400", "-1e400", "1e-50",    "nan", "inf",
                                                "-inf",  "+-1",    "infinity", ".",   ".e5"};
     const std::vector<std::string> flagBad = {"2", "-1", "true", "256", ".0"};
@@ -158,7 +184,7 @@ TEST(AccountFileText, StopsAtTheFirstBadValueKeepingDefaultsFromThere) {
     const std::vector<std::string> dateBad = {"-1", "4294967296", "x"};
     const std::vector<std::string> monthsBad = {"65536", "-1"};
     const std::vector<const std::vector<std::string>*> kinds = {
-        &timeBad,  &floatBad, &timeBad, &timeBad, &floatBad, &timeBad, &floatBad,
+        &totalBad, &floatBad, &timeBad, &timeBad, &floatBad, &timeBad, &floatBad,
         &floatBad, &floatBad, &flagBad, &flagBad, &flagBad,  &flagBad, &int8Bad,
         &int8Bad,  &dateBad,  &dateBad, &dateBad, &monthsBad};
     for (std::size_t k = 0; k < full.size(); ++k) {
@@ -170,13 +196,23 @@ TEST(AccountFileText, StopsAtTheFirstBadValueKeepingDefaultsFromThere) {
             expect(Join(tokens, tokens.size()), k);
         }
     }
-    // Numbers that are not a day of the calendar keep the default; reading goes on.
-    for (const char* date : {"2001 2 29", "0 1 1", "10000 1 1", "2001 13 1", "2001 4 31"}) {
+    // A day past its month's end is that month's last; other numbers that are not a day of
+    // the calendar keep the default. Reading goes on.
+    for (auto [date, read] : {std::pair{"2001 2 29", "2001 2 28"},
+                              {"2099 2 31", "2099 2 28"},
+                              {"2000 2 31", "2000 2 29"},
+                              {"2001 4 31", "2001 4 30"},
+                              {"0 1 1", "1899 12 30"},
+                              {"10000 1 1", "1899 12 30"},
+                              {"2001 13 1", "1899 12 30"},
+                              {"2001 1 32", "1899 12 30"},
+                              {"2001 2 0", "1899 12 30"},
+                              {"2001 0 31", "1899 12 30"}}) {
         auto tokens = full;
         auto parts = Tokens(date);
         std::copy(parts.begin(), parts.end(), tokens.begin() + 15);
         auto got = Fields(Read(Join(tokens, tokens.size())));
-        EXPECT_EQ(got[15] + " " + got[16] + " " + got[17], "1899 12 30") << date;
+        EXPECT_EQ(got[15] + " " + got[16] + " " + got[17], read) << date;
         EXPECT_EQ(got[18], "65535") << date;
     }
     EXPECT_EQ(Read("0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 2000 2 29 1").nextInvoice,
@@ -280,7 +316,8 @@ TEST(StateFileText, ReadsWhatIsThereAndStops) {
     EXPECT_EQ(read("\t5\r\n\r\n2.5\n0\r\n"), "5\r\n2.5\r\n0");
     EXPECT_EQ(read("5 2.5 2"), "5\r\n2.5\r\n1");
     EXPECT_EQ(read("5 nan 0"), "5\r\n0\r\n1");
-    EXPECT_EQ(read("5000000000 2.5 0"), "0\r\n0\r\n1");
+    EXPECT_EQ(read("5000000000 2.5 0"), "5000000000\r\n2.5\r\n0");
+    EXPECT_EQ(read("9223372036854775808 2.5 0"), "0\r\n0\r\n1");
     EXPECT_EQ(read("5 2\x1A.5 0"), "5\r\n2\r\n1");
     EXPECT_EQ(read(std::string("5 \0 2.5 0", 9)), "5\r\n0\r\n1");
 }

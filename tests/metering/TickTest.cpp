@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "tests/metering/MeterFixture.h"
 
 using namespace tallimer;
@@ -160,6 +162,19 @@ TEST_F(TickTest, UtcMidnightBetweenTwoTicksAddsTheRealGap) {
     EXPECT_EQ(meter.connectionDuration.totalMs, 1000);
     EXPECT_FLOAT_EQ(meter.connectionCost, 0.01f);
     EXPECT_EQ(meter.overallDuration.totalMs, 1000);
+}
+
+// A long-term user's totals pass 596:31:23 and keep growing.
+TEST_F(TickTest, TotalsPastThirtyTwoBitsKeepGrowing) {
+    Account& a = account();
+    a.periodDuration = 2147480000;
+    meter.overallDuration = INT64_MAX - 500;
+    meter.Connect();
+    meter.TimerTick();
+    tick(9000);
+    EXPECT_EQ(a.periodDuration, 2147489000);
+    EXPECT_EQ(meter.overallDuration, INT64_MAX);  // held, never wrapped
+    EXPECT_EQ(a.periodDuration.ToText(), "596:31:29");
 }
 
 TEST_F(TickTest, WallClockStepsAndSuspendsCountOnlyRealTime) {

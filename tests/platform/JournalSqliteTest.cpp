@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <QProcess>
 #include <filesystem>
 
@@ -14,6 +16,7 @@ using tallimer::test::TempDir;
 using tallimer::test::WriteFile;
 
 using namespace std::string_literals;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -160,6 +163,29 @@ TEST(SqliteJournalTest, AnUnreadableJournalIsSetAsideAndANewOneStarted) {
     EXPECT_TRUE(journal.query({}).empty());
     EXPECT_EQ(ReadFile(dir.path() / "journal illisible.sqlite"), garbage);
     EXPECT_EQ(ReadFile(dir.path() / "journal illisible 2.sqlite"), "not a journal");
+}
+
+// Another program in a transaction of its own: the journal is waited for, not set aside, and
+// the row is written once the other program is done.
+TEST(SqliteJournalTest, ABusyJournalIsTriedAgainNeverSetAside) {
+    TempDir dir;
+    const std::string path = dir.str() + "journal.sqlite";
+    { SqliteJournal first(path); }
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    SqliteJournal journal(path);
+    EXPECT_FALSE(journal.created());
+    EXPECT_EQ(journal.open(SampleRow()), 0);
+    EXPECT_FALSE(fs::exists(dir.path() / "journal illisible.sqlite"));
+    EXPECT_NE(journal.takeError(), "");
+    ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    EXPECT_NE(journal.open(SampleRow()), 0);
+    EXPECT_EQ(journal.query({}).size(), 1u);
+    EXPECT_EQ(journal.takeError(), "");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "tests/common/Fakes.h"
+#include "tests/common/XvfbRun.h"
 
 namespace fs = std::filesystem;
 
@@ -49,6 +50,31 @@ TEST(NetworkNamespace, LinkUpMetersLinkDownWritesTheTime) {
          {"ok offline\n", "ok online\n", "ok address\n", "ok offline-again", "ok sigterm\n"})
         EXPECT_NE(text.str().find(step), std::string::npos) << step << "\n" << text.str();
     EXPECT_TRUE(fs::exists(dir.path() / "tallimer.inf"));
+}
+
+// A running invoice that cannot be written at a connection's end, with a tray host: the box
+// waits for nobody, the next connection is metered, and SIGTERM ends the program within a
+// second with its totals saved, though the user's settings dialog is open too.
+TEST(NetworkNamespace, ABoxAtAConnectionsEndHoldsNeitherTheMeterNorTheEnd) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for a private network namespace";
+    if (const std::string tool = tallimer::test::MissingTool(tallimer::test::kXvfbTools);
+        !tool.empty())
+        GTEST_SKIP() << tool << " is not installed";
+    if (std::system("unshare -n -m true >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "the machine refuses a private network namespace";
+    const fs::path program = BuildDir() / "app" / "tallimer";
+    if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
+    tallimer::test::TempDir dir;
+    const fs::path app = tallimer::test::LayOutProgram(dir.path(), program);
+    const auto [status, log] = tallimer::test::RunUnderXvfb(
+        90, fs::path(Env("TALLIMER_SOURCE_DIR")) / "tests/shell/nowait-scenario.sh", {app.string()},
+        dir.path() / "scenario.out", "unshare -n -m");
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "the machine refuses a private network namespace";
+    EXPECT_EQ(status, 0) << log;
+    for (const char* step :
+         {"ok start\n", "ok first\n", "ok second\n", "ok dialog\n", "ok sigterm "})
+        EXPECT_NE(log.find(step), std::string::npos) << step << "\n" << log;
 }
 
 }  // namespace

@@ -216,6 +216,65 @@ TEST(FileWrite, ASaveWritesOnlyWhatChangedHereOrBehindItsBack) {
     SetTrustedStampAge(3);
 }
 
+// Each promise of the write path, with each call of it failing in turn: a failure leaves the
+// old bytes and no sibling at once; a disk too full for a sibling gets the file rewritten in
+// place, shorter content leaving exactly the new bytes; on every path the sibling is synced
+// before its rename and its folder after it.
+TEST(FileWrite, EveryFailingCallLeavesTheOldFileAloneAndAFullDiskWritesInPlace) {
+    TempDir dir;
+    const std::string path = dir.str() + "tallimer.inf";
+    const std::string old = "a longer content than the new one";
+    struct Calls {
+        FileCall fail = FileCall::MakeFolder;  // none of the calls made here
+        int error = 0;
+        std::vector<std::pair<FileCall, std::string>> seen;
+        int operator()(FileCall call, const std::string& at) {
+            seen.emplace_back(call, at);
+            const bool sibling = at.find("/.~tallimer-") != std::string::npos;
+            return call == fail && (sibling || call == FileCall::Rename) ? error : 0;
+        }
+        std::size_t index(FileCall call) const {
+            for (std::size_t i = 0; i < seen.size(); ++i)
+                if (seen[i].first == call) return i;
+            return seen.size();
+        }
+    };
+    for (FileCall fail : {FileCall::Create, FileCall::Write, FileCall::Sync, FileCall::Close,
+                          FileCall::Rename, FileCall::MakeFolder}) {
+        for (int error : {EIO, ENOSPC}) {
+            for (bool batched : {false, true}) {
+                SCOPED_TRACE(std::to_string(static_cast<int>(fail)) + " " + std::to_string(error) +
+                             (batched ? " batched" : ""));
+                WriteFile(path, old);
+                Calls calls{fail, error, {}};
+                FolderSyncs later;
+                SetFileCallHook(std::ref(calls));
+                bool ok = WriteFileAtomically(path, "short", dir.str(), batched ? &later : nullptr);
+                if (batched) ok = later.syncAll() && ok;
+                SetFileCallHook({});
+                EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"tallimer.inf"});
+                const bool fails = fail != FileCall::MakeFolder;
+                // A close refused by the system may have lost the bytes: the sibling goes too.
+                EXPECT_EQ(ok, !fails || error == ENOSPC);
+                EXPECT_EQ(ReadFile(path), ok ? "short" : old);
+                if (fails) continue;
+                const std::size_t sync = calls.index(FileCall::Sync),
+                                  rename = calls.index(FileCall::Rename),
+                                  folder = calls.index(FileCall::SyncFolder);
+                EXPECT_LT(sync, rename);
+                EXPECT_LT(rename, folder);
+                EXPECT_LT(folder, calls.seen.size());
+            }
+        }
+    }
+    // A new file cannot be rewritten in place.
+    SetFileCallHook(
+        [](FileCall call, const std::string&) { return call == FileCall::Write ? ENOSPC : 0; });
+    EXPECT_FALSE(WriteFileAtomically(dir.str() + "new.fai", "x", dir.str()));
+    SetFileCallHook({});
+    EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"tallimer.inf"});
+}
+
 // Names of 250, 300 and 1000 bytes: the account keeps its totals and its whole name, and its
 // periods can be filed.
 TEST(FileWrite, LongNamesKeepTheirAccountAndTheirArchives) {

@@ -51,8 +51,9 @@ class DeskOver : public InvoiceDesk {
     DeskOver(const TfPrinc& window, FakeInvoice* invoice, std::function<void()> save)
         : folder_(window.AppFolder()), invoice_(invoice), save_(std::move(save)) {}
 
-    void saveRunning() override {
+    bool saveRunning() override {
         if (save_) save_();
+        return true;
     }
     void addLine(DateTime when, msTIME duration, float amount, const std::string&) override {
         if (!invoice_) return;
@@ -60,7 +61,7 @@ class DeskOver : public InvoiceDesk {
         saveRunning();
     }
     void endConnection(DateTime when, msTIME duration, float amount, const std::string&,
-                       const Account&, msTIME, float) override {
+                       const Account&, TotalTime, float) override {
         addLine(when, duration, amount, {});
     }
     void closePeriod(Account& account, const std::string& name, DateTime today) override {
@@ -498,6 +499,8 @@ TEST_F(MainWindow, PeriodClosingErrorIsShownAfterMeteringStarts) {
 
     addresses = {"127.0.0.1", "192.0.2.7"};
     window->OnlineIP1->Poll();
+    EXPECT_TRUE(reports.messages.empty());  // said once the detector's handler has returned
+    QCoreApplication::sendPostedEvents();
     ASSERT_EQ(reports.messages.size(), 1u);
     EXPECT_NE(reports.messages[0].find("Impossible de créer le fichier"), std::string::npos);
     EXPECT_TRUE(window->meter().metering());
@@ -664,7 +667,8 @@ TEST_F(MainWindow, TheWidestFiguresShowWhole) {
     QList<QLineEdit*> figures{w.teDuree, w.teDureeTotale, w.teForfait,          w.teForfaitTotal,
                               w.teCout,  w.teCoutTotal,   w.teDureeTotalTotale, w.tePrixTotalTotal};
     auto check = [&](std::int32_t duration, float amount) {
-        m.connectionDuration = m.overallDuration = duration;
+        m.connectionDuration = duration;
+        m.overallDuration = duration;
         m.currentAccount->periodDuration = m.currentAccount->packageRemaining =
             m.currentAccount->packageDuration = duration;
         m.connectionCost = m.overallCost = m.currentAccount->periodCost = amount;
@@ -693,6 +697,16 @@ TEST_F(MainWindow, TheWidestFiguresShowWhole) {
     EXPECT_TRUE(inWindowType());
     w.teDureeTotalTotale->SetFHeure(INT32_MAX);  // any way the text comes
     check(INT32_MAX, 0);
+    // Totals past 2^31 ms, whole.
+    m.overallDuration = m.currentAccount->periodDuration = 2147489000;
+    w.RefreshDisplay();
+    EXPECT_EQ(w.teDureeTotale->text(), "596:31:29");
+    EXPECT_EQ(w.teDureeTotalTotale->text(), "596:31:29");
+    m.overallDuration = 3600000LL * 9999999;
+    w.RefreshDisplay();
+    EXPECT_EQ(w.teDureeTotalTotale->text(), "9999999:00:00");
+    EXPECT_LE(w.teDureeTotalTotale->fontMetrics().horizontalAdvance(w.teDureeTotalTotale->text()),
+              TextRoom(w.teDureeTotalTotale));
     EXPECT_EQ(w.size(), size);
 }
 
@@ -762,6 +776,83 @@ TEST_F(MainWindow, AnInvoiceThatCannotBeSavedDuringATickIsReportedAfterItWithout
     EXPECT_TRUE(lines[4].endsWith("\t00:00:22\t45,00")) << lines[4].toStdString();
     QCoreApplication::sendPostedEvents();
     EXPECT_TRUE(Notices().isEmpty());
+}
+
+// A running invoice that cannot be written at a connection's end: nothing is said until the
+// detector's handler has returned, so no box holds the meter; the totals are saved at each
+// end, the next connection is metered, and one report stands for both. A failed save at the
+// end is said on the standard error; a stop request shows no box.
+TEST_F(MainWindow, AConnectionsEndThatCannotWriteItsLineWaitsForNobody) {
+    ReportCapture reports;
+    WriteFile(dir.path() / "base.rtf", "{\\rtf1 Facture\\par}");
+    writeAccount("Modem", Account());
+    TfPrinc& w = make();
+    TfFacture manager(dir.str());
+    w.SetInvoiceDesk(&manager);
+    std::filesystem::create_directory(dir.path() / "temp.rtf");
+    const std::string message = "Impossible de créer le fichier " + dir.str() + "temp.rtf";
+    const auto account = dir.path() / "Comptes" / "Modem.fai";
+    auto connection = [&](int ms) {
+        addresses = {"127.0.0.1", "192.0.2.7"};
+        w.OnlineIP1->Poll();
+        tick(1000);
+        tick(ms);
+        addresses = {"127.0.0.1"};
+        w.OnlineIP1->Poll();
+    };
+    connection(4000);
+    EXPECT_TRUE(reports.messages.empty());
+    EXPECT_EQ(ReadFile(account).substr(0, 6), "4000\r\n");
+    connection(12000);
+    EXPECT_EQ(ReadFile(account).substr(0, 7), "16000\r\n");
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(reports.messages, std::vector<std::string>{message});
+
+    testing::internal::CaptureStderr();
+    w.EndWithoutAsking();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), message + "\n");
+    EXPECT_EQ(reports.messages.size(), 1u);
+    EXPECT_EQ(ReadFile(dir.path() / "tallimer.inf").substr(0, 7), "16000\r\n");
+
+    QCoreApplication::sendPostedEvents();
+}
+
+// An account file that is a link out of the data folder is not written through: that is said
+// once, and the totals wait in memory for a save that can land. At the end, a user who asked
+// to quit is told too.
+TEST_F(MainWindow, AnAccountFileLinkedOutOfTheDataIsReportedOnceAndItsTotalsKept) {
+    ReportCapture reports;
+    TempDir outside;
+    Account modem;
+    modem.nextInvoice = EncodeDate(2030, 1, 1);
+    WriteFile(outside.path() / "modem", WriteAccount(modem));
+    const auto account = dir.path() / "Comptes" / "Modem.fai";
+    std::filesystem::create_symlink(outside.path() / "modem", account);
+    TfPrinc& w = make();
+    for (int i = 0; i < 2; ++i) {
+        w.bnGo->trigger();
+        tick(1000);
+        tick(3000);
+        w.bnGo->trigger();
+        QCoreApplication::sendPostedEvents();
+    }
+    EXPECT_EQ(reports.messages,
+              std::vector<std::string>{"Impossible de créer le fichier " + account.string()});
+    EXPECT_EQ(ReadFile(outside.path() / "modem"), WriteAccount(modem));
+    std::filesystem::remove(account);
+    EXPECT_TRUE(w.SaveFiles());
+    EXPECT_EQ(ReadFile(account).substr(0, 6), "6000\r\n");
+
+    // Still failing when the user quits: said on the standard error and in a box.
+    std::filesystem::remove(account);
+    std::filesystem::create_symlink(outside.path() / "modem", account);
+    w.bnGo->trigger();
+    testing::internal::CaptureStderr();
+    w.Quitter1->trigger();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), reports.messages[0] + "\n");
+    EXPECT_EQ(reports.messages.size(), 2u);
+    EXPECT_EQ(reports.messages.back(), reports.messages[0]);
+    QCoreApplication::sendPostedEvents();
 }
 
 TEST_F(MainWindow, EndWithoutAskingClosesAHiddenWindowOnce) {
