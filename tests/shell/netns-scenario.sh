@@ -7,12 +7,9 @@ set -u
 dir="$1"
 app="$dir/tallimer"
 
-mount --make-rprivate / 2>/dev/null || exit 77
-mount -t sysfs none /sys 2>/dev/null || exit 77
-ip link set lo up 2>/dev/null || exit 77
-ip link add veth0 type veth peer name veth1 2>/dev/null || exit 77
-
 source "$(dirname "$0")/scenario-lib.sh"
+private_namespace
+ip link add veth0 type veth peer name veth1 2>/dev/null || exit 77
 fail() {
     echo "fail $1: $2"
     kill -9 "$main" 2>/dev/null

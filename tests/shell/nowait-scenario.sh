@@ -10,11 +10,8 @@ set -u
 dir="$1"
 app="$dir/tallimer"
 
-mount --make-rprivate / 2>/dev/null || exit 77
-mount -t sysfs none /sys 2>/dev/null || exit 77
-ip link set lo up 2>/dev/null || exit 77
-
 source "$(dirname "$0")/scenario-lib.sh"
+private_namespace
 total() { head -n 1 "$dir/Comptes/$1.fai" 2>/dev/null | tr -d '\r'; }
 overall() { head -n 1 "$dir/tallimer.inf" 2>/dev/null | tr -d '\r'; }
 ms() { date +%s%3N; }

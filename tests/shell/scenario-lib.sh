@@ -10,6 +10,14 @@ fail() {
     exit 1
 }
 
+# Inside `unshare -n -m`: a private /sys for the namespace's links and a loopback that is up.
+# Exits 77 when the machine refuses it.
+private_namespace() {
+    mount --make-rprivate / 2>/dev/null || exit 77
+    mount -t sysfs none /sys 2>/dev/null || exit 77
+    ip link set lo up 2>/dev/null || exit 77
+}
+
 # Polls a condition for up to 10 s.
 waitfor() {
     for _ in $(seq 100); do
