@@ -34,6 +34,14 @@ class InvoiceDocument {
     // itself keeps them.
     virtual void saveRtfWithout(const std::string& path,
                                 const std::vector<std::size_t>& leftOut) = 0;
+    // Writes the document with the paragraphs appended as appendParagraph with the attributes
+    // would append them, leaving the document itself as it is, when that can be done from the
+    // file it is in step with; false otherwise (nothing written). Raises FileError::create.
+    virtual bool saveRtfAppended(const std::string& /*path*/,
+                                 const std::vector<std::string>& /*paragraphs*/,
+                                 const CharAttributes& /*attributes*/) {
+        return false;
+    }
     // Replaces the whole content from a file (RTF, or plain text when it is not RTF);
     // raises FileError::open and leaves the document as it was on failure.
     virtual void loadRtf(const std::string& path) = 0;

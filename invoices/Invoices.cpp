@@ -27,22 +27,36 @@ std::string ArchivePath(const std::string& appFolder, const std::string& provide
     return appFolder + "Factures/" + FileStem(providerName, NAME_MAX - tail.size()) + tail;
 }
 
-void ArchiveInvoice(const Account& account, const std::string& providerName,
-                    const std::string& appFolder, InvoiceDocument& invoice, const Locale& locale,
-                    const std::vector<std::size_t>& leftOut) {
+std::optional<std::size_t> ArchiveInvoice(const Account& account, const std::string& providerName,
+                                          const std::string& appFolder, InvoiceDocument& invoice,
+                                          const Locale& locale,
+                                          const std::vector<std::size_t>& leftOut) {
+    std::vector<std::string> totals = {
+        "\n\nCoût total = " + InvoiceAmountText(account.periodCost, locale),
+        "Durée totale = " + account.periodDuration.ToText()};
+    if (account.packageEnabled)
+        totals.push_back("Forfait restant = " + account.packageRemaining.ToText());
     CharAttributes bold;
     bold.bold = true;
-    invoice.setAppendAttributes(bold);
-    invoice.appendParagraph("\n\nCoût total = " + InvoiceAmountText(account.periodCost, locale));
-    invoice.appendParagraph("Durée totale = " + account.periodDuration.ToText());
-    if (account.packageEnabled)
-        invoice.appendParagraph("Forfait restant = " + account.packageRemaining.ToText());
-    std::string path = ArchivePath(appFolder, providerName, account.nextInvoice, locale);
+    const std::string path = ArchivePath(appFolder, providerName, account.nextInvoice, locale);
     MakeFolder(appFolder + "Factures");
-    if (leftOut.empty())
-        invoice.saveRtf(path);
-    else
-        invoice.saveRtfWithout(path, leftOut);
+    // The file on disk is the invoice already: copied, it needs no document read or laid out.
+    if (leftOut.empty() && invoice.saveRtfAppended(path, totals, bold)) return std::nullopt;
+    const std::size_t paragraphs = invoice.paragraphCount();
+    const CharAttributes attributes = invoice.appendAttributes();
+    try {
+        invoice.setAppendAttributes(bold);
+        for (const std::string& text : totals) invoice.appendParagraph(text);
+        if (leftOut.empty())
+            invoice.saveRtf(path);
+        else
+            invoice.saveRtfWithout(path, leftOut);
+    } catch (...) {
+        invoice.truncateParagraphs(paragraphs);
+        invoice.setAppendAttributes(attributes);
+        throw;
+    }
+    return paragraphs;
 }
 
 void StartNewPeriod(Account& account, const std::string& appFolder, InvoiceDocument& invoice,
@@ -63,15 +77,7 @@ void StartNewPeriod(Account& account, const std::string& appFolder, InvoiceDocum
 
 void ClosePeriod(Account& account, const std::string& providerName, const std::string& appFolder,
                  InvoiceDocument& invoice, const Locale& locale, DateTime today) {
-    std::size_t paragraphs = invoice.paragraphCount();
-    CharAttributes attributes = invoice.appendAttributes();
-    try {
-        ArchiveInvoice(account, providerName, appFolder, invoice, locale);
-    } catch (...) {
-        invoice.truncateParagraphs(paragraphs);
-        invoice.setAppendAttributes(attributes);
-        throw;
-    }
+    ArchiveInvoice(account, providerName, appFolder, invoice, locale);
     StartNewPeriod(account, appFolder, invoice, today);
 }
 

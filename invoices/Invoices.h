@@ -1,5 +1,7 @@
 #pragma once
 // The running invoice's lines and the closing of a billing period.
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,12 +21,15 @@ void AddInvoiceLine(InvoiceDocument& invoice, DateTime when, msTIME duration, fl
 std::string ArchivePath(const std::string& appFolder, const std::string& providerName,
                         DateTime billingDate, const Locale& locale);
 
-// Appends the period's totals in bold and files the whole invoice in "Factures" (created
-// when missing), but the paragraphs left out (other accounts' lines, indices ascending).
-// Raises FileError::create when the archive cannot be written.
-void ArchiveInvoice(const Account& account, const std::string& providerName,
-                    const std::string& appFolder, InvoiceDocument& invoice, const Locale& locale,
-                    const std::vector<std::size_t>& leftOut = {});
+// Files the invoice with the period's totals in bold after it in "Factures" (created when
+// missing), but the paragraphs left out (other accounts' lines, indices ascending). The
+// totals are appended to the invoice when it cannot be filed from its file: then gives the
+// paragraph count before them. Raises FileError::create when the archive cannot be written,
+// the invoice left as it was.
+std::optional<std::size_t> ArchiveInvoice(const Account& account, const std::string& providerName,
+                                          const std::string& appFolder, InvoiceDocument& invoice,
+                                          const Locale& locale,
+                                          const std::vector<std::size_t>& leftOut = {});
 
 // Zeroes the period, refills the package, moves the billing date on (NextBillingDate: by
 // the period, or past today when far behind) and reloads the template "base.rtf". Raises

@@ -1,5 +1,6 @@
 #include "invoices/RunningInvoiceFile.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <deque>
@@ -130,14 +131,14 @@ void RunningInvoiceFile::writeLineOwners() {
 
 std::vector<RunningInvoiceFile::OtherLine> RunningInvoiceFile::othersLines(
     const std::string& name) {
-    std::map<std::string, std::deque<const LineOwner*>> byText;
-    bool anyOther = false;
-    for (const LineOwner& owner : lineOwners()) {
-        byText[owner.text].push_back(&owner);
-        anyOther = anyOther || owner.account != name;
-    }
     std::vector<OtherLine> others;
-    if (!anyOther) return others;
+    // Every line the closing account's: nothing to match, the document is not even read.
+    const std::vector<LineOwner>& owners = lineOwners();
+    if (std::all_of(owners.begin(), owners.end(),
+                    [&](const LineOwner& owner) { return owner.account == name; }))
+        return others;
+    std::map<std::string, std::deque<const LineOwner*>> byText;
+    for (const LineOwner& owner : owners) byText[owner.text].push_back(&owner);
     // Records and lines come in the same order; a line typed or changed by hand has none.
     for (std::size_t i = 0, n = document_.paragraphCount(); i < n; ++i) {
         auto it = byText.find(document_.paragraphText(i));
@@ -197,13 +198,13 @@ void RunningInvoiceFile::settleConnection() {
 void RunningInvoiceFile::ClosePeriod(Account& account, const std::string& providerName,
                                      DateTime today) {
     const DateTime billed = account.nextInvoice;
-    const std::size_t paragraphs = document_.paragraphCount();
     const CharAttributes attributes = document_.appendAttributes();
     const std::vector<OtherLine> others = othersLines(providerName);
     std::vector<std::size_t> leftOut;
     for (const OtherLine& line : others) leftOut.push_back(line.index);
+    std::optional<std::size_t> paragraphs;
     try {
-        ArchiveInvoice(account, providerName, appFolder_, document_, locale_, leftOut);
+        paragraphs = ArchiveInvoice(account, providerName, appFolder_, document_, locale_, leftOut);
         // The last connection's line is filed now: its record has nothing more to give, and
         // must not give the line again to the next period after a crash.
         if (!RemoveFile(connectionRecordPath())) throw FileError::create(connectionRecordPath());
@@ -211,7 +212,7 @@ void RunningInvoiceFile::ClosePeriod(Account& account, const std::string& provid
     } catch (...) {
         // Nothing closed: the invoice and the account stay as they were. The file is written
         // all the same, as a retry of an earlier write that may have failed.
-        document_.truncateParagraphs(paragraphs);
+        if (paragraphs) document_.truncateParagraphs(*paragraphs);
         document_.setAppendAttributes(attributes);
         SaveReporting();
         throw;

@@ -8,6 +8,7 @@
 #include <QTextDocument>
 
 #include <cerrno>
+#include <limits>
 #include <memory>
 
 #include "richtext/RtfReader.h"
@@ -260,6 +261,35 @@ void RichInvoice::saveRtfWithout(const std::string& path, const std::vector<std:
     const QByteArray bytes = WriteRtf(*copy);
     if (!WriteFileAtomically(path, std::string_view(bytes.constData(), bytes.size()), dataFolder_))
         throw FileError::create(path);
+}
+
+// The kept file as it was left, the unsaved lines and the paragraphs after it: the bytes
+// the writer gives the document with them, as appending in place relies on.
+bool RichInvoice::saveRtfAppended(const std::string& path,
+                                  const std::vector<std::string>& paragraphs,
+                                  const CharAttributes& attributes) {
+    if (!kept_ || !keptTail_) return false;
+    std::string bytes;
+    FileStamp before, after;
+    if (!ReadFileTail(keptPath_, std::numeric_limits<std::size_t>::max(), bytes, before) ||
+        !(before == keptStamp_) || !StampOfFile(keptPath_, after) || !(after == keptStamp_) ||
+        bytes.size() < static_cast<std::size_t>(kRtfEnd))
+        return false;
+    bytes.resize(bytes.size() - kRtfEnd);
+    std::optional<RtfTail> tail = keptTail_;
+    auto add = [&](const std::string& text, const CharAttributes& with) {
+        if (!tail) return false;
+        const QByteArray more = AppendedParagraphs(tail, QString::fromStdString(text), with);
+        bytes.append(more.constData(), static_cast<std::size_t>(more.size() - kRtfEnd));
+        return true;
+    };
+    for (const Line& line : unsaved_)
+        if (!add(line.text, line.attributes)) return false;
+    for (const std::string& text : paragraphs)
+        if (!add(text, attributes)) return false;
+    bytes += "}\r\n";
+    if (!WriteFileAtomically(path, bytes, dataFolder_)) throw FileError::create(path);
+    return true;
 }
 
 void RichInvoice::loadRtf(const std::string& path) {

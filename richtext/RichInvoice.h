@@ -60,6 +60,8 @@ class RichInvoice final : public InvoiceDocument {
     std::string paragraphText(std::size_t index) const override;
     void saveRtf(const std::string& path) override;
     void saveRtfWithout(const std::string& path, const std::vector<std::size_t>& leftOut) override;
+    bool saveRtfAppended(const std::string& path, const std::vector<std::string>& paragraphs,
+                         const CharAttributes& attributes) override;
     void loadRtf(const std::string& path) override;
 
   private:

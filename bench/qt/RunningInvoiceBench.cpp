@@ -150,6 +150,9 @@ void BM_ClosePeriod(benchmark::State& state) {
     Folder folder(static_cast<int>(state.range(0)));
     const std::string kept = folder.path + "kept.rtf";
     std::filesystem::copy_file(folder.path + "temp.rtf", kept);
+    // Each line recorded as the closing account's, as the program writes them.
+    std::string owners;
+    for (int i = 0; i < state.range(0); ++i) owners += "6 Maison" + kLine + "\r\n";
     const tallimer::DateTime today = tallimer::EncodeDate(2001, 3, 6);
     for (auto _ : state) {
         state.PauseTiming();
@@ -157,6 +160,7 @@ void BM_ClosePeriod(benchmark::State& state) {
         std::filesystem::create_directory(folder.path + "Factures");
         std::filesystem::copy_file(kept, folder.path + "temp.rtf",
                                    std::filesystem::copy_options::overwrite_existing);
+        std::ofstream(folder.path + "lignes.inf", std::ios::binary) << owners;
         tallimer::TfFacture manager(folder.path, nullptr,
                                     tallimer::TfFacture::Controls::AtFirstOpening);
         tallimer::Account account;

@@ -128,3 +128,29 @@ TEST(RichInvoiceSlices, ReadInSlicesIsReadAtOnceWithTheLinesThatCameMeanwhile) {
     EXPECT_EQ(WriteRtf(doc), WriteRtf(expected));
     EXPECT_TRUE(doc.isUndoRedoEnabled());
 }
+
+// A closing in the middle of a read files the whole invoice and leaves the template alone.
+TEST(RichInvoiceSlices, AClosingDuringAReadFilesTheWholeInvoiceAndEndsTheRead) {
+    const QByteArray rtf = LongInvoice(3000);
+    test::TempDir dir;
+    test::WriteFile(dir.path() / "temp.rtf", rtf.toStdString());
+    QTextDocument expected;
+    ReadRtf(rtf, expected);
+    RichInvoice whole(&expected);
+    whole.setAppendAttributes({.bold = true});
+    whole.appendParagraph("\n\nCoût total = 1,00");
+
+    QTextDocument doc;
+    RichInvoice invoice(&doc);
+    invoice.openKept(dir.str() + "temp.rtf");
+    ASSERT_FALSE(invoice.loadFor(std::chrono::milliseconds(0)));
+    ASSERT_TRUE(invoice.saveRtfAppended(dir.str() + "filed.rtf", {"\n\nCoût total = 1,00"},
+                                        {.bold = true}));
+    const std::string base = std::string(std::getenv("TALLIMER_SOURCE_DIR")) + "/data/base.rtf";
+    invoice.loadRtf(base);
+    EXPECT_TRUE(invoice.loadFor(std::chrono::milliseconds(0)));
+    EXPECT_EQ(test::ReadFile(dir.path() / "filed.rtf"), WriteRtf(expected).toStdString());
+    QTextDocument fresh;
+    LoadRtfFile(fresh, QString::fromStdString(base));
+    EXPECT_EQ(doc.toPlainText(), fresh.toPlainText());
+}

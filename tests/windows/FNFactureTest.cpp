@@ -30,8 +30,10 @@
 #include "controls/ErrorReport.h"
 #include "controls/Onlineip.h"
 #include "controls/Trayicon.h"
+#include "invoices/Invoices.h"
 #include "richtext/RichInvoice.h"
 #include "richtext/RtfReader.h"
+#include "richtext/RtfWriter.h"
 #include "shell/HeadlessTray.h"
 #include "support/Errors.h"
 #include "tests/common/Fakes.h"
@@ -366,6 +368,74 @@ TEST_F(RunningClosingTest, AClosingFilesItsOwnAccountsLinesAndKeepsTheOthers) {
         EXPECT_EQ(ReadFile(dir.path() / filed), ReadFile(single.path() / filed)) << name;
         EXPECT_EQ(ReadFile(dir.path() / "temp.rtf"), ReadFile(single.path() / "temp.rtf")) << name;
     }
+    EXPECT_TRUE(reports.empty());
+}
+
+// Whatever the invoice's size and accounts, and whether its file is copied or the document
+// written, the archive and the new running invoice are the bytes the writer gives them.
+TEST_F(RunningClosingTest, AClosingFilesTheWritersBytesAtAnySize) {
+    const std::string club = "Club Internet", filed = "Factures/Maison 05 mars 01.rtf";
+    const Locale fr = Locale::french();
+    const DateTime today = EncodeDate(2001, 3, 6);
+    // Two accounts' lines take the document's path, the same at any size: 100 lines tell it.
+    for (const int count : {100, 100000}) {
+        for (const bool mixed : {false, count == 100}) {
+            SCOPED_TRACE(testing::Message() << count << (mixed ? " lines, two accounts" : ""));
+            TempDir run, ref;
+            for (const TempDir* d : {&run, &ref}) {
+                WriteFile(d->path() / "base.rtf", kTemplate);
+                fs::create_directory(d->path() / "Factures");
+            }
+            // The invoice the program keeps, written by the writer.
+            QTextDocument doc;
+            RichInvoice writer(&doc, ref.str());
+            writer.loadRtf(ref.str() + "base.rtf");
+            const std::size_t first = writer.paragraphCount();
+            std::string owners;
+            std::vector<std::size_t> leftOut;
+            std::vector<std::string> kept;
+            for (int i = 0; i < count; ++i) {
+                const std::string text = InvoiceLineText(when + i / 86400.0, i * 1000,
+                                                         0.01f * static_cast<float>(i), fr);
+                writer.appendParagraph(text);
+                // Every third line another account's; every seventh typed by hand.
+                const std::string name = mixed && i % 3 == 1 ? club : "Maison";
+                if (!(mixed && i % 7 == 0))
+                    owners += std::to_string(name.size()) + " " + name + text + "\r\n";
+                if (name == club && !(i % 7 == 0)) {
+                    leftOut.push_back(first + static_cast<std::size_t>(i));
+                    kept.push_back(text);
+                }
+            }
+            WriteFile(run.path() / "temp.rtf", WriteRtf(doc).toStdString());
+            WriteFile(run.path() / "lignes.inf", owners);
+
+            Account theirs = account, mine = account;
+            ArchiveInvoice(theirs, "Maison", ref.str(), writer, fr, leftOut);
+            writer.loadRtf(ref.str() + "base.rtf");
+            for (const std::string& text : kept) writer.appendParagraph(text);
+            writer.saveRtf(ref.str() + "temp.rtf");
+
+            Manager manager(run.str(), nullptr, TfFacture::Controls::AtFirstOpening);
+            manager.RunningFile().ClosePeriod(mine, "Maison", today);
+            EXPECT_EQ(ReadFile(run.path() / filed), ReadFile(ref.path() / filed));
+            EXPECT_EQ(ReadFile(run.path() / "temp.rtf"), ReadFile(ref.path() / "temp.rtf"));
+        }
+    }
+
+    // A file changed behind the program's back is not copied: the document is filed.
+    Manager manager(folder());
+    manager.RunningFile().AddLine(when, 1000, 0.5f);
+    TempDir ref;
+    fs::copy_file(dir.path() / "temp.rtf", ref.path() / "temp.rtf");
+    WriteFile(dir.path() / "temp.rtf", "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\pard Autre\\par}");
+    QTextDocument doc;
+    RichInvoice writer(&doc, ref.str());
+    writer.loadRtf(ref.str() + "temp.rtf");
+    Account theirs = account;
+    ArchiveInvoice(theirs, "Maison", ref.str(), writer, fr);
+    manager.RunningFile().ClosePeriod(account, "Maison", today);
+    EXPECT_EQ(ReadFile(factures() / "Maison 05 mars 01.rtf"), ReadFile(ref.path() / filed));
     EXPECT_TRUE(reports.empty());
 }
 
