@@ -36,9 +36,9 @@ struct JournalRow {
 };
 
 // A period to query: rows whose local start is in [fromLocal, toLocal) as ISO 8601 texts;
-// an empty bound is open. An empty account means every account.
+// an empty bound is open. No account means every account; "" is the unnamed one.
 struct JournalQuery {
-    std::string account;
+    std::optional<std::string> account;
     std::string fromLocal, toLocal;
 };
 

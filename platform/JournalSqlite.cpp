@@ -280,7 +280,7 @@ std::vector<JournalRow> SqliteJournal::query(const JournalQuery& q) {
     // SQLite from reading the account's rows in order off the index, and the whole table is
     // scanned and sorted instead.
     std::string sql = std::string("SELECT id, ") + kColumns + " FROM connections WHERE 1";
-    if (!q.account.empty()) sql += " AND account = ?1";
+    if (q.account) sql += " AND account = ?1";
     if (!q.fromLocal.empty()) sql += " AND start_local >= ?2";
     if (!q.toLocal.empty()) sql += " AND start_local < ?3";
     sql += " ORDER BY start_local, id";
@@ -288,7 +288,7 @@ std::vector<JournalRow> SqliteJournal::query(const JournalQuery& q) {
         failed("lu");
         return rows;
     }
-    BindText(s.s, 1, q.account);
+    BindText(s.s, 1, q.account.value_or(""));
     BindText(s.s, 2, q.fromLocal);
     BindText(s.s, 3, q.toLocal);
     int rc;

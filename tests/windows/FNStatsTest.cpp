@@ -55,7 +55,7 @@ class RowsJournal : public ConnectionJournal {
         ++queries;
         std::vector<JournalRow> out;
         for (const JournalRow& r : rows)
-            if ((q.account.empty() || r.account == q.account) &&
+            if ((!q.account || r.account == *q.account) &&
                 (q.fromLocal.empty() || r.startLocal >= q.fromLocal) &&
                 (q.toLocal.empty() || r.startLocal < q.toLocal))
                 out.push_back(r);
