@@ -36,9 +36,9 @@ struct JournalRow {
 };
 
 // A period to query: rows whose local start is in [fromLocal, toLocal) as ISO 8601 texts;
-// an empty bound is open. An empty account means every account.
+// an empty bound is open. No account means every account; "" is the unnamed one.
 struct JournalQuery {
-    std::string account;
+    std::optional<std::string> account;
     std::string fromLocal, toLocal;
 };
 
@@ -56,6 +56,16 @@ class ConnectionJournal {
     // Adds imported rows unless a row with the same account, local start and duration is
     // already there; gives how many were added.
     virtual std::size_t importRows(const std::vector<JournalRow>& rows) = 0;
+    // The invoices' history is taken in batches, each its own transaction; the last one also
+    // records that the history is in, so a journal stopped half-way is neither taken as
+    // complete nor given a row twice: its import starts again, and what the rows there before
+    // it already hold is not added again.
+    virtual bool historyPending() { return false; }
+    // Gives how many rows were added, nullopt when the batch could not be written.
+    virtual std::optional<std::size_t> importHistoryBatch(const std::vector<JournalRow>& rows,
+                                                          bool /*last*/) {
+        return importRows(rows);
+    }
     // The French text of the last failure, empty when none since the last call.
     virtual std::string takeError() = 0;
 };

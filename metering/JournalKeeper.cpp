@@ -253,23 +253,38 @@ std::optional<std::string> AccountOfArchiveName(const std::string& fileName,
     return name;
 }
 
+void RunningLinesSpan::add(const JournalRow& row) {
+    const auto start = ParseLocalIso(row.startLocal), end = ParseLocalIso(row.endLocal);
+    if (!start || !end) {
+        allDated = false;
+        return;
+    }
+    if (!firstEnd || *end < *firstEnd) firstEnd = end;
+    if (!lastEnd || *end > *lastEnd) lastEnd = end;
+}
+
 std::string RunningInvoiceAccount(const AccountCollection& accounts, const std::string& current,
-                                  const std::vector<JournalRow>& rows, DateTime today) {
+                                  const RunningLinesSpan& lines, DateTime today) {
     if (accounts.size() == 0) return current.empty() ? kImportedHistory : current;
     const std::string* fits = nullptr;
     for (const auto& [name, account] : accounts) {
         if (accounts.size() == 1) return name;
         const StatsPeriod period = BillingPeriod(account, 0, today);
-        bool all = true;
-        for (const JournalRow& row : rows) {
-            auto start = ParseLocalIso(row.startLocal), end = ParseLocalIso(row.endLocal);
-            all = all && start && end && *end >= period.from && *end < period.to;
-        }
+        const bool all =
+            lines.allDated &&
+            (!lines.firstEnd || (*lines.firstEnd >= period.from && *lines.lastEnd < period.to));
         if (!all) continue;
         if (fits) return kImportedHistory;
         fits = &name;
     }
     return fits ? *fits : kImportedHistory;
+}
+
+std::string RunningInvoiceAccount(const AccountCollection& accounts, const std::string& current,
+                                  const std::vector<JournalRow>& rows, DateTime today) {
+    RunningLinesSpan lines;
+    for (const JournalRow& row : rows) lines.add(row);
+    return RunningInvoiceAccount(accounts, current, lines, today);
 }
 
 bool LooksLikeInvoiceLine(const std::string& paragraph) {

@@ -78,6 +78,14 @@ inline constexpr const char* kImportedHistory = "« Historique importé »";
 // no account yet); else kImportedHistory.
 std::string RunningInvoiceAccount(const AccountCollection& accounts, const std::string& current,
                                   const std::vector<JournalRow>& rows, DateTime today);
+// What that choice needs of the lines, gathered a row at a time so they need not be held.
+struct RunningLinesSpan {
+    bool allDated = true;  // every row has a readable start and end
+    std::optional<DateTime> firstEnd, lastEnd;
+    void add(const JournalRow& row);
+};
+std::string RunningInvoiceAccount(const AccountCollection& accounts, const std::string& current,
+                                  const RunningLinesSpan& lines, DateTime today);
 
 // An invoice line the import could not read: a paragraph that starts as one (a tab and a
 // digit) but is not one, as a hand-typed line may be.

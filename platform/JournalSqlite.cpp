@@ -24,6 +24,11 @@ const char* const kSchema =
     "CREATE INDEX IF NOT EXISTS connections_start ON connections(account, start_local);"
     "CREATE INDEX IF NOT EXISTS connections_open ON connections(end_state);";
 
+// PRAGMA user_version: 0 in journals from before the history was imported in batches (theirs
+// is in), 1 while a new journal's history is still to come, 2 once it is in.
+constexpr int kHistoryPending = 1;
+constexpr int kHistoryIn = 2;
+
 const char* const kColumns =
     "account, start_local, start_utc, end_local, end_utc, duration_ms, cost, normal_ms,"
     " reduced_ms, package_ms, credit_ms, package_fee, address, bytes_received, bytes_sent,"
@@ -156,8 +161,28 @@ SqliteJournal::Opening SqliteJournal::openFile() {
     }
     // The check read every page; the few a connection's row needs are read again as needed.
     sqlite3_db_release_memory(db_);
-    rc = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) return outcome(rc);
+    // A new journal is marked as waiting for its history in the same transaction that makes it.
+    bool fresh = false, pending = false;
+    {
+        Statement table, version;
+        rc =
+            sqlite3_prepare_v2(db_, "SELECT COUNT(*) FROM sqlite_master WHERE name = 'connections'",
+                               -1, &table.s, nullptr);
+        if (rc == SQLITE_OK) rc = sqlite3_step(table.s);
+        if (rc != SQLITE_ROW) return outcome(rc);
+        fresh = sqlite3_column_int(table.s, 0) == 0;
+        const std::string schema =
+            fresh ? "BEGIN;" + std::string(kSchema) +
+                        "PRAGMA user_version = " + std::to_string(kHistoryPending) + "; COMMIT;"
+                  : std::string(kSchema);
+        rc = sqlite3_exec(db_, schema.c_str(), nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) return outcome(rc);
+        rc = sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &version.s, nullptr);
+        if (rc == SQLITE_OK) rc = sqlite3_step(version.s);
+        if (rc != SQLITE_ROW) return outcome(rc);
+        pending = sqlite3_column_int(version.s, 0) == kHistoryPending;
+    }
+    historyPending_ = pending;
     const std::string columns = kColumns;
     const std::string insert = "INSERT INTO connections (" + columns +
                                ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13,"
@@ -167,7 +192,7 @@ SqliteJournal::Opening SqliteJournal::openFile() {
                                " ?15, ?16, ?17) WHERE id = ?18";
     const char* const find =
         "SELECT COUNT(*) FROM connections WHERE account = ?1 AND start_local = ?2 AND"
-        " duration_ms = ?6";
+        " duration_ms = ?6 AND id <= ?18";
     // A table of another shape (a file from elsewhere) fails here.
     for (auto [sql, statement] : {std::pair{insert.c_str(), &insert_},
                                   std::pair{update.c_str(), &update_}, std::pair{find, &find_}}) {
@@ -255,7 +280,7 @@ std::vector<JournalRow> SqliteJournal::query(const JournalQuery& q) {
     // SQLite from reading the account's rows in order off the index, and the whole table is
     // scanned and sorted instead.
     std::string sql = std::string("SELECT id, ") + kColumns + " FROM connections WHERE 1";
-    if (!q.account.empty()) sql += " AND account = ?1";
+    if (q.account) sql += " AND account = ?1";
     if (!q.fromLocal.empty()) sql += " AND start_local >= ?2";
     if (!q.toLocal.empty()) sql += " AND start_local < ?3";
     sql += " ORDER BY start_local, id";
@@ -263,7 +288,7 @@ std::vector<JournalRow> SqliteJournal::query(const JournalQuery& q) {
         failed("lu");
         return rows;
     }
-    BindText(s.s, 1, q.account);
+    BindText(s.s, 1, q.account.value_or(""));
     BindText(s.s, 2, q.fromLocal);
     BindText(s.s, 3, q.toLocal);
     int rc;
@@ -273,35 +298,72 @@ std::vector<JournalRow> SqliteJournal::query(const JournalQuery& q) {
 }
 
 std::size_t SqliteJournal::importRows(const std::vector<JournalRow>& rows) {
-    if (rows.empty() || !ready()) return 0;
+    Seen seen;
+    return importBatch(rows, lastId(), seen, false).value_or(0);
+}
+
+std::optional<std::size_t> SqliteJournal::importHistoryBatch(const std::vector<JournalRow>& rows,
+                                                             bool last) {
+    if (!historyBefore_) historyBefore_ = lastId();
+    if (!historyBefore_) return std::nullopt;
+    auto added = importBatch(rows, *historyBefore_, historySeen_, last);
+    if (added && last) historyPending_ = false;
+    return added;
+}
+
+std::optional<std::int64_t> SqliteJournal::lastId() {
+    if (!ready()) return std::nullopt;
+    Statement s;
+    if (sqlite3_prepare_v2(db_, "SELECT COALESCE(MAX(id), 0) FROM connections", -1, &s.s,
+                           nullptr) != SQLITE_OK ||
+        sqlite3_step(s.s) != SQLITE_ROW) {
+        failed("lu");
+        return std::nullopt;
+    }
+    return sqlite3_column_int64(s.s, 0);
+}
+
+std::optional<std::size_t> SqliteJournal::importBatch(const std::vector<JournalRow>& rows,
+                                                      std::optional<std::int64_t> before,
+                                                      Seen& seen, bool last) {
+    if (!before || !ready()) return std::nullopt;
+    if (rows.empty() && !last) return 0;
     if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
         failed("écrit");
-        return 0;
+        return std::nullopt;
     }
+    auto rollback = [this] {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return std::nullopt;
+    };
     std::size_t added = 0;
     // Two identical lines are two connections: the n-th of a kind is added while fewer than n
-    // are there, so a second import adds nothing.
-    std::map<std::tuple<std::string, std::string, std::int64_t>, sqlite3_int64> seen;
+    // were there before the import, so a second import adds nothing. Only kinds already there
+    // are counted: a new journal's import holds no key.
     for (const JournalRow& row : rows) {
-        sqlite3_reset(find_);
-        sqlite3_clear_bindings(find_);
-        BindRow(find_, row);
-        const int rc = sqlite3_step(find_);
-        const sqlite3_int64 there = rc == SQLITE_ROW ? sqlite3_column_int64(find_, 0) : 0;
-        sqlite3_reset(find_);
-        if (rc == SQLITE_ROW && there >= ++seen[{row.account, row.startLocal, row.durationMs}])
-            continue;
-        if (rc != SQLITE_ROW || !write(insert_, &row, 0)) {
-            if (rc != SQLITE_ROW) failed("lu");
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-            return 0;
+        if (*before > 0) {
+            sqlite3_reset(find_);
+            sqlite3_clear_bindings(find_);
+            BindRow(find_, row);
+            sqlite3_bind_int64(find_, 18, *before);
+            const int rc = sqlite3_step(find_);
+            const sqlite3_int64 there = rc == SQLITE_ROW ? sqlite3_column_int64(find_, 0) : 0;
+            sqlite3_reset(find_);
+            if (rc != SQLITE_ROW) {
+                failed("lu");
+                return rollback();
+            }
+            if (there > 0 && there >= ++seen[{row.account, row.startLocal, row.durationMs}])
+                continue;
         }
+        if (!write(insert_, &row, 0)) return rollback();
         ++added;
     }
-    if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    const std::string mark = "PRAGMA user_version = " + std::to_string(kHistoryIn);
+    if ((last && sqlite3_exec(db_, mark.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) ||
+        sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
         failed("écrit");
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        return 0;
+        return rollback();
     }
     return added;
 }

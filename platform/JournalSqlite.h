@@ -3,7 +3,10 @@
 // and a killed program loses nothing already written). A file that cannot be opened or
 // read is set aside as "journal illisible.sqlite" and a new journal is started. One that
 // another program holds is waited for a moment, then tried again at its next use.
+#include <map>
+#include <optional>
 #include <string>
+#include <tuple>
 
 #include "metering/Journal.h"
 
@@ -30,9 +33,19 @@ class SqliteJournal final : public ConnectionJournal {
     void markOpenRowsCutShort() override;
     std::vector<JournalRow> query(const JournalQuery& query) override;
     std::size_t importRows(const std::vector<JournalRow>& rows) override;
+    bool historyPending() override { return historyPending_; }
+    std::optional<std::size_t> importHistoryBatch(const std::vector<JournalRow>& rows,
+                                                  bool last) override;
     std::string takeError() override;
 
   private:
+    using Seen = std::map<std::tuple<std::string, std::string, std::int64_t>, std::int64_t>;
+    std::optional<std::int64_t> lastId();
+    // Rows added unless as many of their kind were there up to id `before`; nullopt when the
+    // batch could not be written (nothing of it is).
+    std::optional<std::size_t> importBatch(const std::vector<JournalRow>& rows,
+                                           std::optional<std::int64_t> before, Seen& seen,
+                                           bool last);
     enum class Opening { Open, Busy, Broken };
     static constexpr int kBusyMs = 200;
     void start();
@@ -50,6 +63,9 @@ class SqliteJournal final : public ConnectionJournal {
     sqlite3_stmt* update_ = nullptr;
     sqlite3_stmt* find_ = nullptr;
     bool created_ = false;
+    bool historyPending_ = false;
+    std::optional<std::int64_t> historyBefore_;  // the last row's id when the history began
+    Seen historySeen_;
     bool busy_ = false;
     std::string error_;
 };

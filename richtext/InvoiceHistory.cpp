@@ -1,66 +1,108 @@
 #include "richtext/InvoiceHistory.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QTextBlock>
-#include <QTextDocument>
-#include <exception>
-#include <vector>
+#include <QFile>
+#include <utility>
 
-#include "metering/JournalKeeper.h"
-#include "richtext/RichInvoice.h"
+#include "richtext/RtfReader.h"
 
 namespace tallimer {
 
 namespace {
 
-std::vector<std::string> Paragraphs(const QString& path) {
-    std::vector<std::string> paragraphs;
-    QTextDocument doc;
-    try {
-        LoadRtfFile(doc, path);
-    } catch (const std::exception&) {
-        return paragraphs;
-    }
-    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next())
-        paragraphs.push_back(block.text().toStdString());
-    return paragraphs;
+// Rows a transaction: a few milliseconds of writing between two looks at the deadline.
+constexpr std::size_t kBatchRows = 2000;
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    QByteArray bytes = file.readAll();
+    return file.error() == QFileDevice::NoError ? bytes : QByteArray();
 }
 
 }  // namespace
 
-ImportResult ImportInvoiceHistory(ConnectionJournal& journal, const std::string& appFolder,
-                                  const AccountCollection& accounts, const std::string& current,
-                                  DateTime today) {
-    ImportResult result;
-    std::vector<JournalRow> rows;
-    auto read = [&result](const std::vector<std::string>& paragraphs, const std::string& account) {
-        std::vector<JournalRow> out;
-        for (const std::string& paragraph : paragraphs) {
-            if (auto row = RowOfInvoiceLine(paragraph, account))
-                out.push_back(std::move(*row));
-            else if (LooksLikeInvoiceLine(paragraph))
-                ++result.unrecognised;
-        }
-        return out;
-    };
+HistoryImport::HistoryImport(ConnectionJournal& journal, const std::string& appFolder,
+                             AccountCollection accounts, std::string current, DateTime today)
+    : journal_(journal),
+      accounts_(std::move(accounts)),
+      current_(std::move(current)),
+      today_(today) {
     const QDir archives(QString::fromStdString(appFolder + "Factures"));
     // Sorted by name so that a second import sees the same rows in the same order.
     for (const QString& name : archives.entryList({"*.rtf"}, QDir::Files, QDir::Name)) {
-        const std::optional<std::string> account =
-            AccountOfArchiveName(name.toStdString(), &accounts);
-        if (!account) continue;
-        for (JournalRow& row : read(Paragraphs(archives.filePath(name)), *account))
-            rows.push_back(std::move(row));
+        if (auto account = AccountOfArchiveName(name.toStdString(), &accounts_))
+            files_.push_back({archives.filePath(name), std::move(*account)});
     }
-    std::vector<JournalRow> running =
-        read(Paragraphs(QString::fromStdString(appFolder + "temp.rtf")), {});
-    const std::string account = RunningInvoiceAccount(accounts, current, running, today);
-    for (JournalRow& row : running) {
-        row.account = account;
-        rows.push_back(std::move(row));
+    const QString running = QString::fromStdString(appFolder + "temp.rtf");
+    running_ = ReadAll(running);
+    files_.push_back({running, {}});
+    files_.push_back({running, {}});
+    batch_.reserve(kBatchRows);
+}
+
+HistoryImport::~HistoryImport() = default;
+
+void HistoryImport::paragraph(const QString& text) {
+    const std::string line = text.toStdString();
+    auto row = RowOfInvoiceLine(line, account_);
+    if (spanning_) {
+        if (row) span_.add(*row);
+        return;
     }
-    result.added = journal.importRows(rows);
-    return result;
+    if (!row) {
+        if (LooksLikeInvoiceLine(line)) ++result_.unrecognised;
+        return;
+    }
+    batch_.push_back(std::move(*row));
+    if (batch_.size() >= kBatchRows) write(false);
+}
+
+bool HistoryImport::write(bool last) {
+    if (failed_) return false;
+    const auto added = journal_.importHistoryBatch(batch_, last);
+    batch_.clear();
+    if (!added) return !(failed_ = true);
+    result_.added += *added;
+    return true;
+}
+
+bool HistoryImport::step(const QDeadlineTimer& deadline) {
+    while (!done_ && !failed_) {
+        if (!reader_) {
+            if (next_ == files_.size()) {
+                write(true);
+                done_ = true;
+                break;
+            }
+            const File& file = files_[next_];
+            const bool running = file.account.empty();
+            spanning_ = running && next_ + 2 == files_.size();
+            if (running && !spanning_)
+                account_ = RunningInvoiceAccount(accounts_, current_, span_, today_);
+            else
+                account_ = file.account;
+            // An unreadable file gives no paragraph.
+            reader_ = std::make_unique<RtfParagraphReader>(
+                running ? running_ : ReadAll(file.path),
+                [this](const QString& text) { paragraph(text); });
+        }
+        if (!reader_->readUntil(deadline)) return false;
+        reader_.reset();
+        ++next_;
+        if (next_ == files_.size()) running_.clear();
+        if (deadline.hasExpired()) return false;
+    }
+    return true;
+}
+
+ImportResult ImportInvoiceHistory(ConnectionJournal& journal, const std::string& appFolder,
+                                  const AccountCollection& accounts, const std::string& current,
+                                  DateTime today) {
+    HistoryImport import(journal, appFolder, accounts, current, today);
+    import.step(QDeadlineTimer(QDeadlineTimer::Forever));
+    return import.result();
 }
 
 std::string UnrecognisedLinesText(std::size_t count) {

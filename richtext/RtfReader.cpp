@@ -13,6 +13,7 @@
 #include <QTextOption>
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -169,13 +170,39 @@ int ClampInt(long long v, int lo, int hi) {
     return static_cast<int>(std::clamp<long long>(v, lo, hi));
 }
 
+// Splits text into paragraphs where inserting it into a document would: at "\n", "\r",
+// "\r\n", U+2029 and the frame marks.
+class ParagraphSplitter {
+  public:
+    explicit ParagraphSplitter(const RtfParagraphSink& sink) : sink_(sink) {}
+    void add(const QString& text) {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            QChar c = text[i];
+            if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') c = text[++i];
+            if (c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == QChar(0xFDD0) ||
+                c == QChar(0xFDD1)) {
+                next();
+            } else {
+                paragraph_ += c;
+            }
+        }
+    }
+    void next() {
+        sink_(paragraph_);
+        paragraph_.clear();
+    }
+
+  private:
+    const RtfParagraphSink& sink_;
+    QString paragraph_;
+};
+
 class Parser {
   public:
-    Parser(QByteArrayView in, QTextDocument& doc)
-        : p_(in.data()), end_(in.data() + in.size()), cursor_(&doc) {
-        stack_.emplace_back();
-        const QString point = QLocale().decimalPoint();
-        decimalPoint_ = point.isEmpty() ? QChar(',') : point.front();
+    Parser(QByteArrayView in, QTextDocument& doc) : Parser(in) { cursor_ = QTextCursor(&doc); }
+    // Only the paragraphs' text, to the splitter: no document, no format.
+    Parser(QByteArrayView in, ParagraphSplitter& paragraphs) : Parser(in) {
+        paragraphs_ = &paragraphs;
     }
 
     // The page and information the header gave, once run() is over.
@@ -220,6 +247,12 @@ class Parser {
     }
 
   private:
+    explicit Parser(QByteArrayView in) : p_(in.data()), end_(in.data() + in.size()) {
+        stack_.emplace_back();
+        const QString point = QLocale().decimalPoint();
+        decimalPoint_ = point.isEmpty() ? QChar(',') : point.front();
+    }
+
     State& top() { return stack_.back(); }
 
     void openGroup() {
@@ -678,7 +711,10 @@ class Parser {
         }
         if (run_.isEmpty()) return;
         ensureBlock();
-        cursor_.insertText(run_, charFormat(runProps_));
+        if (paragraphs_)
+            paragraphs_->add(run_);
+        else
+            cursor_.insertText(run_, charFormat(runProps_));
         run_.clear();
     }
 
@@ -686,14 +722,17 @@ class Parser {
     // one leaves no empty paragraph behind.
     void ensureBlock() {
         if (!needBlock_) return;
-        cursor_.insertBlock();
+        if (paragraphs_)
+            paragraphs_->next();
+        else
+            cursor_.insertBlock();
         needBlock_ = false;
     }
 
     void endParagraph() {
         flush();
         ensureBlock();
-        cursor_.setBlockFormat(blockFormat(top().para));
+        if (!paragraphs_) cursor_.setBlockFormat(blockFormat(top().para));
         needBlock_ = true;
         blockHasText_ = false;
         textDepth_ = 0;
@@ -701,6 +740,10 @@ class Parser {
 
     void finish() {
         flush();
+        if (paragraphs_) {
+            paragraphs_->next();  // a document always has its last paragraph
+            return;
+        }
         if (blockHasText_) {
             cursor_.setBlockFormat(
                 blockFormat(stack_.size() == textDepth_ ? top().para : lastPara_));
@@ -796,6 +839,7 @@ class Parser {
     QChar decimalPoint_;
 
     QTextCursor cursor_;
+    ParagraphSplitter* paragraphs_ = nullptr;
     QString run_;
     CharProps runProps_;
     bool needBlock_ = false;
@@ -826,7 +870,8 @@ QString DecodePlain(QByteArrayView bytes) {
     return text;
 }
 
-void ReadPlain(QByteArrayView bytes, QTextDocument& doc) {
+// One paragraph a line, without the control characters.
+QString PlainLines(QByteArrayView bytes) {
     const QString text = DecodePlain(bytes);
     QString lines;
     lines.reserve(text.size());
@@ -840,7 +885,11 @@ void ReadPlain(QByteArrayView bytes, QTextDocument& doc) {
         }
     }
     if (lines.endsWith(u'\n')) lines.chop(1);
-    doc.setPlainText(lines);
+    return lines;
+}
+
+void ReadPlain(QByteArrayView bytes, QTextDocument& doc) {
+    doc.setPlainText(PlainLines(bytes));
 }
 
 }  // namespace
@@ -905,6 +954,32 @@ bool RtfLoader::readUntil(const QDeadlineTimer& deadline) {
     parse_.reset();
     doc_.setUndoRedoEnabled(undo_);
     return true;
+}
+
+struct RtfParagraphReader::Parse {
+    Parse(QByteArrayView bytes, const RtfParagraphSink& sink)
+        : paragraphs(sink), parser(bytes, paragraphs) {}
+    ParagraphSplitter paragraphs;
+    Parser parser;
+};
+
+RtfParagraphReader::RtfParagraphReader(QByteArray bytes, RtfParagraphSink sink)
+    : bytes_(std::move(bytes)), sink_(std::move(sink)) {}
+
+RtfParagraphReader::~RtfParagraphReader() = default;
+
+bool RtfParagraphReader::readUntil(const QDeadlineTimer& deadline) {
+    if (done_) return true;
+    if (!IsRtf(bytes_)) {
+        ParagraphSplitter paragraphs(sink_);
+        paragraphs.add(PlainLines(bytes_));
+        paragraphs.next();
+        return done_ = true;
+    }
+    if (!parse_) parse_ = std::make_unique<Parse>(bytes_, sink_);
+    if (!parse_->parser.run(deadline)) return false;
+    parse_.reset();
+    return done_ = true;
 }
 
 }  // namespace tallimer

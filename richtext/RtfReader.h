@@ -3,6 +3,8 @@
 // input is read, without a crash or a hang. Needs no QGuiApplication.
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QString>
+#include <functional>
 #include <memory>
 
 class QDeadlineTimer;
@@ -35,6 +37,26 @@ class RtfLoader {
     QTextDocument& doc_;
     bool undo_;
     std::unique_ptr<Parse> parse_;
+};
+
+// The text of each paragraph, as the document ReadRtf makes would hold it, without making
+// the document: long invoices are read so with little memory.
+using RtfParagraphSink = std::function<void(const QString& paragraph)>;
+class RtfParagraphReader {
+  public:
+    RtfParagraphReader(QByteArray bytes, RtfParagraphSink sink);
+    ~RtfParagraphReader();
+    RtfParagraphReader(const RtfParagraphReader&) = delete;
+    RtfParagraphReader& operator=(const RtfParagraphReader&) = delete;
+    // Reads on until the deadline; true once every paragraph has gone to the sink.
+    bool readUntil(const QDeadlineTimer& deadline);
+
+  private:
+    struct Parse;
+    QByteArray bytes_;
+    RtfParagraphSink sink_;
+    std::unique_ptr<Parse> parse_;
+    bool done_ = false;
 };
 
 }  // namespace tallimer

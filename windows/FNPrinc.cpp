@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
@@ -221,13 +222,10 @@ JournalKeeper& TfPrinc::keeper() {
 
 void TfPrinc::openJournal() {
     auto journal = std::make_unique<SqliteJournal>(appFolder_ + "journal.sqlite");
-    if (journal->created()) {
-        const ImportResult imported = ImportInvoiceHistory(
+    if (journal->historyPending()) {
+        historyImport_ = std::make_unique<HistoryImport>(
             *journal, appFolder_, accounts_, names_->defaultConnectionName(), LocalNow(*clock_));
-        if (imported.unrecognised)
-            TrayIcon1->ShowMessage(
-                "Le Tallimer Internet",
-                "Import de l'historique : " + Q(UnrecognisedLinesText(imported.unrecognised)));
+        QTimer::singleShot(0, this, &TfPrinc::importHistorySlice);
     }
     ownJournal_ = std::move(journal);
     journal_ = ownJournal_.get();
@@ -235,6 +233,21 @@ void TfPrinc::openJournal() {
         journal_, *clock_, meter_,
         [this](const std::string& text) { ReportExceptionLater(this, Error(text)); });
     journalKeeper_->atStart();
+}
+
+// A long history goes in by slices, so the window, the tick and a stop request answer.
+void TfPrinc::importHistorySlice() {
+    constexpr int kSliceMs = 10;
+    if (!historyImport_) return;
+    if (!historyImport_->step(QDeadlineTimer(kSliceMs))) {
+        QTimer::singleShot(0, this, &TfPrinc::importHistorySlice);
+        return;
+    }
+    const std::size_t unrecognised = historyImport_->result().unrecognised;
+    historyImport_.reset();
+    if (unrecognised)
+        TrayIcon1->ShowMessage("Le Tallimer Internet", "Import de l'historique : " +
+                                                           Q(UnrecognisedLinesText(unrecognised)));
 }
 
 template <class Step>

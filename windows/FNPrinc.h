@@ -54,6 +54,8 @@ struct PrincDependencies {
     DataRead* dataRead = nullptr;
 };
 
+class HistoryImport;
+
 class TfPrinc : public QWidget, private MeterHost {
     Q_OBJECT
   public:
@@ -81,6 +83,8 @@ class TfPrinc : public QWidget, private MeterHost {
         journal_ = journal;
     }
     StatsView* statsWindow() const { return stats_; }
+    // Whether the invoices' history is still being taken into a new journal.
+    bool importingHistory() const { return historyImport_ != nullptr; }
     // Once the desk is set at start: what a crash left half done is finished.
     void Recover();
 
@@ -219,6 +223,7 @@ class TfPrinc : public QWidget, private MeterHost {
     // The journal's keeper, the journal opened first if it is not yet.
     JournalKeeper& keeper();
     void openJournal();
+    void importHistorySlice();
     // The dialog of that global, made now if it may be; null: none.
     template <class Dialog>
     Dialog* dialog(Dialog*& global);
@@ -231,6 +236,7 @@ class TfPrinc : public QWidget, private MeterHost {
     Meter meter_;
     AlertSettings alerts_;
     std::unique_ptr<ConnectionJournal> ownJournal_;  // the data folder's
+    std::unique_ptr<HistoryImport> historyImport_;   // into ownJournal_
     std::unique_ptr<JournalKeeper> journalKeeper_;
     InvoiceDesk noDesk_;
     InvoiceDesk* desk_ = &noDesk_;

@@ -424,9 +424,7 @@ void TfStats::cbCompteChange() {
     if (filling_) return;
     std::string name = chosenAccount();
     accountRows_.clear();
-    // The empty name asks the journal for every account: the unnamed one's are picked out.
     if (journal_ && cbCompte->currentIndex() >= 0) accountRows_ = journal_->query({name, {}, {}});
-    std::erase_if(accountRows_, [&name](const JournalRow& r) { return r.account != name; });
     const Account* account = accounts_.find(name);
     Account none;
     periods_ = StatsPeriods(account ? *account : none, accountRows_, std::floor(now_));

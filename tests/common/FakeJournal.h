@@ -34,7 +34,7 @@ class FakeJournal : public ConnectionJournal {
         std::vector<JournalRow> found;
         if (failed()) return found;
         for (const JournalRow& row : rows)
-            if ((q.account.empty() || row.account == q.account) &&
+            if ((!q.account || row.account == *q.account) &&
                 (q.fromLocal.empty() || row.startLocal >= q.fromLocal) &&
                 (q.toLocal.empty() || row.startLocal < q.toLocal))
                 found.push_back(row);

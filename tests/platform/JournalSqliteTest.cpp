@@ -94,6 +94,8 @@ TEST(SqliteJournalTest, RowsComeBackWholeAfterARestart) {
     ASSERT_EQ(one.size(), 1u);
     EXPECT_EQ(one[0].account, "Autre");
     EXPECT_TRUE(journal.query({"Autre", "", "2001-03-08T08:00:00"}).empty());
+    // The unnamed account is an account of its own, not every account.
+    EXPECT_TRUE(journal.query({"", "", ""}).empty());
 
     JournalRow imported = SampleRow();
     imported.origin = JournalOrigin::Imported;

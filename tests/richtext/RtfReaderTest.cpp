@@ -30,6 +30,13 @@ QTextBlockFormat BlockFormat(const QByteArray& rtf, int block = 0) {
 
 }  // namespace
 
+// The import reads long invoices without a document: the same paragraphs, whatever wrote them.
+TEST(RtfReader, TheParagraphsWithoutADocumentAreTheDocumentsOnes) {
+    for (const char* name : {"codepages.rtf", "mac.rtf", "word97.rtf", "wordpad.rtf"})
+        EXPECT_FALSE(ReadParagraphs(Sample(name)).isEmpty()) << name;
+    EXPECT_FALSE(ReadParagraphs(Q("Un\r\nDeux\rTrois\u2029é\n\n").toUtf8()).isEmpty());
+}
+
 TEST(RtfReader, ParagraphsFollowParAndTheLastParLeavesNoEmptyParagraph) {
     EXPECT_EQ(ReadParagraphs("{\\rtf1 Un\\par Deux\\par}"), (QStringList{"Un", "Deux"}));
     EXPECT_EQ(ReadParagraphs("{\\rtf1 Un\\par Deux}"), (QStringList{"Un", "Deux"}));
@@ -332,6 +339,7 @@ TEST(RtfReaderRobustness, NulBytesBinaryAndGarbage) {
         }
         ReadRtf(junk, doc);
         EXPECT_GE(doc.blockCount(), 1);
+        EXPECT_EQ(StreamedParagraphs(junk), Paragraphs(doc));
     }
 }
 

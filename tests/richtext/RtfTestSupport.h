@@ -1,11 +1,14 @@
 #pragma once
 // What the rich-text tests look at in a document.
+#include <gtest/gtest.h>
 #include <QByteArray>
 #include <QColor>
+#include <QDeadlineTimer>
 #include <QStringList>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextFragment>
+
 #include <ostream>
 #include <string>
 
@@ -49,9 +52,20 @@ inline QTextCharFormat FormatAt(const QTextDocument& doc, int block, int offset)
     return {};
 }
 
+// The paragraphs as the reader without a document gives them, read in the shortest slices.
+inline QStringList StreamedParagraphs(const QByteArray& rtf) {
+    QStringList out;
+    RtfParagraphReader reader(rtf, [&out](const QString& p) { out << p; });
+    while (!reader.readUntil(QDeadlineTimer(0))) {
+    }
+    return out;
+}
+
+// Each reading is held to the same paragraphs without a document.
 inline QStringList ReadParagraphs(const QByteArray& rtf) {
     QTextDocument doc;
     ReadRtf(rtf, doc);
+    EXPECT_EQ(StreamedParagraphs(rtf), Paragraphs(doc));
     return Paragraphs(doc);
 }
 

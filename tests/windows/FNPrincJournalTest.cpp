@@ -2,13 +2,16 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QTimer>
 #include <filesystem>
 #include <memory>
+#include <tuple>
 
 #include "controls/ErrorReport.h"
 #include "invoices/Invoices.h"
 #include "platform/JournalSqlite.h"
+#include "richtext/InvoiceHistory.h"
 #include "tests/common/Fakes.h"
 #include "tests/common/qt/FakeTrayShell.h"
 #include "tests/common/qt/InvoiceFiles.h"
@@ -43,6 +46,7 @@ TEST(MainWindowJournal, ImportsTheInvoicesOnceThenKeepsEveryConnection) {
     auto window = std::make_unique<TfPrinc>(d);
     window->OnlineIP1->SetEnabled(false);
     ASSERT_NE(window->journal(), nullptr);
+    while (window->importingHistory()) QCoreApplication::processEvents();
     auto rows = window->journal()->query({});
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].account, "Ancien fai");
@@ -83,6 +87,51 @@ TEST(MainWindowJournal, ImportsTheInvoicesOnceThenKeepsEveryConnection) {
     window.reset();
     window = std::make_unique<TfPrinc>(d);
     EXPECT_EQ(window->journal()->query({}).size(), 5u);
+}
+
+// A first start stopped in the middle of the history's import: the next start takes in the
+// rest, and the journal then holds each line once, as an import without a stop gives it.
+TEST(MainWindowJournal, AHistoryImportStoppedHalfWayIsFinishedOnceAtTheNextStart) {
+    TempDir stopped, whole;
+    const Locale fr = Locale::french();
+    std::vector<std::string> lines{"Facture"};
+    for (int i = 0; i < 4500; ++i)
+        lines.push_back(InvoiceLineText(EncodeDate(2001, 3, 6) + i / 1440.0, 60000, 0.6f, fr));
+    lines.push_back(lines[1]);      // two identical lines are two rows
+    lines.push_back("\t1 234,50");  // typed by hand
+    for (const TempDir* dir : {&stopped, &whole}) {
+        std::filesystem::create_directory(dir->path() / "Factures");
+        WriteInvoice(ArchivePath(dir->str(), "Ancien fai", EncodeDate(2001, 2, 5), fr),
+                     {"Facture", InvoiceLineText(EncodeDate(2001, 1, 20) + 0.5, 60000, 0.6f, fr)});
+        WriteInvoice(dir->str() + "temp.rtf", lines);
+    }
+    const AccountCollection accounts;
+    const DateTime today = EncodeDate(2001, 3, 9);
+    auto rowsOf = [](const TempDir& dir) {
+        std::vector<std::tuple<std::string, std::string, std::int64_t, float>> out;
+        for (const JournalRow& r : SqliteJournal(dir.str() + "journal.sqlite").query({}))
+            out.emplace_back(r.account, r.startLocal, r.durationMs, r.cost);
+        return out;
+    };
+    SqliteJournal once(whole.str() + "journal.sqlite");
+    const ImportResult all = ImportInvoiceHistory(once, whole.str(), accounts, "Modem", today);
+    EXPECT_EQ(all.added, 1 + 4500 + 1u);
+    EXPECT_EQ(all.unrecognised, 1u);
+    {
+        SqliteJournal journal(stopped.str() + "journal.sqlite");
+        ASSERT_TRUE(journal.historyPending());
+        HistoryImport import(journal, stopped.str(), accounts, "Modem", today);
+        while (journal.query({}).size() < 2000) ASSERT_FALSE(import.step(QDeadlineTimer(0)));
+    }
+    {
+        SqliteJournal journal(stopped.str() + "journal.sqlite");
+        ASSERT_TRUE(journal.historyPending());
+        HistoryImport import(journal, stopped.str(), accounts, "Modem", today);
+        ASSERT_TRUE(import.step(QDeadlineTimer(QDeadlineTimer::Forever)));
+        EXPECT_EQ(import.result().unrecognised, 1u);
+    }
+    EXPECT_FALSE(SqliteJournal(stopped.str() + "journal.sqlite").historyPending());
+    EXPECT_EQ(rowsOf(stopped), rowsOf(whole));
 }
 
 // The journal is off the way to the shown window: it opens once the window has been shown,
