@@ -46,6 +46,7 @@ QDBusConnection NetworkManagerName::bus(bool renew) {
             return c;
         }
     }
+    joined_ = true;
     subscribe(c);
     return c;
 }
@@ -70,10 +71,11 @@ void NetworkManagerName::setOnSwitch(std::function<void()> callback) {
 
 void NetworkManagerName::tick() {
     // A system bus that restarts takes the connection down with it, silently: looked at
-    // with each tick of metering, so the new bus is joined at once.
-    if (bus_ || !onSwitch_) return;
+    // with each tick of metering, so the new bus is joined at once. A machine that never had
+    // one is not asked every second.
+    if (bus_ || !onSwitch_ || !joined_) return;
     if (subscribed_ && QDBusConnection(kSystemBusName).isConnected()) return;
-    // The bus is back (or was never there): what happened meanwhile is read at once.
+    // The bus is back: what happened meanwhile is read at once.
     if (bus(false).isConnected() && subscribed_) recheck();
 }
 

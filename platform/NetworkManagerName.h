@@ -58,7 +58,8 @@ class NetworkManagerName : public QObject, public ConnectionNameSource {
     int timeoutMs_;
     std::function<void()> onSwitch_;
     bool subscribed_ = false;
-    Primary known_;  // the last real primary connection read
+    bool joined_ = false;  // the system bus was reached once
+    Primary known_;        // the last real primary connection read
 };
 
 #ifdef Q_OS_WIN
