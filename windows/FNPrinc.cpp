@@ -260,37 +260,38 @@ void TfPrinc::metered(Step step) {
     }
 }
 
-void TfPrinc::Connect() {
-    metered([this] {
+template <class Step, class Then>
+void TfPrinc::metered(Step step, Then then) {
+    metered([&] {
         std::exception_ptr error;
-        const bool wasMetering = meter_.metering();
         try {
-            meter_.Connect();
+            step();
         } catch (...) {
             error = std::current_exception();
         }
-        if (!wasMetering) keeper().connected(OnlineIP1->IP().toStdString());
-        save(SaveMoment::Connected);
-        // Metering runs even when the period could not be closed; the error is said after.
+        then();
         if (error) std::rethrow_exception(error);
     });
 }
 
+void TfPrinc::Connect() {
+    const bool wasMetering = meter_.metering();
+    // Metering runs even when the period could not be closed.
+    metered([this] { meter_.Connect(); },
+            [this, wasMetering] {
+                if (!wasMetering) keeper().connected(OnlineIP1->IP().toStdString());
+                save(SaveMoment::Connected);
+            });
+}
+
 void TfPrinc::Disconnect() {
-    metered([this] {
-        std::exception_ptr error;
-        const bool wasMetering = meter_.metering();
-        try {
-            meter_.Disconnect();
-        } catch (...) {
-            error = std::current_exception();
-        }
-        if (wasMetering) {
-            keeper().disconnected(JournalEnd::Normal);
-            save(SaveMoment::Disconnected);
-        }
-        if (error) std::rethrow_exception(error);
-    });
+    const bool wasMetering = meter_.metering();
+    metered([this] { meter_.Disconnect(); },
+            [this, wasMetering] {
+                if (!wasMetering) return;
+                keeper().disconnected(JournalEnd::Normal);
+                save(SaveMoment::Disconnected);
+            });
 }
 
 void TfPrinc::OnlineIP1Changed(QObject*) {

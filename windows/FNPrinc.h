@@ -216,6 +216,10 @@ class TfPrinc : public QWidget, private MeterHost {
     // error it raises, reach the user through the queued box; metering and saves go on.
     template <class Step>
     void metered(Step step);
+    // The meter's own step, then what must follow it even when it raised (the journal, the
+    // save); its error is said after.
+    template <class Step, class Then>
+    void metered(Step step, Then then);
     // The alerts due for the account metered last, each shown once as a notification.
     void checkAlerts();
     // The figures, the picture and the rates, each set only when it changed.
