@@ -37,8 +37,8 @@ HistoryImport::HistoryImport(ConnectionJournal& journal, const std::string& appF
     }
     const QString running = QString::fromStdString(appFolder + "temp.rtf");
     running_ = ReadAll(running);
-    files_.push_back({running, {}});
-    files_.push_back({running, {}});
+    files_.push_back({running, {}, true});
+    files_.push_back({running, {}, true});
     batch_.reserve(kBatchRows);
 }
 
@@ -77,7 +77,7 @@ bool HistoryImport::step(const QDeadlineTimer& deadline) {
                 break;
             }
             const File& file = files_[next_];
-            const bool running = file.account.empty();
+            const bool running = file.running;
             spanning_ = running && next_ + 2 == files_.size();
             if (running && !spanning_)
                 account_ = RunningInvoiceAccount(accounts_, current_, span_, today_);

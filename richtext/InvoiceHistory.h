@@ -44,7 +44,8 @@ class HistoryImport {
   private:
     struct File {
         QString path;
-        std::string account;  // empty: the running invoice, read twice
+        std::string account;   // an archive's; "" is the unnamed account's
+        bool running = false;  // the running invoice, read twice
     };
     void paragraph(const QString& text);
     bool write(bool last);

@@ -103,6 +103,9 @@ TEST(MainWindowJournal, AHistoryImportStoppedHalfWayIsFinishedOnceAtTheNextStart
         std::filesystem::create_directory(dir->path() / "Factures");
         WriteInvoice(ArchivePath(dir->str(), "Ancien fai", EncodeDate(2001, 2, 5), fr),
                      {"Facture", InvoiceLineText(EncodeDate(2001, 1, 20) + 0.5, 60000, 0.6f, fr)});
+        // The unnamed account's archive is an archive, not the running invoice.
+        WriteInvoice(ArchivePath(dir->str(), "", EncodeDate(2001, 2, 6), fr),
+                     {"Facture", InvoiceLineText(EncodeDate(2001, 1, 21) + 0.5, 60000, 0.6f, fr)});
         WriteInvoice(dir->str() + "temp.rtf", lines);
     }
     const AccountCollection accounts;
@@ -115,7 +118,8 @@ TEST(MainWindowJournal, AHistoryImportStoppedHalfWayIsFinishedOnceAtTheNextStart
     };
     SqliteJournal once(whole.str() + "journal.sqlite");
     const ImportResult all = ImportInvoiceHistory(once, whole.str(), accounts, "Modem", today);
-    EXPECT_EQ(all.added, 1 + 4500 + 1u);
+    EXPECT_EQ(all.added, 2 + 4500 + 1u);
+    EXPECT_EQ(once.query({std::string(), {}, {}}).size(), 1u);
     EXPECT_EQ(all.unrecognised, 1u);
     {
         SqliteJournal journal(stopped.str() + "journal.sqlite");
