@@ -25,4 +25,8 @@ struct SessionState {
     float overallCost = 0;
 };
 
+class Meter;
+// The meter's figures as they stand; the period's are those of the account metered.
+SessionState StateOf(const Meter& meter);
+
 }  // namespace tallimer
