@@ -9,7 +9,7 @@
 
 #include "invoices/InvoiceDocument.h"
 #include "invoices/RunningInvoiceFile.h"
-#include "windows/InvoiceDesk.h"
+#include "metering/InvoiceDesk.h"
 
 class QComboBox;
 class QGroupBox;

@@ -1,24 +1,17 @@
 #pragma once
-// TfPrinc, the main window: it owns the accounts, the meter and the components, wires the
-// controls to core and shows what core computed. No rule of time or money lives here.
+// TfPrinc, the main window: it owns the metering session and the components, shows what the
+// session computed and forwards the user's commands. No rule of time or money lives here.
 #include <QWidget>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "accounts/AccountFiles.h"
-#include "accounts/Comptes.h"
 #include "controls/ImageList.h"
 #include "controls/Onlineip.h"
 #include "controls/Timeedit.h"
 #include "controls/Trayicon.h"
-#include "metering/Alerts.h"
-#include "metering/Journal.h"
-#include "metering/JournalKeeper.h"
-#include "metering/Meter.h"
-#include "support/Locale.h"
-#include "windows/InvoiceDesk.h"
+#include "metering/Session.h"
 #include "windows/StatsView.h"
 
 class QAction;
@@ -29,15 +22,6 @@ class QTimer;
 class QToolBar;
 
 namespace tallimer {
-
-class ConnectionJournal;
-class InvoiceDocument;
-
-// The state file and the account files, read ahead of the window.
-struct DataRead {
-    AccountCollection accounts;
-    OverallState state;
-};
 
 // What the window is built on; main.cpp passes the machine's, tests their fakes.
 struct PrincDependencies {
@@ -54,9 +38,7 @@ struct PrincDependencies {
     DataRead* dataRead = nullptr;
 };
 
-class HistoryImport;
-
-class TfPrinc : public QWidget, private MeterHost {
+class TfPrinc : public QWidget, private SessionHost {
     Q_OBJECT
   public:
     // Builds the window and its components, then loads the state and the accounts. Raises
@@ -64,29 +46,24 @@ class TfPrinc : public QWidget, private MeterHost {
     explicit TfPrinc(const PrincDependencies& dependencies, QWidget* parent = nullptr);
     ~TfPrinc() override;
 
-    const std::string& AppFolder() const { return appFolder_; }
-    Meter& meter() { return meter_; }
-    AccountCollection& accounts() { return accounts_; }
+    // What the window shows; the command line and the desktop's bus read it too.
+    Session& session() { return session_; }
+    const std::string& AppFolder() const { return session_.appFolder(); }
+    Meter& meter() { return session_.meter(); }
+    AccountCollection& accounts() { return session_.accounts(); }
     // The connection journal; null when none could be opened.
-    ConnectionJournal* journal() {
-        keeper();
-        return journal_;
-    }
-    bool askOnExit = true;
+    ConnectionJournal* journal() { return session_.journal(); }
     // The invoice manager; null: none yet, its calls are skipped. It must outlive the window's
     // use of it.
-    void SetInvoiceDesk(InvoiceDesk* desk) { desk_ = desk ? desk : &noDesk_; }
+    void SetInvoiceDesk(InvoiceDesk* desk) { session_.setInvoiceDesk(desk); }
     // The journal the statistics window reads; null: the window shows no connection.
     // The connections are then kept in it too.
-    void SetJournal(ConnectionJournal* journal) {
-        keeper().setJournal(journal);
-        journal_ = journal;
-    }
+    void SetJournal(ConnectionJournal* journal) { session_.setJournal(journal); }
     StatsView* statsWindow() const { return stats_; }
     // Whether the invoices' history is still being taken into a new journal.
-    bool importingHistory() const { return historyImport_ != nullptr; }
+    bool importingHistory() const { return session_.importingHistory(); }
     // Once the desk is set at start: what a crash left half done is finished.
-    void Recover();
+    void Recover() { session_.recover(); }
 
     // The connection lifecycle, through the meter; a Connect or Disconnect also saves.
     void Connect();
@@ -95,7 +72,7 @@ class TfPrinc : public QWidget, private MeterHost {
     void RefreshDisplay();
     // Writes the state file and every account file; false when some could not be written
     // (they are tried again at the next save).
-    bool SaveFiles();
+    bool SaveFiles() { return session_.saveFiles(); }
 
     // Handlers, named after their control and event.
     void OnlineIP1Changed(QObject* sender);    // the machine went on line or off line
@@ -194,57 +171,29 @@ class TfPrinc : public QWidget, private MeterHost {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // MeterHost: what the meter asks of the window.
+    // SessionHost: what the session asks of the window.
     void showProviderName(const std::string& name) override;
-    void closePeriod(Account& account, const std::string& providerName, DateTime today) override;
     // The metering tick's refresh: the fields only while the window is shown.
     void refreshDisplay() override;
     void showRates(const std::optional<std::string>& received,
                    const std::optional<std::string>& sent) override;
-    void addInvoiceLine(DateTime when, msTIME duration, float amount) override;
     void setTickEnabled(bool enabled) override;
+    void reportLater(const std::exception& error) override;
+    void notify(const std::string& text) override;
+    void later(std::function<void()> work) override;
 
-    void buildToolBar();
     void fitHeight();
-    // When what is counted is saved: the accounts and the state file at each connection's
-    // start and end, every minute while metering (with the connection in progress) and at exit
-    // (with the running invoice); a desktop session's end saves as an exit does.
-    enum class SaveMoment { Connected, Disconnected, Minute, Exit };
-    // False when something could not be written.
-    bool save(SaveMoment moment);
     // A step of the metering path: nothing in it waits for a person. Its reports, and an
     // error it raises, reach the user through the queued box; metering and saves go on.
     template <class Step>
     void metered(Step step);
-    // The meter's own step, then what must follow it even when it raised (the journal, the
-    // save); its error is said after.
-    template <class Step, class Then>
-    void metered(Step step, Then then);
-    // The alerts due for the account metered last, each shown once as a notification.
-    void checkAlerts();
     // The figures, the picture and the rates, each set only when it changed.
     void refreshFields();
-    // The journal's keeper, the journal opened first if it is not yet.
-    JournalKeeper& keeper();
-    void openJournal();
-    void importHistorySlice();
     // The dialog of that global, made now if it may be; null: none.
     template <class Dialog>
     Dialog* dialog(Dialog*& global);
 
-    std::string appFolder_;
-    ConnectionNameSource* names_;
-    const Clock* clock_;
-    Locale locale_;
-    AccountCollection accounts_;
-    Meter meter_;
-    AlertSettings alerts_;
-    std::unique_ptr<ConnectionJournal> ownJournal_;  // the data folder's
-    std::unique_ptr<HistoryImport> historyImport_;   // into ownJournal_
-    std::unique_ptr<JournalKeeper> journalKeeper_;
-    InvoiceDesk noDesk_;
-    InvoiceDesk* desk_ = &noDesk_;
-    ConnectionJournal* journal_ = nullptr;
+    Session session_;
     StatsFactory makeStats_;
     StatsView* stats_ = nullptr;
     bool dialogsOnDemand_ = false;
@@ -254,7 +203,6 @@ class TfPrinc : public QWidget, private MeterHost {
     std::optional<QString> sentRate_;
     bool closeWithoutQuestion_ = false;
     bool closed_ = false;
-    std::string unsaved_;  // the first file the last save could not write
 };
 
 // The program's main window, created first and alive until the end.

@@ -5,12 +5,15 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QPolygonF>
+#include <QShortcut>
 #include <QToolBar>
 #include <QVBoxLayout>
 
 #include "controls/ImageList.h"
+#include "controls/RatePictures.h"
 #include "controls/Timeedit.h"
 #include "controls/WholeText.h"
 #include "windows/FNPrinc.h"
@@ -34,6 +37,49 @@ QPixmap RateArrow(bool down) {
 }
 
 }  // namespace
+
+void BuildPrincCommands(TfPrinc& w) {
+    w.PopupMenu1 = new QMenu(&w);
+    w.PopupMenu1->setObjectName("PopupMenu1");
+    w.Restaurer1 = w.PopupMenu1->addAction("&Restaurer", &w, &TfPrinc::Restaurer1Click);
+    w.Restaurer1->setObjectName("Restaurer1");
+    w.PopupMenu1->setDefaultAction(w.Restaurer1);
+    w.rglages1 = w.PopupMenu1->addAction("Ré&glages", &w, &TfPrinc::rglages1Click);
+    w.rglages1->setObjectName("rglages1");
+    w.Statistiques1 = w.PopupMenu1->addAction("&Statistiques", &w, &TfPrinc::Statistiques1Click);
+    w.Statistiques1->setObjectName("Statistiques1");
+    QObject::connect(new QShortcut(QKeySequence("Ctrl+T"), &w), &QShortcut::activated, &w,
+                     &TfPrinc::Statistiques1Click);
+    w.Quitter1 = w.PopupMenu1->addAction("&Quitter", &w, &TfPrinc::Quitter1Click);
+    w.Quitter1->setObjectName("Quitter1");
+
+    QToolBar* bar = w.ToolBar1 = new QToolBar(&w);
+    bar->setObjectName("ToolBar1");
+    bar->setIconSize(QSize(20, 20));
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    auto add = [&w, bar](QAction*& action, const char* name, ToolbarGlyph glyph,
+                         const QString& hint, void (TfPrinc::*handler)()) {
+        action = bar->addAction(ToolbarIcon(glyph), hint);
+        action->setObjectName(name);
+        action->setToolTip(hint);
+        QObject::connect(action, &QAction::triggered, &w, handler);
+    };
+    add(w.bnGo, "bnGo", ToolbarGlyph::Go, QString(), &TfPrinc::bnClick);
+    w.bnGo->setCheckable(true);
+    bar->addSeparator();
+    add(w.bnRegle, "bnRegle", ToolbarGlyph::Settings, "Réglages", &TfPrinc::bnRegleClick);
+    bar->addSeparator();
+    add(w.BitBtn2, "BitBtn2", ToolbarGlyph::Invoices, "Gère les factures", &TfPrinc::BitBtn2Click);
+    add(w.bnPropos, "bnPropos", ToolbarGlyph::About, "A propos...", &TfPrinc::bnProposClick);
+    add(w.SpeedButton1, "SpeedButton1", ToolbarGlyph::StayOnTop,
+        "Bloque la fenêtre en premier plan", &TfPrinc::SpeedButton1Click);
+    w.SpeedButton1->setCheckable(true);
+    add(w.bnAide, "bnAide", ToolbarGlyph::Help, "Aide en ligne", &TfPrinc::bnAideClick);
+    bar->addSeparator();
+    add(w.BitBtn1, "BitBtn1", ToolbarGlyph::Reduce, "Réduire", &TfPrinc::BitBtn1Click);
+    add(w.bnFermer, "bnFermer", ToolbarGlyph::Close, "Fermer", &TfPrinc::bnFermerClick);
+}
 
 void LayOutPrinc(TfPrinc& w) {
     // Small type, as the window's fixed size was laid out for.

@@ -267,7 +267,7 @@ TEST_F(MainWindowDialogs, CloseAsksAndNeverAskAgainLastsAcrossARestart) {
         w.Quitter1->trigger();
         EXPECT_EQ(closed.count(), 0);
         EXPECT_FALSE(w.isVisible());
-        EXPECT_TRUE(w.askOnExit);
+        EXPECT_TRUE(w.session().askOnExit);
 
         WhenShown([] {
             fConfirm->CheckBox1->click();
@@ -275,7 +275,7 @@ TEST_F(MainWindowDialogs, CloseAsksAndNeverAskAgainLastsAcrossARestart) {
         });
         w.bnFermer->trigger();
         EXPECT_EQ(closed.count(), 0);
-        EXPECT_FALSE(w.askOnExit);
+        EXPECT_FALSE(w.session().askOnExit);
 
         // No question from now on: the close proceeds and saves the choice.
         bool asked = false;
@@ -286,7 +286,7 @@ TEST_F(MainWindowDialogs, CloseAsksAndNeverAskAgainLastsAcrossARestart) {
     }
     EXPECT_EQ(ReadFile(dir.path() / "tallimer.inf").back(), '0');
     TfPrinc& again = make();
-    EXPECT_FALSE(again.askOnExit);
+    EXPECT_FALSE(again.session().askOnExit);
     QSignalSpy closed(&again, &TfPrinc::Closed);
     again.Quitter1->trigger();
     EXPECT_EQ(closed.count(), 1);
@@ -299,7 +299,7 @@ TEST_F(MainWindowDialogs, StopEndsTheProgram) {
     WhenShown([] { fConfirm->BitBtn1->click(); });  // "Arrêter"
     w.bnFermer->trigger();
     EXPECT_EQ(closed.count(), 1);
-    EXPECT_TRUE(w.askOnExit);
+    EXPECT_TRUE(w.session().askOnExit);
     EXPECT_EQ(ReadFile(dir.path() / "tallimer.inf").back(), '1');
 }
 

@@ -259,7 +259,7 @@ TEST_F(MainWindow, FreshStartShowsZeroConnectionAndLoadedTotals) {
     TfPrinc& w = make();
     EXPECT_EQ(w.teCout->text(), "0,00 F");  // the description's text until the first refresh
     EXPECT_EQ(w.Edit1->text(), "0,0");
-    EXPECT_FALSE(w.askOnExit);
+    EXPECT_FALSE(w.session().askOnExit);
 
     w.FormActivate();
     EXPECT_EQ(w.teDuree->text(), "00:00:00");
@@ -288,7 +288,7 @@ TEST_F(MainWindow, DataReadAheadIsTakenOverWhole) {
     dataRead = &read;
 
     TfPrinc& w = make();
-    EXPECT_FALSE(w.askOnExit);
+    EXPECT_FALSE(w.session().askOnExit);
     ASSERT_NE(w.accounts().find("Modem"), nullptr);
     EXPECT_EQ(w.accounts().find("Modem")->periodCost, 3.25f);
     w.FormActivate();

@@ -1,6 +1,6 @@
 #pragma once
-// The invoice manager as the main window uses it. Each call does nothing unless overridden,
-// so the window works before the manager exists and tests fake only what they watch.
+// The invoice manager as the metering session uses it. Each call does nothing unless overridden,
+// so the session works before the manager exists and tests fake only what they watch.
 #include <string>
 
 #include "accounts/AccountFiles.h"

@@ -1,0 +1,231 @@
+#include "metering/Session.h"
+
+#include "support/Errors.h"
+#include "support/FileWrite.h"
+
+namespace tallimer {
+
+namespace {
+
+// The meter's step, then what must follow it even when it raised; its error is raised after.
+template <class Step, class Then>
+void StepThen(Step step, Then then) {
+    std::exception_ptr error;
+    try {
+        step();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    then();
+    if (error) std::rethrow_exception(error);
+}
+
+}  // namespace
+
+Session::Session(SessionParts parts)
+    : appFolder_(std::move(parts.appFolder)),
+      clock_(parts.clock),
+      names_(parts.names),
+      locale_(std::move(parts.locale)),
+      openJournal_(std::move(parts.openJournal)),
+      meter_(*clock_, accounts_, *names_, *parts.counters, locale_) {
+    meter_.setHost(this);
+    meter_.holidaysAsWeekend = [this](const std::string& name) {
+        auto it = alerts_.find(name);
+        return it != alerts_.end() && it->second.holidaysAsWeekend;
+    };
+}
+
+Session::~Session() {
+    meter_.setHost(nullptr);
+}
+
+void Session::load(DataRead* readAhead) {
+    for (const char* folder : {"", "Comptes", "Factures"}) RemoveLeftovers(appFolder_ + folder);
+    OverallState state;
+    if (readAhead) {
+        accounts_ = std::move(readAhead->accounts);
+        state = readAhead->state;
+    } else {
+        LoadAll(appFolder_, accounts_, state);
+    }
+    meter_.overallDuration = state.overallDuration;
+    meter_.overallCost = state.overallCost;
+    askOnExit = state.askOnExit;
+    alerts_ = LoadAlertSettings(appFolder_ + kAlertSettingsFile);
+}
+
+void Session::recover() {
+    OverallState state{meter_.overallDuration, meter_.overallCost, askOnExit};
+    desk_->recover(accounts_, state);
+    meter_.overallDuration = state.overallDuration;
+    meter_.overallCost = state.overallCost;
+    changed();
+}
+
+// ---- Connection lifecycle
+
+void Session::connect(const std::string& address) {
+    const bool wasMetering = meter_.metering();
+    // Metering runs even when the period could not be closed.
+    StepThen([this] { meter_.Connect(); },
+             [&] {
+                 if (!wasMetering) keeper().connected(address);
+                 save(SaveMoment::Connected);
+                 changed();
+             });
+}
+
+void Session::disconnect() {
+    const bool wasMetering = meter_.metering();
+    StepThen([this] { meter_.Disconnect(); },
+             [&] {
+                 if (!wasMetering) return;
+                 keeper().disconnected(JournalEnd::Normal);
+                 save(SaveMoment::Disconnected);
+                 changed();
+             });
+}
+
+void Session::tick() {
+    StepThen([this] { meter_.TimerTick(); }, [this] { changed(); });
+}
+
+void Session::minute(const std::string& address) {
+    keeper().minute(address);
+    save(SaveMoment::Minute);
+}
+
+std::string Session::end() {
+    try {
+        // A connection still metered ends with the program: its cost is in the period's
+        // totals, so its line belongs on the running invoice too.
+        meter_.Disconnect();
+        keeper().disconnected(JournalEnd::CutShort);
+        changed();
+        if (!save(SaveMoment::Exit)) return FileError::create(unsaved_).what();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
+}
+
+void Session::saveForSessionEnd() {
+    save(SaveMoment::Exit);
+}
+
+void Session::resetOverallDuration() {
+    meter_.overallDuration = 0;
+    changed();
+}
+
+// ---- Saving: the one place that says when what is counted reaches the disk
+
+bool Session::save(SaveMoment moment) {
+    // The connection in progress first: a crash between the two finds its record ahead of the
+    // accounts, never behind. Made at its start too, while there is room: a disk that fills
+    // before its end still finds the record's blocks to write it in.
+    if ((moment == SaveMoment::Minute || moment == SaveMoment::Connected) && meter_.metering() &&
+        meter_.currentAccount)
+        desk_->recordConnection(now(), meter_.connectionDuration, meter_.connectionCost,
+                                meter_.providerName(), *meter_.currentAccount,
+                                meter_.overallDuration, meter_.overallCost);
+    // At a connection's start too: a closed period must reach the account file even when the
+    // archive failed. At exit no later save will try again: a failure gets a second try now.
+    bool saved = saveFiles() || (moment == SaveMoment::Exit && saveFiles());
+    // The manager writes its lines and closings as they come; the rest reaches the running
+    // invoice's file at exit, whether or not its window was opened.
+    if (moment == SaveMoment::Exit && !desk_->saveRunning()) {
+        if (saved) unsaved_ = appFolder_ + "temp.rtf";
+        saved = false;
+    }
+    // A threshold crossed by a connection's fee or by a connection shorter than a minute is
+    // said at once, not at the next connection's first minute.
+    else
+        checkAlerts();
+    return saved;
+}
+
+bool Session::saveFiles() {
+    std::string failed;
+    const bool saved =
+        SaveAll(appFolder_, accounts_,
+                OverallState{meter_.overallDuration, meter_.overallCost, askOnExit}, &failed);
+    if (saved) desk_->accountsSaved();
+    // Said once, until a save goes through again: the totals wait in memory for the next one.
+    if (!saved && unsaved_.empty()) host_->reportLater(FileError::create(failed));
+    unsaved_ = failed;
+    return saved;
+}
+
+void Session::checkAlerts() {
+    if (!meter_.currentAccount) return;
+    // An account never set keeps the defaults: its package is still watched.
+    const std::vector<std::string> texts =
+        DueAlerts(*meter_.currentAccount, alerts_[meter_.providerName()], now(), locale_);
+    if (texts.empty()) return;
+    // Remembered first: a restart must not say it again.
+    saveAlerts();
+    for (const std::string& text : texts) host_->notify(text);
+}
+
+bool Session::saveAlerts() {
+    return SaveAlertSettings(appFolder_ + kAlertSettingsFile, alerts_);
+}
+
+// ---- The journal
+
+JournalKeeper& Session::keeper() {
+    if (!journalKeeper_) openJournal();
+    return *journalKeeper_;
+}
+
+void Session::setJournal(ConnectionJournal* journal) {
+    keeper().setJournal(journal);
+    journal_ = journal;
+}
+
+void Session::openJournal() {
+    OpenedJournal opened;
+    if (openJournal_) opened = openJournal_(*this);
+    if (opened.historyImport) {
+        historyImport_ = std::move(opened.historyImport);
+        host_->later([this] { importHistorySlice(); });
+    }
+    ownJournal_ = std::move(opened.journal);
+    journal_ = ownJournal_.get();
+    journalKeeper_ = std::make_unique<JournalKeeper>(
+        journal_, *clock_, meter_,
+        [this](const std::string& text) { host_->reportLater(Error(text)); });
+    journalKeeper_->atStart();
+}
+
+// A long history goes in by slices, so the window, the tick and a stop request answer.
+void Session::importHistorySlice() {
+    constexpr int kSliceMs = 10;
+    if (!historyImport_) return;
+    if (!historyImport_->step(kSliceMs)) {
+        host_->later([this] { importHistorySlice(); });
+        return;
+    }
+    const std::string text = historyImport_->doneText();
+    historyImport_.reset();
+    if (!text.empty()) host_->notify(text);
+}
+
+// ---- Closings and lines
+
+void Session::closePeriod(Account& account, const std::string& providerName, DateTime today) {
+    desk_->closePeriod(account, providerName, today);
+}
+
+void Session::addInvoiceLine(DateTime when, msTIME duration, float amount) {
+    // Once metering has stopped, the line is the connection's own: it ends its record.
+    if (!meter_.metering() && meter_.currentAccount)
+        desk_->endConnection(when, duration, amount, meter_.providerName(), *meter_.currentAccount,
+                             meter_.overallDuration, meter_.overallCost);
+    else
+        desk_->addLine(when, duration, amount, meter_.providerName());
+}
+
+}  // namespace tallimer
