@@ -1,8 +1,11 @@
 #include "windows/DialogFlows.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMessageBox>
 
+#include "metering/Session.h"
 #include "windows/FNConfirme.h"
 #include "windows/FNModifPrix.h"
 
@@ -39,6 +42,27 @@ bool ConfirmClose(bool& askOnExit, TfConfirm& dialog, QWidget& mainWindow) {
     if (result == QDialog::Accepted) return true;
     mainWindow.hide();
     return false;
+}
+
+void OpenStatistics(StatsView*& stats, const StatsFactory& make, Session& session,
+                    QWidget& mainWindow) {
+    if (!stats) {
+        QString why = "module introuvable";
+        if (make) stats = make(&mainWindow, why);
+        if (!stats) {
+            auto* box =
+                new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(),
+                                "Les statistiques ne peuvent pas s'ouvrir : " + why + ".",
+                                QMessageBox::Ok, &mainWindow);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+            return;
+        }
+    }
+    stats->SetAlertSettings(&session.alerts(), [&session] { return session.saveAlerts(); });
+    stats->Prepare(session.journal(), session.accounts(), session.meter().providerName(),
+                   session.now(), session.locale());
+    stats->Open();
 }
 
 }  // namespace tallimer

@@ -2,12 +2,14 @@
 // What the main window does around its small dialogs, kept out of the window so it is
 // tested on its own.
 #include "accounts/Comptes.h"
+#include "windows/StatsView.h"
 
 class QLineEdit;
 class QWidget;
 
 namespace tallimer {
 
+class Session;
 class TfConfirm;
 class TfModifPrix;
 
@@ -22,5 +24,10 @@ bool CorrectOverallCost(const Account* currentAccount, float& overallCost, TfMod
 // FormCloseQuery: whether the main window may close. Asks while askOnExit holds; ticking
 // "never ask again" clears askOnExit whatever the answer. A refused close hides the window.
 bool ConfirmClose(bool& askOnExit, TfConfirm& dialog, QWidget& mainWindow);
+
+// The statistics window, made at its first opening (kept in `stats`), given the session's
+// figures and opened. A module that cannot be made is said in a box that waits for nobody.
+void OpenStatistics(StatsView*& stats, const StatsFactory& make, Session& session,
+                    QWidget& mainWindow);
 
 }  // namespace tallimer

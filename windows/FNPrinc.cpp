@@ -1,13 +1,11 @@
 #include "windows/FNPrinc.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
@@ -58,21 +56,16 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     setWindowTitle("Le Tallimer Internet");
     setWindowIcon(AppIcon());
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName("Timer1");
-    Timer1->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, &TfPrinc::Timer1Timer);
-
-    SaveTimer = new QTimer(this);
-    SaveTimer->setObjectName("SaveTimer");
-    SaveTimer->setInterval(60 * 1000);
-    connect(SaveTimer, &QTimer::timeout, this, &TfPrinc::SaveTimerTimer);
-
-    Timer2 = new QTimer(this);
-    Timer2->setObjectName("Timer2");
-    Timer2->setInterval(10);
+    auto timer = [this](QTimer*& t, const char* name, int ms, void (TfPrinc::*handler)()) {
+        t = new QTimer(this);
+        t->setObjectName(name);
+        t->setInterval(ms);
+        connect(t, &QTimer::timeout, this, handler);
+    };
+    timer(Timer1, "Timer1", 1000, &TfPrinc::Timer1Timer);
+    timer(SaveTimer, "SaveTimer", 60 * 1000, &TfPrinc::SaveTimerTimer);
+    timer(Timer2, "Timer2", 10, &TfPrinc::Timer2Timer);
     Timer2->setSingleShot(true);
-    connect(Timer2, &QTimer::timeout, this, &TfPrinc::Timer2Timer);
 
     ImageList1 = MakeRateImages(this);
     ImageList1->setObjectName("ImageList1");
@@ -87,23 +80,7 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     tePrixTotalTotal->installEventFilter(this);
 
     // The icon comes before any account is loaded; a refused icon ends the construction.
-    TrayIcon1 = new TTrayIcon(this, d.trayShell);
-    TrayIcon1->setObjectName("TrayIcon1");
-    TrayIcon1->SetMainWindow(this);
-    TrayIcon1->SetVisible(true);
-    TrayIcon1->SetHint("Le tallimer internet");
-    TrayIcon1->SetPopupMenu(PopupMenu1);
-    TrayIcon1->SetRestoreOn(imNone);
-    TrayIcon1->SetPopupMenuOn(imRightClickUp);
-    TrayIcon1->SetIcons(ImageList1);
-    TrayIcon1->Loaded();
-    connect(TrayIcon1, &TTrayIcon::OnNotificationArea, this, &TfPrinc::NotificationAreaChanged);
-    NotificationAreaChanged();
-    // Without a notification area the icon's menu is the window's right-click menu.
-    setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        if (!TrayIcon1->HasNotificationArea()) PopupMenu1->popup(mapToGlobal(at));
-    });
+    AttachTrayIcon(*this, d.trayShell);
 
     OnlineIP1 = new TOnlineIP(this, d.hostAddresses);
     OnlineIP1->setObjectName("OnlineIP1");
@@ -364,22 +341,7 @@ void TfPrinc::rglages1Click() {
 }
 
 void TfPrinc::Statistiques1Click() {
-    if (!stats_) {
-        QString why = "module introuvable";
-        if (makeStats_) stats_ = makeStats_(this, why);
-        if (!stats_) {
-            auto* box = new QMessageBox(
-                QMessageBox::Warning, QApplication::applicationDisplayName(),
-                "Les statistiques ne peuvent pas s'ouvrir : " + why + ".", QMessageBox::Ok, this);
-            box->setAttribute(Qt::WA_DeleteOnClose);
-            box->open();
-            return;
-        }
-    }
-    stats_->SetAlertSettings(&session_.alerts(), [this] { return session_.saveAlerts(); });
-    stats_->Prepare(journal(), accounts(), meter().providerName(), session_.now(),
-                    session_.locale());
-    stats_->Open();
+    OpenStatistics(stats_, makeStats_, session_, *this);
 }
 
 void TfPrinc::bnProposClick() {

@@ -15,6 +15,7 @@
 #include "controls/ImageList.h"
 #include "controls/RatePictures.h"
 #include "controls/Timeedit.h"
+#include "controls/Trayicon.h"
 #include "controls/WholeText.h"
 #include "windows/FNPrinc.h"
 
@@ -79,6 +80,25 @@ void BuildPrincCommands(TfPrinc& w) {
     bar->addSeparator();
     add(w.BitBtn1, "BitBtn1", ToolbarGlyph::Reduce, "Réduire", &TfPrinc::BitBtn1Click);
     add(w.bnFermer, "bnFermer", ToolbarGlyph::Close, "Fermer", &TfPrinc::bnFermerClick);
+}
+
+void AttachTrayIcon(TfPrinc& w, TrayShell* shell) {
+    TTrayIcon* icon = w.TrayIcon1 = new TTrayIcon(&w, shell);
+    icon->setObjectName("TrayIcon1");
+    icon->SetMainWindow(&w);
+    icon->SetVisible(true);
+    icon->SetHint("Le tallimer internet");
+    icon->SetPopupMenu(w.PopupMenu1);
+    icon->SetRestoreOn(imNone);
+    icon->SetPopupMenuOn(imRightClickUp);
+    icon->SetIcons(w.ImageList1);
+    icon->Loaded();
+    QObject::connect(icon, &TTrayIcon::OnNotificationArea, &w, &TfPrinc::NotificationAreaChanged);
+    w.NotificationAreaChanged();
+    w.setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(&w, &QWidget::customContextMenuRequested, &w, [&w](const QPoint& at) {
+        if (!w.TrayIcon1->HasNotificationArea()) w.PopupMenu1->popup(w.mapToGlobal(at));
+    });
 }
 
 void LayOutPrinc(TfPrinc& w) {
