@@ -1,7 +1,7 @@
 #pragma once
 // The main window's commands and fields and where they sit: the toolbar, the notification
-// area's icon and its menu; the "Connection" and "Total" boxes, the rate fields with their arrows and the
-// rate picture, the status line, all under the toolbar.
+// area's icon and its menu; the "Connection" and "Total" boxes, the rate fields with their
+// arrows and the rate picture, the status line, all under the toolbar.
 
 class TrayShell;
 
