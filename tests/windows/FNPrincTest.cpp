@@ -381,6 +381,8 @@ TEST_F(MainWindow, GoButtonMetersOffLineAndOneLineIsWrittenAtRelease) {
     EXPECT_TRUE(w.bnGo->isChecked());
     EXPECT_TRUE(w.meter().metering());
     EXPECT_TRUE(w.Timer1->isActive());
+    EXPECT_TRUE(w.SaveTimer->isActive());
+    EXPECT_EQ(w.SaveTimer->interval(), 60000);
     EXPECT_EQ(w.teFAI->text(), "Modem");
     EXPECT_TRUE(w.teIP->text().isEmpty());
     w.show();
@@ -391,6 +393,7 @@ TEST_F(MainWindow, GoButtonMetersOffLineAndOneLineIsWrittenAtRelease) {
     w.bnGo->trigger();
     EXPECT_FALSE(w.meter().metering());
     EXPECT_FALSE(w.Timer1->isActive());
+    EXPECT_FALSE(w.SaveTimer->isActive());
     ASSERT_EQ(invoice.paragraphs.size(), 1u);
     EXPECT_NE(invoice.paragraphs[0].text.find("\t00:00:01\t"), std::string::npos);
     EXPECT_EQ(invoiceSaves, 1);
@@ -398,25 +401,6 @@ TEST_F(MainWindow, GoButtonMetersOffLineAndOneLineIsWrittenAtRelease) {
     w.Disconnect();
     EXPECT_EQ(invoice.paragraphs.size(), 1u);
     EXPECT_EQ(invoiceSaves, 1);
-}
-
-TEST_F(MainWindow, DisconnectAndEveryMinuteOfMeteringSaveTheFiles) {
-    TfPrinc& w = make();
-    const auto account = dir.path() / "Comptes" / "Modem.fai";
-    w.bnGo->trigger();
-    EXPECT_TRUE(w.SaveTimer->isActive());
-    EXPECT_EQ(w.SaveTimer->interval(), 60000);
-    tick(1000);
-    tick(30000);
-    w.SaveTimerTimer();
-    EXPECT_EQ(ReadFile(account).substr(0, 7), "30000\r\n");
-    EXPECT_EQ(ReadFile(dir.path() / "tallimer.inf").substr(0, 7), "30000\r\n");
-
-    tick(15000);
-    w.bnGo->trigger();
-    EXPECT_FALSE(w.SaveTimer->isActive());
-    EXPECT_EQ(ReadFile(account).substr(0, 7), "45000\r\n");
-    EXPECT_EQ(ReadFile(dir.path() / "tallimer.inf").substr(0, 7), "45000\r\n");
 }
 
 TEST_F(MainWindow, DetectorStartsAndEndsTheConnection) {
@@ -633,29 +617,6 @@ TEST_F(MainWindow, CloseSavesEverythingAndEndsTheProgram) {
     EXPECT_EQ(invoiceSaves, 1);
     EXPECT_EQ(ReadFile(dir.path() / "tallimer.inf"), "5000\r\n1.33333\r\n1");
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "Comptes" / "Modem.fai"));
-}
-
-TEST_F(MainWindow, EndingDuringAConnectionWritesItsLineBeforeSaving) {
-    FakeInvoice invoice;
-    TfPrinc& w = make();
-    DeskOver desk(w, &invoice, [] {});
-    w.SetInvoiceDesk(&desk);
-    w.bnGo->trigger();
-    tick(1000);
-    tick(5000);
-    w.Quitter1->trigger();
-    ASSERT_EQ(invoice.paragraphs.size(), 1u);
-    EXPECT_NE(invoice.paragraphs[0].text.find("\t00:00:05\t1,33"), std::string::npos)
-        << invoice.paragraphs[0].text;
-    EXPECT_EQ(ReadFile(dir.path() / "Comptes" / "Modem.fai").substr(0, 6), "5000\r\n");
-
-    // Off line, an end writes no line.
-    FakeInvoice second;
-    TfPrinc& again = make();
-    DeskOver againDesk(again, &second, [] {});
-    again.SetInvoiceDesk(&againDesk);
-    again.EndWithoutAsking();
-    EXPECT_TRUE(second.paragraphs.empty());
 }
 
 TEST_F(MainWindow, TheWidestFiguresShowWhole) {
