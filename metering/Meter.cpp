@@ -129,6 +129,9 @@ void Meter::UpdateThroughput(msTIME elapsed) {
     if (seconds == 0 || !statsOpen_) return;
     std::optional<LinkCounters> counters = counters_.read();
     if (!counters) return;
+    // Counted from the old link's last reading, a new link's counters would be billed as a
+    // jump of up to 4 Go: they only set the baselines.
+    if (counters->newLink) receivedFresh_ = sentFresh_ = true;
     std::uint64_t moved[2] = {0, 0};  // received, sent
     auto rate = [&](const std::optional<std::uint32_t>& counter, std::int32_t& baseline,
                     bool& fresh, std::uint64_t& total,

@@ -347,4 +347,9 @@ std::vector<std::string> DueVolumeAlerts(VolumeAccount& v, const Account& accoun
     return texts;
 }
 
+bool OffersVolumeTariff(const VolumeBook& book, const std::string& account,
+                        MeteredLinkSource& link) {
+    return book.find(account) == book.end() && link.linkMetered();
+}
+
 }  // namespace tallimer

@@ -116,4 +116,9 @@ VolumeFigures FiguresOf(const VolumeAccount& volume, const Account& account, Dat
 std::vector<std::string> DueVolumeAlerts(VolumeAccount& volume, const Account& account,
                                          DateTime now, const Locale& locale);
 
+// Whether the statistics offer a volume tariff to the account: the desktop says its link is
+// metered and it has none yet. Only ever an offer: nothing sets a tariff but the user.
+bool OffersVolumeTariff(const VolumeBook& book, const std::string& account,
+                        MeteredLinkSource& link);
+
 }  // namespace tallimer

@@ -101,6 +101,15 @@ TEST_F(VolumeTest, PrepaidPricesEveryByteAndReceivedOnlyLeavesTheSentOnes) {
     EXPECT_EQ(v.periodBytes, 2500000u);
     EXPECT_FLOAT_EQ(volume.connectionCost(), 2.5f * 0.1f);
     EXPECT_FLOAT_EQ(meter.connectionCost, before + 0.01f + volume.connectionCost());
+
+    // The link made again mid-connection: its counters start from zero, which is no 4 Go jump.
+    received = 1000;
+    counters.value = LinkCounters{received, sent, true};
+    tick();
+    EXPECT_EQ(v.periodBytes, 2500000u);
+    EXPECT_EQ(meter.bytesReceived, 2500000u);
+    move(1000000, 0);
+    EXPECT_EQ(v.periodBytes, 3500000u);
 }
 
 // With no volume tariff the meter's figures are to the bit those of a meter without one,
@@ -263,6 +272,17 @@ TEST(VolumeFileTest, AnyNameComesBackAndADamagedLineIsSkipped) {
     }
 }
 
+TEST(VolumeOfferTest, AMeteredLinkOffersATariffToAnAccountWithNoneAndSetsNothing) {
+    tallimer::test::FakeMeteredLink link;
+    VolumeBook book;
+    book["4G"].tariff.capBytes = kMo;
+    EXPECT_FALSE(OffersVolumeTariff(book, "Mobile", link));
+    link.metered = true;
+    EXPECT_TRUE(OffersVolumeTariff(book, "Mobile", link));
+    EXPECT_FALSE(OffersVolumeTariff(book, "4G", link));
+    EXPECT_EQ(book.size(), 1u);
+}
+
 TEST(VolumeTextTest, TypedVolumesAndPricesAndTheirTexts) {
     EXPECT_EQ(ParseVolumeText("500 Mo"), 500 * kMo);
     EXPECT_EQ(ParseVolumeText(" 20 Go "), 20 * 1000 * kMo);
@@ -277,6 +297,7 @@ TEST(VolumeTextTest, TypedVolumesAndPricesAndTheirTexts) {
                       "exemple 500 Mo, 20 Go ou 1,5 Go.");
     }
     EXPECT_EQ(VolumeRefusal("1,5 Go"), "");
+    EXPECT_EQ(PricePerMoRefusal("0,05"), "");
     EXPECT_NE(PricePerMoRefusal("-0,05"), "");
 
     const Locale fr = Locale::french();
