@@ -178,11 +178,10 @@ void StartNewVolumePeriod(VolumeAccount& volume, const Account& account) {
 }
 
 void ReconcileVolumeBook(VolumeBook& book, const AccountCollection& accounts) {
-    for (auto& [name, volume] : book) {
-        auto it = std::find_if(accounts.begin(), accounts.end(),
-                               [&name](const auto& a) { return a.first == name; });
-        if (it == accounts.end()) continue;
-        const Account& account = it->second;
+    for (const auto& [name, account] : accounts) {
+        auto it = book.find(name);
+        if (it == book.end()) continue;
+        VolumeAccount& volume = it->second;
         if (volume.period == account.nextInvoice || account.nextInvoice == 0) continue;
         // Before the current period began: a closing the account file holds and this one
         // does not. A billing date moved by hand stays within reach and keeps its figures.
