@@ -109,6 +109,14 @@ std::string Quoted(std::string_view text) {
 
 }  // namespace
 
+VolumeAccount& SetVolumeTariff(VolumeBook& book, const std::string& name, const Account& account,
+                               const VolumeTariff& tariff) {
+    auto [it, added] = book.try_emplace(name);
+    if (added) it->second.period = account.nextInvoice;
+    it->second.tariff = tariff;
+    return it->second;
+}
+
 std::string VolumeBookBytes(const VolumeBook& book) {
     std::string out;
     for (const auto& [name, v] : book) {

@@ -47,6 +47,11 @@ struct VolumeAccount {
 // Only the accounts with a volume tariff are in it.
 using VolumeBook = std::map<std::string, VolumeAccount>;
 
+// The user sets or changes the account's tariff: the period's figures stay, a new entry
+// belongs to the account's current period.
+VolumeAccount& SetVolumeTariff(VolumeBook& book, const std::string& name, const Account& account,
+                               const VolumeTariff& tariff);
+
 // The bytes of the file: one line per account, CR LF, tab-separated, C-locale numbers: name,
 // cap, price beyond, price per Mo, sent counted (0/1), free hours (0/1), period, period
 // bytes, free bytes, overall bytes, day, day's start bytes, fired bits. In the name, '%', tab,

@@ -148,17 +148,14 @@ TEST_F(VolumeTest, NoVolumeTariffChangesNoFigureAndWritesNoFile) {
 
 TEST_F(VolumeTest, TheClosingStartsThePeriodsVolumeAgainAndACrashBetweenTheFilesToo) {
     Account& a = *accounts.find("4G");
-    VolumeAccount& v = book["4G"];
-    v.tariff.capBytes = 1000 * kMo;
+    a.nextInvoice = EncodeDate(2001, 3, 5);  // passed: the next connection closes the period
+    VolumeAccount& v = SetVolumeTariff(book, "4G", a, {1000 * kMo, 0.05f, 0, true, false});
     v.periodBytes = 900 * kMo;
     v.overallBytes = 5000 * kMo;
     v.fired = kVolume80;
-    v.period = a.nextInvoice;
     const VolumeAccount kept = v;
 
     closing.failClosing = true;  // the archive fails: the period goes on, its volume too
-    a.nextInvoice = EncodeDate(2001, 3, 5);
-    v.period = a.nextInvoice;
     EXPECT_THROW(meter.Connect(), Error);
     meter.Disconnect();
     EXPECT_EQ(v.periodBytes, kept.periodBytes);
