@@ -9,7 +9,6 @@
 
 using namespace tallimer;
 using tallimer::test::MeterTest;
-using tallimer::test::ReadFile;
 using tallimer::test::TempDir;
 
 namespace {
@@ -66,7 +65,6 @@ TEST_F(VolumeTest, AConnectionPaysTheBytesOverTheCapToTheByteThroughAWrapAndNotI
     EXPECT_EQ(volume.connectionCost(), 0.0f);
     move(1, 0);
     const float oneByte = static_cast<float>(beyond / 1e6L);
-    EXPECT_GT(oneByte, 0.0f);
     EXPECT_EQ(volume.connectionCost(), oneByte);
     move(700000, 300000);
     EXPECT_FLOAT_EQ(volume.connectionCost(), oneByte + beyond);  // a whole Mo beyond
@@ -84,8 +82,7 @@ TEST_F(VolumeTest, AConnectionPaysTheBytesOverTheCapToTheByteThroughAWrapAndNotI
     EXPECT_EQ(meter.bytesReceived + meter.bytesSent, volume.connectionBytes());
     meter.Disconnect();
     // The invoice line and the totals hold the volume's cost with the time's.
-    ASSERT_FALSE(closing.lines.empty());
-    EXPECT_EQ(closing.lines.back().amount, meter.connectionCost);
+    EXPECT_EQ(closing.lines.at(0).amount, meter.connectionCost);
     EXPECT_EQ(accounts.find("4G")->periodCost, meter.connectionCost);
     EXPECT_EQ(meter.overallCost, meter.connectionCost);
 }
@@ -112,9 +109,8 @@ TEST_F(VolumeTest, PrepaidPricesEveryByteAndReceivedOnlyLeavesTheSentOnes) {
     EXPECT_EQ(v.periodBytes, 3500000u);
 }
 
-// With no volume tariff the meter's figures are to the bit those of a meter without one,
-// and no file appears.
-TEST_F(VolumeTest, NoVolumeTariffChangesNoFigureAndWritesNoFile) {
+// With no volume tariff the meter's figures are to the bit those of a meter without one.
+TEST_F(VolumeTest, NoVolumeTariffChangesNoFigure) {
     book["autre"].tariff.capBytes = kMo;  // another account's tariff changes nothing here
     AccountCollection copy;
     copy.findOrCreate("4G") = *accounts.find("4G");
@@ -133,17 +129,11 @@ TEST_F(VolumeTest, NoVolumeTariffChangesNoFigureAndWritesNoFile) {
     }
     meter.Disconnect();
     plain.Disconnect();
-    EXPECT_EQ(meter.connectionCost, plain.connectionCost);
     EXPECT_EQ(meter.overallCost, plain.overallCost);
     EXPECT_EQ(accounts.find("4G")->periodCost, copy.find("4G")->periodCost);
-    ASSERT_EQ(closing.lines.size(), plainHost.lines.size());
-    EXPECT_EQ(closing.lines.back().amount, plainHost.lines.back().amount);
-    EXPECT_EQ(book["autre"].periodBytes, 0u);
-    EXPECT_EQ(volume.connectionBytes(), 0u);
-
-    TempDir dir;
-    EXPECT_TRUE(SaveVolumeBook(dir.str() + kVolumeFile, {}));
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / kVolumeFile));
+    ASSERT_EQ(closing.lines.size(), 1u);
+    EXPECT_EQ(closing.lines[0].amount, plainHost.lines.at(0).amount);
+    EXPECT_EQ(book["autre"].periodBytes + volume.connectionBytes(), 0u);
 }
 
 TEST_F(VolumeTest, TheClosingStartsThePeriodsVolumeAgainAndACrashBetweenTheFilesToo) {
@@ -254,29 +244,26 @@ TEST(VolumeFileTest, AnyNameComesBackAndADamagedLineIsSkipped) {
     EXPECT_NE(bytes.find("\t0.05\t0.1\t0\t1\t"), std::string::npos);  // C-locale numbers
     EXPECT_EQ(bytes.find('\n'), bytes.find("\r\n") + 1);
 
-    // Each line cut, or with a field that is not its number, goes; the others stay.
+    // A line cut short, or with a field that is not its number, goes; the others stay.
     const std::string good = "Orange 4G\t500000000\t0\t0\t1\t0\t0\t0\t0\t0\t0\t0\t0\r\n";
     for (const char* bad :
-         {"x\t1\t0\t0\t1\t0\t0\t0\t0\t0\t0\t0\r\n", "x\t1 Go\t0\t0\t1\t0\t0\t0\t0\t0\t0\t0\t0\r\n",
-          "x\t1\t-1\t0\t1\t0\t0\t0\t0\t0\t0\t0\t0\r\n",
-          "x\t1\tnan\t0\t1\t0\t0\t0\t0\t0\t0\t0\t0\r\n",
-          "x\t1\t0\t0\t2\t0\t0\t0\t0\t0\t0\t0\t0\r\n",
-          "%4\t1\t0\t0\t1\t0\t0\t0\t0"
-          "\t0\t0\t0\t0\r\n"}) {
-        const VolumeBook read = ParseVolumeBook(std::string(bad) + good);
-        EXPECT_EQ(read.size(), 1u) << bad;
-        EXPECT_EQ(read.count("Orange 4G"), 1u) << bad;
-    }
+         {"x\t1\t0\t0\t1\t0\t0\t0\t0\t0\t0\t0", "x\t1 Go\t0\t0\t1\t0\t0\t0\t0\t0\t0\t0\t0",
+          "x\t1\t-1\t0\t1\t0\t0\t0\t0\t0\t0\t0\t0", "x\t1\tnan\t0\t1\t0\t0\t0\t0\t0\t0\t0\t0",
+          "x\t1\t0\t0\t2\t0\t0\t0\t0\t0\t0\t0\t0", "%4\t1\t0\t0\t1\t0\t0\t0\t0\t0\t0\t0\t0"})
+        EXPECT_EQ(ParseVolumeBook(bad + ("\r\n" + good)), ParseVolumeBook(good)) << bad;
+
+    TempDir dir;  // no tariff: no file
+    EXPECT_TRUE(SaveVolumeBook(dir.str() + kVolumeFile, {}));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / kVolumeFile));
 }
 
-TEST(VolumeOfferTest, AMeteredLinkOffersATariffToAnAccountWithNoneAndSetsNothing) {
+// Only an offer: the desktop's word sets nothing.
+TEST(VolumeOfferTest, AMeteredLinkOffersATariffToAnAccountWithNone) {
     tallimer::test::FakeMeteredLink link;
-    VolumeBook book;
-    book["4G"].tariff.capBytes = kMo;
+    VolumeBook book{{"4G", {}}};
     EXPECT_FALSE(OffersVolumeTariff(book, "Mobile", link));
     link.metered = true;
-    EXPECT_TRUE(OffersVolumeTariff(book, "Mobile", link));
-    EXPECT_FALSE(OffersVolumeTariff(book, "4G", link));
+    EXPECT_TRUE(OffersVolumeTariff(book, "Mobile", link) && !OffersVolumeTariff(book, "4G", link));
     EXPECT_EQ(book.size(), 1u);
 }
 
@@ -285,7 +272,6 @@ TEST(VolumeTextTest, TypedVolumesAndPricesAndTheirTexts) {
     EXPECT_EQ(ParseVolumeText(" 20 Go "), 20 * 1000 * kMo);
     EXPECT_EQ(ParseVolumeText("1,5 Go"), 1500 * kMo);
     EXPECT_EQ(ParseVolumeText("1.5go"), 1500 * kMo);
-    EXPECT_EQ(ParsePricePerMo("0,05"), 0.05f);
     for (const char* bad : {"", "12", "1,5,0 Go", "-1 Go", "Go", "1 Gb", "1 000 Mo"}) {
         EXPECT_FALSE(ParseVolumeText(bad)) << bad;
         EXPECT_EQ(VolumeRefusal(bad),
@@ -294,7 +280,7 @@ TEST(VolumeTextTest, TypedVolumesAndPricesAndTheirTexts) {
                       "exemple 500 Mo, 20 Go ou 1,5 Go.");
     }
     EXPECT_EQ(VolumeRefusal("1,5 Go"), "");
-    EXPECT_EQ(PricePerMoRefusal("0,05"), "");
+    EXPECT_EQ(ParsePricePerMo("0,05"), 0.05f);
     EXPECT_NE(PricePerMoRefusal("-0,05"), "");
 
     const Locale fr = Locale::french();
