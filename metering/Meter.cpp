@@ -129,8 +129,13 @@ void Meter::UpdateThroughput(msTIME elapsed) {
     if (seconds == 0 || !statsOpen_) return;
     std::optional<LinkCounters> counters = counters_.read();
     if (!counters) return;
+    // Counted from the old link's last reading, a new link's counters would be billed as a
+    // jump of up to 4 Go: they only set the baselines.
+    if (counters->newLink) receivedFresh_ = sentFresh_ = true;
+    std::uint64_t moved[2] = {0, 0};  // received, sent
     auto rate = [&](const std::optional<std::uint32_t>& counter, std::int32_t& baseline,
-                    bool& fresh, std::uint64_t& total) -> std::optional<std::string> {
+                    bool& fresh, std::uint64_t& total,
+                    std::uint64_t& steps) -> std::optional<std::string> {
         if (!counter) return std::nullopt;  // missing: field and baseline stay
         const std::uint32_t step = *counter - static_cast<std::uint32_t>(baseline);
         auto delta = static_cast<std::int32_t>(step);
@@ -141,10 +146,21 @@ void Meter::UpdateThroughput(msTIME elapsed) {
             return std::nullopt;
         }
         total += step;  // unsigned: a counter that wrapped past 2^32 still counts forward
+        steps = step;
         return RateText(Stored(delta * 8.0L / seconds * 0.0009765625L), locale_);
     };
-    auto received = rate(counters->received, lastBytesRecvd, receivedFresh_, bytesReceived);
-    auto sent = rate(counters->sent, lastBytesXmit, sentFresh_, bytesSent);
+    auto received =
+        rate(counters->received, lastBytesRecvd, receivedFresh_, bytesReceived, moved[0]);
+    auto sent = rate(counters->sent, lastBytesXmit, sentFresh_, bytesSent, moved[1]);
+    // Charged before the rates are shown: a failing display must not have the bytes
+    // counted but not paid.
+    if (volume_ && currentAccount && (moved[0] || moved[1])) {
+        CalendarReading reading;
+        readTariffCalendar(reading);
+        const float cost =
+            volume_->charge(providerName_, *currentAccount, moved[0], moved[1], reading);
+        if (cost != 0) addCost(cost);
+    }
     if (received || sent) host_->showRates(received, sent);
 }
 
@@ -171,13 +187,17 @@ void Meter::Connect() {
     host_->showProviderName(providerName_);
     std::exception_ptr closingError;
     const DateTime today = LocalToday(clock_);
-    if (today > currentAccount->nextInvoice) {
+    const DateTime billingDate = currentAccount->nextInvoice;
+    if (today > billingDate) {
         try {
             host_->closePeriod(*currentAccount, providerName_, today);
         } catch (...) {
             closingError = std::current_exception();
         }
     }
+    if (volume_)
+        volume_->connectionStarted(providerName_, *currentAccount,
+                                   currentAccount->nextInvoice != billingDate);
     connectionDuration = 0;
     connectionCost = 0;
     normalMs = reducedMs = packageMs = creditMs = 0;

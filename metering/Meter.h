@@ -31,11 +31,24 @@ class MeterHost {
     virtual void setTickEnabled(bool /*enabled*/) {}
 };
 
+// Prices the link's bytes under a volume tariff (metering/Volume). None set: time alone.
+class VolumeCharge {
+  public:
+    virtual ~VolumeCharge() = default;
+    // A connection starts on the account; periodClosed: its billing period was just closed.
+    virtual void connectionStarted(const std::string& name, const Account& account,
+                                   bool periodClosed) = 0;
+    // The bytes the link moved since the last reading, at the tick's local reading; their cost.
+    virtual float charge(const std::string& name, const Account& account, std::uint64_t received,
+                         std::uint64_t sent, const CalendarReading& reading) = 0;
+};
+
 class Meter {
   public:
     Meter(const Clock& clock, AccountCollection& accounts, ConnectionNameSource& names,
           LinkCounterSource& counters, const Locale& locale);
     void setHost(MeterHost* host) { host_ = host ? host : &noHost_; }
+    void setVolumeCharge(VolumeCharge* volume) { volume_ = volume; }
 
     // One metering step; every error inside is swallowed, what was added stays added.
     void TimerTick();
@@ -84,6 +97,7 @@ class Meter {
     const Locale& locale_;
     MeterHost noHost_;
     MeterHost* host_ = &noHost_;
+    VolumeCharge* volume_ = nullptr;
     std::string providerName_;
     bool metering_ = false;
     // lastTick holds a reading. A reading of exactly 00:00:00.000 is 0 too, so "lastTick is 0"

@@ -25,6 +25,9 @@ class ConnectionNameSource {
 struct LinkCounters {
     std::optional<std::uint32_t> received;  // empty: this counter is missing
     std::optional<std::uint32_t> sent;
+    // The link's statistics were opened afresh for this reading: another link's counters, or
+    // the same link made again from zero, so they do not follow on from the last reading.
+    bool newLink = false;
 };
 
 class LinkCounterSource {
@@ -34,6 +37,14 @@ class LinkCounterSource {
     virtual std::optional<LinkCounters> read() = 0;
     // A connection starts: the link may be another one than the last connection's.
     virtual void connectionStarted() {}
+};
+
+// Whether the desktop marks the link in use as metered (paid by volume): a reason to offer
+// a volume tariff, never to set one. False when it cannot tell.
+class MeteredLinkSource {
+  public:
+    virtual ~MeteredLinkSource() = default;
+    virtual bool linkMetered() = 0;
 };
 
 }  // namespace tallimer

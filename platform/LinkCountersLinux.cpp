@@ -174,6 +174,7 @@ std::optional<LinkCounters> LinkCountersLinux::read() {
         close();
         return std::nullopt;
     }
+    c.newLink = true;
     return c;
 }
 

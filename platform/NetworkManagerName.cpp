@@ -155,6 +155,9 @@ std::optional<NetworkManagerName::Primary> NetworkManagerName::read(const QDBusC
     };
     primary.id = text("Id");
     primary.uuid = text("Uuid");
+    const auto devices =
+        qdbus_cast<QList<QDBusObjectPath>>(values.value(QStringLiteral("Devices")));
+    if (!devices.isEmpty()) primary.device = devices.first().path();
     return primary;
 }
 
@@ -171,6 +174,23 @@ std::string NetworkManagerName::defaultConnectionName() {
         if (failure == Failure::Timeout) break;
     }
     return {};
+}
+
+bool NetworkManagerName::linkMetered() {
+    QDBusConnection b = bus(false);
+    if (!b.isConnected()) return false;
+    Failure failure = Failure::None;
+    const std::optional<Primary> primary = read(b, failure);
+    if (!primary || primary->device.isEmpty()) return false;
+    auto reply =
+        call(b, primary->device, QStringLiteral("Get"),
+             {QStringLiteral("org.freedesktop.NetworkManager.Device"), QStringLiteral("Metered")},
+             failure);
+    if (!reply || reply->arguments().isEmpty()) return false;
+    const QVariant value = qvariant_cast<QDBusVariant>(reply->arguments()[0]).variant();
+    if (value.metaType() != QMetaType::fromType<uint>()) return false;
+    constexpr uint kMeteredYes = 1, kMeteredGuessYes = 3;  // NetworkManager's NMMetered
+    return value.toUInt() == kMeteredYes || value.toUInt() == kMeteredGuessYes;
 }
 
 #ifdef Q_OS_WIN

@@ -11,7 +11,7 @@
 
 namespace tallimer {
 
-class NetworkManagerName : public QObject, public ConnectionNameSource {
+class NetworkManagerName : public QObject, public ConnectionNameSource, public MeteredLinkSource {
     Q_OBJECT
   public:
     // On the system bus, reconnecting when it was not there at the previous reading or has
@@ -31,6 +31,8 @@ class NetworkManagerName : public QObject, public ConnectionNameSource {
     // soon as NetworkManager or the system bus comes back.
     void setOnSwitch(std::function<void()> callback) override;
     void tick() override;
+    // The primary connection's first device says Metered "yes" or "guess yes".
+    bool linkMetered() override;
 
   private slots:
     void propertiesChanged(const QDBusMessage& message);
@@ -43,6 +45,7 @@ class NetworkManagerName : public QObject, public ConnectionNameSource {
     // published it (its unique bus name), its connection's UUID and Id.
     struct Primary {
         QString path, owner, uuid, id;
+        QString device;  // its first device's path
     };
 
     QDBusConnection bus(bool renew);

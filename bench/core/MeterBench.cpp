@@ -2,6 +2,7 @@
 #include <benchmark/benchmark.h>
 
 #include "metering/Meter.h"
+#include "metering/Volume.h"
 #include "support/NumberText.h"
 
 namespace {
@@ -26,7 +27,8 @@ struct Counters : LinkCounterSource {
     std::optional<LinkCounters> read() override { return LinkCounters{n += 4096, n / 2}; }
 };
 
-void BM_TimerTick(benchmark::State& state) {
+// With a volume tariff, whose bytes cross the cap, priced and counted each tick.
+void RunTicks(benchmark::State& state, bool volume) {
     BenchClock clock;
     AccountCollection accounts;
     NoName names;
@@ -42,6 +44,13 @@ void BM_TimerTick(benchmark::State& state) {
     a.reductionType = 0;
     a.primaliste = true;
     a.pricePerSecond = 0.0047f;
+    VolumeBook book;
+    VolumeMeter volumeMeter(book);
+    if (volume) {
+        book["Maison"].tariff = {20 * 1000 * kMo, 0.05f, 0, true, false};
+        book["Maison"].periodBytes = 20 * 1000 * kMo - 1;
+        meter.setVolumeCharge(&volumeMeter);
+    }
     meter.Connect();
     for (auto _ : state) {
         clock.utc = (clock.utc + 1000) % 86400000;
@@ -50,7 +59,16 @@ void BM_TimerTick(benchmark::State& state) {
         benchmark::DoNotOptimize(meter.connectionCost);
     }
 }
+
+void BM_TimerTick(benchmark::State& state) {
+    RunTicks(state, false);
+}
 BENCHMARK(BM_TimerTick);
+
+void BM_TimerTickVolume(benchmark::State& state) {
+    RunTicks(state, true);
+}
+BENCHMARK(BM_TimerTickVolume);
 
 void BM_AmountText(benchmark::State& state) {
     Locale locale = Locale::french();

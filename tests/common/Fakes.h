@@ -49,6 +49,12 @@ class FakeCounters : public LinkCounterSource {
     void connectionStarted() override { readsAtStart = reads; }
 };
 
+class FakeMeteredLink : public MeteredLinkSource {
+  public:
+    bool metered = false;
+    bool linkMetered() override { return metered; }
+};
+
 // An in-memory running invoice: one string per paragraph, bold remembered per paragraph.
 class FakeInvoice : public InvoiceDocument {
   public:

@@ -110,13 +110,16 @@ TEST_F(LinkCountersTest, OneConnectionKeepsItsLinkAndReadsItsCountersAfresh) {
     stat("eth0", "tx_bytes", "80\n");
     LinkCountersLinux s = source();
     s.connectionStarted();
-    EXPECT_EQ(s.read()->received, 5u);
+    auto first = s.read();
+    EXPECT_EQ(first->received, 5u);
+    EXPECT_TRUE(first->newLink);
     stat("ppp0", "rx_bytes", "4096\n");
     stat("ppp0", "tx_bytes", "12\n");
     auto c = s.read();
     ASSERT_TRUE(c.has_value());
     EXPECT_EQ(c->received, 4096u);
     EXPECT_EQ(c->sent, 12u);
+    EXPECT_FALSE(c->newLink);  // the same link's counters go on
 
     // Another default route: the connection under way still reads its own link.
     routes(Route("eth0", "00000000", "0001", 0, "00000000"));

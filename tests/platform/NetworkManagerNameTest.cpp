@@ -45,6 +45,7 @@ class ActiveStandIn : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.NetworkManager.Connection.Active")
     Q_PROPERTY(QString Id READ Id)
     Q_PROPERTY(QString Uuid READ Uuid)
+    Q_PROPERTY(QList<QDBusObjectPath> Devices READ Devices)
   public:
     // The connection's UUID is its Id unless told.
     explicit ActiveStandIn(QString id, QString uuid = {}, QSemaphore* gate = nullptr)
@@ -54,11 +55,25 @@ class ActiveStandIn : public QObject {
         return id_;
     }
     QString Uuid() const { return uuid_; }
+    QList<QDBusObjectPath> Devices() const { return devices_; }
+    QList<QDBusObjectPath> devices_;
 
   private:
     QString id_;
     QString uuid_;
     QSemaphore* gate_;
+};
+
+class DeviceStandIn : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.NetworkManager.Device")
+    Q_PROPERTY(uint Metered READ Metered)
+  public:
+    explicit DeviceStandIn(uint metered) : metered_(metered) {}
+    uint Metered() const { return metered_; }
+
+  private:
+    uint metered_;
 };
 
 const QString kPrimaryPath = QStringLiteral("/org/freedesktop/NetworkManager/ActiveConnection/3");
@@ -169,6 +184,35 @@ TEST_F(NetworkManagerNameTest, ReadsThePrimaryConnectionsId) {
     serveManager(kPrimaryPath);
     serve(kPrimaryPath, new ActiveStandIn(QStringLiteral("Numéris à domicile")));
     EXPECT_EQ(name(), "Numéris à domicile");
+}
+
+// NetworkManager's NMMetered: unknown, yes, no, guess yes, guess no. A connection with no
+// device tells nothing.
+TEST_F(NetworkManagerNameTest, TheLinkIsMeteredWhenItsDeviceSaysYesOrGuessesSo) {
+    const QString none = QStringLiteral("/org/freedesktop/NetworkManager/ActiveConnection/9");
+    serveManager(kPrimaryPath);
+    auto* active = new ActiveStandIn(QStringLiteral("Mobile"));
+    for (uint value = 0; value < 5; ++value) {
+        const QString device =
+            QStringLiteral("/org/freedesktop/NetworkManager/Devices/%1").arg(value);
+        active->devices_.append(QDBusObjectPath(device));
+        serve(device, new DeviceStandIn(value));
+    }
+    serve(kPrimaryPath, active);
+    serve(none, new ActiveStandIn(QStringLiteral("Filaire")));
+    NetworkManagerName source(QDBusConnection::connectToBus(address(), QStringLiteral("nm-client")),
+                              2000);
+    std::vector<bool> metered;
+    for (uint value = 0; value < 5; ++value) {
+        active->devices_.move(static_cast<int>(value), 0);  // the first device is the one read
+        metered.push_back(source.linkMetered());
+        active->devices_.move(0, static_cast<int>(value));
+    }
+    EXPECT_EQ(metered, (std::vector<bool>{false, true, false, true, false}));
+    switchPrimary(none);
+    EXPECT_FALSE(source.linkMetered());
+    switchPrimary(QStringLiteral("/"));
+    EXPECT_FALSE(source.linkMetered());
 }
 
 // The primary connection's change, as NetworkManager signals it, is a switch once per new
