@@ -46,9 +46,17 @@ bool ParaPropsInShape(QByteArrayView s) {
     return true;
 }
 
+// The number after a word, which ReadWord has checked.
+int WordNumber(QByteArrayView word) {
+    int n = 0;
+    for (const char c : word)
+        if (IsDigit(c)) n = n * 10 + (c - '0');
+    return n;
+}
+
 // The writer's run words in its order; the first four (the attributes) are left out of
-// base.
-bool RunPropsInShape(QByteArrayView s, QByteArray& base) {
+// base. The font and colour it names are added to line.
+bool RunPropsInShape(QByteArrayView s, QByteArray& base, RtfLine& line) {
     static constexpr std::array<std::string_view, 7> kOrder = {"b", "i",  "ul", "strike",
                                                                "f", "fs", "cf"};
     qsizetype pos = 0;
@@ -64,6 +72,8 @@ bool RunPropsInShape(QByteArrayView s, QByteArray& base) {
         const bool numbered = pos - start > static_cast<qsizetype>(word.size() + 1);
         if (numbered != (k >= 4)) return false;
         if (k >= 4) base += s.sliced(start, pos - start);
+        if (k == 4) line.fonts.push_back(WordNumber(s.sliced(start, pos - start)));
+        if (k == 6) line.colors.push_back(WordNumber(s.sliced(start, pos - start)));
         next = k + 1;
     }
     return true;
@@ -98,37 +108,76 @@ bool SkipText(QByteArrayView s, qsizetype& pos) {
 
 }  // namespace
 
+bool ParseRtfLine(QByteArrayView line, RtfLine& out) {
+    out.runProps.clear();
+    out.text.clear();
+    out.fonts.clear();
+    out.colors.clear();
+    const qsizetype space = line.indexOf(' ');
+    if (space < 0 || !ParaPropsInShape(line.first(space))) return false;
+    out.paraProps = line.first(space);
+    for (qsizetype pos = space + 1; pos < line.size();) {
+        if (line[pos] == '{') {
+            const qsizetype words = line.indexOf(' ', pos);
+            if (words < 0 ||
+                !RunPropsInShape(line.sliced(pos + 1, words - pos - 1), out.runProps, out))
+                return false;
+            pos = words + 1;
+            const qsizetype start = pos;
+            if (!SkipText(line, pos) || pos == start || pos >= line.size() || line[pos] != '}')
+                return false;
+            out.text += line.sliced(start, pos - start);
+            ++pos;
+        } else {
+            const qsizetype start = pos;
+            if (!SkipText(line, pos) || pos == start || (pos < line.size() && line[pos] == '}'))
+                return false;
+            out.text += line.sliced(start, pos - start);
+            out.runProps.clear();
+        }
+    }
+    return true;
+}
+
 std::optional<RtfTail> ParseRtfTail(QByteArrayView bytes) {
     constexpr QByteArrayView kEnd = "\\par\r\n}\r\n";
     if (!bytes.endsWith(kEnd)) return std::nullopt;
     const qsizetype lineEnd = bytes.size() - kEnd.size();
     const qsizetype before = bytes.first(lineEnd).lastIndexOf(QByteArrayView("\r\n"));
     if (before < 0) return std::nullopt;
-    const QByteArrayView line = bytes.sliced(before + 2, lineEnd - before - 2);
-    const qsizetype space = line.indexOf(' ');
-    if (space < 0 || !ParaPropsInShape(line.first(space))) return std::nullopt;
-    RtfTail tail{line.first(space).toByteArray(), {}};
-    bool text = false;
-    for (qsizetype pos = space + 1; pos < line.size();) {
-        if (line[pos] == '{') {
-            const qsizetype words = line.indexOf(' ', pos);
-            if (words < 0 || !RunPropsInShape(line.sliced(pos + 1, words - pos - 1), tail.runProps))
-                return std::nullopt;
-            pos = words + 1;
-            const qsizetype start = pos;
-            if (!SkipText(line, pos) || pos == start || pos >= line.size() || line[pos] != '}')
-                return std::nullopt;
-            ++pos;
-        } else {
-            const qsizetype start = pos;
-            if (!SkipText(line, pos) || pos == start || (pos < line.size() && line[pos] == '}'))
-                return std::nullopt;
-            tail.runProps.clear();
-        }
-        text = true;
+    RtfLine line;
+    if (!ParseRtfLine(bytes.sliced(before + 2, lineEnd - before - 2), line) || line.text.isEmpty())
+        return std::nullopt;
+    return RtfTail{line.paraProps.toByteArray(), line.runProps};
+}
+
+std::optional<RtfHead> ParseRtfHead(QByteArrayView bytes) {
+    RtfHead head;
+    constexpr QByteArrayView kStart = "{\\rtf1\\ansi\\ansicpg1252\\deff0\r\n{\\fonttbl";
+    if (!bytes.startsWith(kStart)) return std::nullopt;
+    qsizetype pos = kStart.size();
+    // "{\fN\fnil\fcharset0 name;}" each, numbered from 0; a name holds no ';'.
+    for (;; ++head.fonts) {
+        const QByteArray entry = "{\\f" + QByteArray::number(head.fonts) + "\\fnil\\fcharset0 ";
+        if (!bytes.sliced(pos).startsWith(entry)) break;
+        const qsizetype end = bytes.indexOf(";}", pos);
+        if (end < 0) return std::nullopt;
+        pos = end + 2;
     }
-    if (!text) return std::nullopt;
-    return tail;
+    if (head.fonts == 0 || !bytes.sliced(pos).startsWith("}\r\n")) return std::nullopt;
+    pos += 3;
+    constexpr QByteArrayView kColors = "{\\colortbl ;";
+    if (bytes.sliced(pos).startsWith(kColors)) {
+        const qsizetype end = bytes.indexOf("}\r\n", pos);
+        if (end < 0) return std::nullopt;
+        head.colors = static_cast<int>(bytes.sliced(pos, end - pos).count(';')) - 1;
+        pos = end + 3;
+    }
+    // The \info and page lines hold no line end of their own: the body follows "\uc1".
+    const qsizetype uc = bytes.indexOf("\r\n\\uc1\r\n", pos - 2);
+    if (uc < 0) return std::nullopt;
+    head.body = uc + 8;
+    return head;
 }
 
 QByteArray AppendedParagraphs(std::optional<RtfTail>& tail, const QString& text,
