@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "richtext/RtfReader.h"
+#include "richtext/RtfShared.h"
 #include "richtext/RtfWriter.h"
 #include "support/Errors.h"
 
@@ -353,6 +354,8 @@ void RichInvoice::saveRtf(const std::string& path) {
 void RichInvoice::saveRtfWithout(const std::string& path, const std::vector<std::size_t>& leftOut) {
     // A copy loses them, so the document shown keeps its lines and its undo history.
     std::unique_ptr<QTextDocument> copy(loadedDocument().clone());
+    // Its page and title too, which a clone leaves behind: an archive is printed as any other.
+    rtf::SetPageSetup(*copy, rtf::PageSetupOf(*doc_));
     QTextCursor cut(copy.get());
     for (auto i = leftOut.rbegin(); i != leftOut.rend(); ++i) {
         const QTextBlock block = copy->findBlockByNumber(static_cast<int>(*i));
