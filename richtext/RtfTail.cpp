@@ -61,7 +61,7 @@ bool RunPropsInShape(QByteArrayView s, QByteArray& base, RtfLine& line) {
                                                                "f", "fs", "cf"};
     qsizetype pos = 0;
     std::size_t next = 0;
-    base.clear();
+    base.resize(0);
     while (pos < s.size()) {
         const qsizetype start = pos;
         std::string_view word;
@@ -109,10 +109,11 @@ bool SkipText(QByteArrayView s, qsizetype& pos) {
 }  // namespace
 
 bool ParseRtfLine(QByteArrayView line, RtfLine& out) {
-    out.runProps.clear();
-    out.text.clear();
-    out.fonts.clear();
-    out.colors.clear();
+    // Emptied, not freed: a file's lines are read one after the other into the same out.
+    out.runProps.resize(0);
+    out.text.resize(0);
+    out.fonts.resize(0);
+    out.colors.resize(0);
     const qsizetype space = line.indexOf(' ');
     if (space < 0 || !ParaPropsInShape(line.first(space))) return false;
     out.paraProps = line.first(space);
@@ -133,7 +134,7 @@ bool ParseRtfLine(QByteArrayView line, RtfLine& out) {
             if (!SkipText(line, pos) || pos == start || (pos < line.size() && line[pos] == '}'))
                 return false;
             out.text += line.sliced(start, pos - start);
-            out.runProps.clear();
+            out.runProps.resize(0);
         }
     }
     return true;
@@ -191,17 +192,23 @@ QByteArray AppendedParagraphs(std::optional<RtfTail>& tail, const QString& text,
     QString clean = text;
     clean.remove(u'\r');
     QByteArray out;
-    QByteArray run;
+    out.reserve(clean.size() + tail->paraProps.size() + props.size() + 16);
     bool lastHasText = false;
-    for (const QStringView segment : QStringView(clean).split(u'\n')) {
-        run.clear();
-        AppendRtfText(run, segment);
+    for (qsizetype start = 0;;) {
+        const qsizetype nl = clean.indexOf(u'\n', start);
+        const qsizetype end = nl < 0 ? clean.size() : nl;
         out += tail->paraProps;
         out += ' ';
-        if (!run.isEmpty() && !props.isEmpty()) out += '{' + props + ' ' + run + '}';
-        if (!run.isEmpty() && props.isEmpty()) out += run;
+        const qsizetype runAt = out.size();
+        if (!props.isEmpty()) out += '{' + props + ' ';
+        const qsizetype textAt = out.size();
+        AppendRtfText(out, QStringView(clean).sliced(start, end - start));
+        lastHasText = out.size() > textAt;
+        if (!lastHasText) out.truncate(runAt);
+        if (lastHasText && !props.isEmpty()) out += '}';
         out += "\\par\r\n";
-        lastHasText = !run.isEmpty();
+        if (nl < 0) break;
+        start = nl + 1;
     }
     out += "}\r\n";
     if (!lastHasText) tail.reset();
