@@ -115,14 +115,30 @@ bool ParseRtfLine(QByteArrayView line, RtfLine& out) {
     out.fonts.resize(0);
     out.colors.resize(0);
     const qsizetype space = line.indexOf(' ');
-    if (space < 0 || !ParaPropsInShape(line.first(space))) return false;
+    if (space <= 0) return false;
+    // A file's lines mostly repeat the one before's words: checked once.
+    if (line.first(space) != out.checkedPara) {
+        if (!ParaPropsInShape(line.first(space))) return false;
+        out.checkedPara = line.first(space).toByteArray();
+    }
     out.paraProps = line.first(space);
     for (qsizetype pos = space + 1; pos < line.size();) {
         if (line[pos] == '{') {
             const qsizetype words = line.indexOf(' ', pos);
-            if (words < 0 ||
-                !RunPropsInShape(line.sliced(pos + 1, words - pos - 1), out.runProps, out))
-                return false;
+            if (words < 0) return false;
+            const QByteArrayView runWords = line.sliced(pos + 1, words - pos - 1);
+            if (runWords != out.checkedRun) {
+                const qsizetype fonts = out.fonts.size(), colors = out.colors.size();
+                out.checkedRun.resize(0);
+                if (!RunPropsInShape(runWords, out.checkedBase, out)) return false;
+                out.checkedRun = runWords.toByteArray();
+                out.checkedFont = out.fonts.size() > fonts ? out.fonts.back() : -1;
+                out.checkedColor = out.colors.size() > colors ? out.colors.back() : -1;
+            } else {
+                if (out.checkedFont >= 0) out.fonts.push_back(out.checkedFont);
+                if (out.checkedColor >= 0) out.colors.push_back(out.checkedColor);
+            }
+            out.runProps = out.checkedBase;
             pos = words + 1;
             const qsizetype start = pos;
             if (!SkipText(line, pos) || pos == start || pos >= line.size() || line[pos] != '}')

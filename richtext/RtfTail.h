@@ -27,6 +27,9 @@ struct RtfLine {
     QByteArray runProps;       // the last run's words but the attributes
     QByteArray text;           // the runs' text as written, one after the other
     QList<int> fonts, colors;  // the font and colour numbers of its runs, in order
+    // The words last found in shape, for the next line read into the same RtfLine.
+    QByteArray checkedPara, checkedRun, checkedBase;
+    int checkedFont = -1, checkedColor = -1;
 };
 // False when the line is not in the writer's shape.
 bool ParseRtfLine(QByteArrayView line, RtfLine& out);
