@@ -21,6 +21,7 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -36,6 +37,7 @@
 #include "richtext/RtfWriter.h"
 #include "shell/HeadlessTray.h"
 #include "support/Errors.h"
+#include "support/FileWrite.h"
 #include "tests/common/Fakes.h"
 #include "tests/common/qt/DialogChecks.h"
 #include "windows/FNPrinc.h"
@@ -462,6 +464,58 @@ TEST_F(RunningClosingTest, AClosingFilesTheWritersBytesAtAnySize) {
     manager.RunningFile().ClosePeriod(account, "Maison", today);
     EXPECT_EQ(ReadFile(factures() / "Maison 05 mars 01.rtf"), ReadFile(ref.path() / filed));
     EXPECT_TRUE(reports.empty());
+}
+
+// A closing that keeps other accounts' lines, cut short at each of its file calls: the next
+// start finishes it, or the next connection makes it again, and the files are the same.
+TEST_F(RunningClosingTest, AClosingKeepingOthersLinesCutAnywhereEndsTheSame) {
+    const DateTime today = EncodeDate(2001, 3, 6);
+    auto lay = [&](const TempDir& d) {
+        WriteFile(d.path() / "base.rtf", kTemplate);
+        fs::create_directory(d.path() / "Factures");
+        ASSERT_TRUE(SaveAccountFile(d.str(), "Maison", account));
+        Manager running(d.str());
+        for (int i = 0; i < 6; ++i)
+            running.RunningFile().AddLine(when + i, 1000 * i, 0.5f * static_cast<float>(i),
+                                          i % 2 ? "Club Internet" : "Maison");
+    };
+    auto files = [](const TempDir& d) {
+        return ReadFile(d.path() / "Factures" / "Maison 05 mars 01.rtf") + "|" +
+               ReadFile(d.path() / "temp.rtf") + "|" + ReadFile(d.path() / "lignes.inf");
+    };
+    TempDir whole;
+    lay(whole);
+    Account closed = account;
+    Manager(whole.str()).RunningFile().ClosePeriod(closed, "Maison", today);
+    int calls = 0;
+    for (int crashAt = 0;; ++crashAt) {
+        TempDir dir;
+        lay(dir);
+        {
+            Manager cut(dir.str());
+            Account mine = account;
+            calls = 0;
+            SetFileCallHook(
+                [&](FileCall, const std::string&) { return calls++ < crashAt ? 0 : EIO; });
+            try {
+                cut.RunningFile().ClosePeriod(mine, "Maison", today);
+            } catch (const FileError&) {
+            }
+            SetFileCallHook({});
+        }
+        if (calls <= crashAt) break;
+        Manager restarted(dir.str());
+        AccountCollection accounts;
+        OverallState state;
+        LoadAll(dir.str(), accounts, state);
+        restarted.RunningFile().Recover(accounts, state);
+        Account& after = *accounts.find("Maison");
+        if (after.nextInvoice == account.nextInvoice)
+            restarted.RunningFile().ClosePeriod(after, "Maison", today);
+        EXPECT_EQ(files(dir), files(whole)) << crashAt;
+        if (HasFailure()) return;
+    }
+    EXPECT_GT(calls, 10);
 }
 
 TEST_F(RunningClosingTest, AnUnwritableFolderLeavesTheRunningInvoiceAsItWas) {
