@@ -361,7 +361,11 @@ TEST_F(RunningClosingTest, AClosingFilesItsOwnAccountsLinesAndKeepsTheOthers) {
         if (l.account != club) add(alone, l, false);
     for (const std::string& name : {std::string("Maison"), club}) {
         Account mine = account, theirs = account;
-        restarted.RunningFile().ClosePeriod(mine, name, EncodeDate(2001, 3, 6));
+        // With the manager open: it shows the lines kept, as they are read back.
+        Open(restarted, [&] {
+            restarted.closePeriod(mine, name, EncodeDate(2001, 3, 6));
+            EXPECT_EQ(restarted.RichEdit2->toPlainText(), TextOf(Q(folder() + "temp.rtf")));
+        });
         alone.RunningFile().ClosePeriod(theirs, name, EncodeDate(2001, 3, 6));
         if (name == "Maison")
             for (const Line& l : lines)
