@@ -41,7 +41,7 @@ std::optional<std::size_t> ArchiveInvoice(const Account& account, const std::str
     const std::string path = ArchivePath(appFolder, providerName, account.nextInvoice, locale);
     MakeFolder(appFolder + "Factures");
     // The file on disk is the invoice already: copied, it needs no document read or laid out.
-    if (leftOut.empty() && invoice.saveRtfAppended(path, totals, bold)) return std::nullopt;
+    if (invoice.saveRtfAppended(path, totals, bold, leftOut)) return std::nullopt;
     const std::size_t paragraphs = invoice.paragraphCount();
     const CharAttributes attributes = invoice.appendAttributes();
     try {

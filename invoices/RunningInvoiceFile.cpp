@@ -137,14 +137,23 @@ std::vector<RunningInvoiceFile::OtherLine> RunningInvoiceFile::othersLines(
     if (std::all_of(owners.begin(), owners.end(),
                     [&](const LineOwner& owner) { return owner.account == name; }))
         return others;
-    std::map<std::string, std::deque<const LineOwner*>> byText;
-    for (const LineOwner& owner : owners) byText[owner.text].push_back(&owner);
+    std::map<std::string, std::size_t> index;
+    std::vector<std::string> texts;
+    std::vector<std::deque<const LineOwner*>> byText;
+    for (const LineOwner& owner : owners) {
+        const auto [it, added] = index.emplace(owner.text, texts.size());
+        if (added) {
+            texts.push_back(owner.text);
+            byText.emplace_back();
+        }
+        byText[it->second].push_back(&owner);
+    }
     // Records and lines come in the same order; a line typed or changed by hand has none.
-    for (std::size_t i = 0, n = document_.paragraphCount(); i < n; ++i) {
-        auto it = byText.find(document_.paragraphText(i));
-        if (it == byText.end() || it->second.empty()) continue;
-        const LineOwner* owner = it->second.front();
-        it->second.pop_front();
+    const std::vector<std::size_t> found = document_.findParagraphs(texts);
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        if (found[i] == InvoiceDocument::npos || byText[found[i]].empty()) continue;
+        const LineOwner* owner = byText[found[i]].front();
+        byText[found[i]].pop_front();
         if (owner->account != name) others.push_back({i, *owner});
     }
     return others;
@@ -154,10 +163,12 @@ void RunningInvoiceFile::keepLines(const std::vector<OtherLine>& lines) {
     // As the program appends them: plain, whatever the template or a failed load left.
     if (!lines.empty()) document_.setAppendAttributes(CharAttributes{});
     lineOwners_.emplace();
+    std::vector<std::string> texts;
     for (const OtherLine& line : lines) {
         lineOwners_->push_back(line.owner);
-        document_.appendParagraph(line.owner.text);
+        texts.push_back(line.owner.text);
     }
+    document_.appendParagraphs(texts);
     writeLineOwners();
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QHash>
 #include <QTextBlock>
 #include <QTextDocument>
 
@@ -12,6 +13,7 @@
 #include <memory>
 
 #include "richtext/RtfReader.h"
+#include "richtext/RtfShared.h"
 #include "richtext/RtfWriter.h"
 #include "support/Errors.h"
 
@@ -37,6 +39,69 @@ class Changing {
 }  // namespace
 
 namespace {
+
+// Text appended to the writer's bytes less their closing brace; false when their end is
+// not in its shape.
+bool AppendTo(std::string& bytes, std::optional<RtfTail>& tail, const std::string& text,
+              const CharAttributes& attributes) {
+    if (!tail) return false;
+    const QByteArray more = AppendedParagraphs(tail, QString::fromStdString(text), attributes);
+    bytes.append(more.constData(), static_cast<std::size_t>(more.size() - kRtfEnd));
+    return true;
+}
+
+// The paragraph lines of the writer's bytes (less their closing brace), each without its
+// "\par" and line end; false when they are not all in its shape.
+bool SplitLines(std::string_view bytes, std::optional<RtfHead>& head,
+                std::vector<QByteArrayView>& lines) {
+    head = ParseRtfHead(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    if (!head) return false;
+    constexpr std::string_view kEnd = "\\par\r\n";
+    for (std::size_t at = static_cast<std::size_t>(head->body); at < bytes.size();) {
+        const std::size_t end = bytes.find("\r\n", at);
+        if (end == std::string_view::npos || end - at < 4 ||
+            bytes.substr(end - 4, kEnd.size()) != kEnd)
+            return false;
+        lines.emplace_back(bytes.data() + at, static_cast<qsizetype>(end - 4 - at));
+        at = end + 2;
+    }
+    return true;
+}
+
+// Leaves the paragraphs out (indices ascending) as the writer leaves them out of the
+// document: each paragraph is a line of its own, so the others keep their bytes, provided
+// the fonts and colours they use still come in the tables' order. The first paragraph
+// would take the next one's settings: not done. False when it cannot be done.
+bool LeaveOut(std::string& bytes, const std::vector<std::size_t>& leftOut) {
+    std::optional<RtfHead> head;
+    std::vector<QByteArrayView> lines;
+    if (!SplitLines(bytes, head, lines) || leftOut.front() == 0 || leftOut.back() >= lines.size())
+        return false;
+    std::string out = bytes.substr(0, static_cast<std::size_t>(head->body));
+    out.reserve(bytes.size());
+    int fonts = 1, colors = 0;  // the default font is the first
+    RtfLine line;
+    auto next = leftOut.begin();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (next != leftOut.end() && *next == i) {
+            ++next;
+            continue;
+        }
+        if (!ParseRtfLine(lines[i], line)) return false;
+        for (const int f : line.fonts) {
+            if (f > fonts) return false;
+            fonts += f == fonts;
+        }
+        for (const int c : line.colors) {
+            if (c == 0 || c > colors + 1) return false;
+            colors += c == colors + 1;
+        }
+        out.append(lines[i].data(), static_cast<std::size_t>(lines[i].size()) + 6);
+    }
+    if (fonts != head->fonts || colors != head->colors) return false;
+    bytes = std::move(out);
+    return true;
+}
 
 QByteArray ReadWhole(const QString& path) {
     QFile file(path);
@@ -80,6 +145,7 @@ void RichInvoice::closeKept() {
 
 void RichInvoice::forgetFile() {
     kept_ = false;
+    pending_.reset();
     unsaved_.clear();
 }
 
@@ -99,6 +165,7 @@ void RichInvoice::openKept(const std::string& path) {
     loaded_ = false;
     kept_ = true;
     keptPath_ = path;
+    pending_.reset();
     keptStamp_ = stamp;
     keptTail_ = ParseRtfTail(QByteArrayView(tail.data(), static_cast<qsizetype>(tail.size())));
     unsaved_.clear();
@@ -118,11 +185,15 @@ bool RichInvoice::loadUntil(const QDeadlineTimer& deadline) {
     Changing changing(changing_);
     if (!loader_) {
         QByteArray bytes;
-        try {
-            bytes = ReadWhole(QString::fromStdString(keptPath_));
-        } catch (const FileError&) {
-            if (keptFd_ < 0) throw;
-            bytes = ReadWhole(QString("/proc/self/fd/%1").arg(keptFd_));
+        if (pending_) {
+            bytes = QByteArray(pending_->data(), static_cast<qsizetype>(pending_->size()));
+        } else {
+            try {
+                bytes = ReadWhole(QString::fromStdString(keptPath_));
+            } catch (const FileError&) {
+                if (keptFd_ < 0) throw;
+                bytes = ReadWhole(QString("/proc/self/fd/%1").arg(keptFd_));
+            }
         }
         loader_ = std::make_unique<RtfLoader>(std::move(bytes), *doc_);
     }
@@ -146,6 +217,28 @@ void RichInvoice::setAppendAttributes(const CharAttributes& attributes) {
 void RichInvoice::appendParagraph(const std::string& utf8) {
     if (loaded_) appendToDocument(utf8, attributes_);
     if (kept_) unsaved_.push_back({utf8, attributes_});
+}
+
+void RichInvoice::appendParagraphs(const std::vector<std::string>& paragraphs) {
+    std::size_t i = 0;
+    if (loaded_ && !kept_ && paragraphs.size() > 1) {
+        // The first takes its look from the document, each next one from the one before,
+        // which the bytes tell.
+        appendParagraph(paragraphs[i++]);
+        const QByteArray bytes = WriteRtf(*doc_);
+        if (std::optional<RtfTail> tail = ParseRtfTail(bytes)) {
+            Changing changing(changing_);
+            doc_->clear();
+            doc_->clearUndoRedoStacks();
+            loaded_ = false;
+            kept_ = true;
+            keptPath_.clear();
+            pending_ = std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+            keptTail_ = tail;
+            unsaved_.clear();
+        }
+    }
+    for (; i < paragraphs.size(); ++i) appendParagraph(paragraphs[i]);
 }
 
 void RichInvoice::appendToDocument(const std::string& utf8, const CharAttributes& attributes) {
@@ -225,6 +318,24 @@ bool RichInvoice::appendInPlace(const std::string& path) {
 }
 
 void RichInvoice::saveRtf(const std::string& path) {
+    std::string kept;
+    std::optional<RtfTail> tail;
+    if (pending_ && keptBytes(kept, tail)) {
+        kept += "}\r\n";
+        if (!WriteFileAtomically(path, kept, dataFolder_)) throw FileError::create(path);
+        FileStamp stamp;
+        if (!StampOfFile(path, stamp)) {
+            load();
+            forgetFile();
+            return;
+        }
+        pending_.reset();
+        unsaved_.clear();
+        keptPath_ = path;
+        keptStamp_ = stamp;
+        keptTail_ = tail;
+        return;
+    }
     if (kept_ && path == keptPath_) {
         FileStamp now;
         if (unsaved_.empty() && StampOfFile(path, now) && now == keptStamp_) return;
@@ -243,6 +354,8 @@ void RichInvoice::saveRtf(const std::string& path) {
 void RichInvoice::saveRtfWithout(const std::string& path, const std::vector<std::size_t>& leftOut) {
     // A copy loses them, so the document shown keeps its lines and its undo history.
     std::unique_ptr<QTextDocument> copy(loadedDocument().clone());
+    // Its page and title too, which a clone leaves behind: an archive is printed as any other.
+    rtf::SetPageSetup(*copy, rtf::PageSetupOf(*doc_));
     QTextCursor cut(copy.get());
     for (auto i = leftOut.rbegin(); i != leftOut.rend(); ++i) {
         const QTextBlock block = copy->findBlockByNumber(static_cast<int>(*i));
@@ -263,30 +376,66 @@ void RichInvoice::saveRtfWithout(const std::string& path, const std::vector<std:
         throw FileError::create(path);
 }
 
-// The kept file as it was left, the unsaved lines and the paragraphs after it: the bytes
-// the writer gives the document with them, as appending in place relies on.
+// The kept file as it was left (or the bytes kept for it) less its closing brace, and the
+// unsaved lines: the bytes the writer gives the document, as appending in place relies on.
+// tail is what comes next takes.
+bool RichInvoice::keptBytes(std::string& bytes, std::optional<RtfTail>& tail) const {
+    if (!kept_ || !keptTail_) return false;
+    FileStamp before, after;
+    if (pending_)
+        bytes = *pending_;
+    else if (!ReadFileTail(keptPath_, std::numeric_limits<std::size_t>::max(), bytes, before) ||
+             !(before == keptStamp_) || !StampOfFile(keptPath_, after) || !(after == keptStamp_))
+        return false;
+    if (bytes.size() < static_cast<std::size_t>(kRtfEnd)) return false;
+    bytes.resize(bytes.size() - kRtfEnd);
+    tail = keptTail_;
+    for (const Line& line : unsaved_)
+        if (!AppendTo(bytes, tail, line.text, line.attributes)) return false;
+    return true;
+}
+
+// Each paragraph is a line of the kept bytes, its text as the writer escapes it: a text
+// escaped the same is the same text, when it holds nothing the writer drops or merges.
+std::vector<std::size_t> RichInvoice::findParagraphs(const std::vector<std::string>& texts) const {
+    QHash<QByteArray, std::size_t> index;
+    bool plain = true;
+    for (std::size_t i = 0; i < texts.size() && plain; ++i) {
+        const QString text = QString::fromStdString(texts[i]);
+        plain = text.toStdString() == texts[i];
+        for (const QChar c : text)
+            plain = plain && (c == u'\t' || (c >= u' ' && c != u'\x7f' && c != QChar(0x2028) &&
+                                             c != QChar(0x2029) && c != QChar(0xFFFC)));
+        QByteArray key;
+        AppendRtfText(key, text);
+        index.insert(key, i);
+    }
+    std::string bytes;
+    std::optional<RtfTail> tail;
+    std::optional<RtfHead> head;
+    std::vector<QByteArrayView> lines;
+    if (!plain || !keptBytes(bytes, tail) || !SplitLines(bytes, head, lines))
+        return InvoiceDocument::findParagraphs(texts);
+    std::vector<std::size_t> found;
+    found.reserve(lines.size());
+    RtfLine line;
+    for (const QByteArrayView bytesOfLine : lines) {
+        if (!ParseRtfLine(bytesOfLine, line)) return InvoiceDocument::findParagraphs(texts);
+        found.push_back(index.value(line.text, npos));
+    }
+    return found;
+}
+
 bool RichInvoice::saveRtfAppended(const std::string& path,
                                   const std::vector<std::string>& paragraphs,
-                                  const CharAttributes& attributes) {
-    if (!kept_ || !keptTail_) return false;
+                                  const CharAttributes& attributes,
+                                  const std::vector<std::size_t>& leftOut) {
     std::string bytes;
-    FileStamp before, after;
-    if (!ReadFileTail(keptPath_, std::numeric_limits<std::size_t>::max(), bytes, before) ||
-        !(before == keptStamp_) || !StampOfFile(keptPath_, after) || !(after == keptStamp_) ||
-        bytes.size() < static_cast<std::size_t>(kRtfEnd))
-        return false;
-    bytes.resize(bytes.size() - kRtfEnd);
-    std::optional<RtfTail> tail = keptTail_;
-    auto add = [&](const std::string& text, const CharAttributes& with) {
-        if (!tail) return false;
-        const QByteArray more = AppendedParagraphs(tail, QString::fromStdString(text), with);
-        bytes.append(more.constData(), static_cast<std::size_t>(more.size() - kRtfEnd));
-        return true;
-    };
-    for (const Line& line : unsaved_)
-        if (!add(line.text, line.attributes)) return false;
+    std::optional<RtfTail> tail;
+    if (!keptBytes(bytes, tail)) return false;
     for (const std::string& text : paragraphs)
-        if (!add(text, attributes)) return false;
+        if (!AppendTo(bytes, tail, text, attributes)) return false;
+    if (!leftOut.empty() && !LeaveOut(bytes, leftOut)) return false;
     bytes += "}\r\n";
     if (!WriteFileAtomically(path, bytes, dataFolder_)) throw FileError::create(path);
     return true;

@@ -55,13 +55,19 @@ class RichInvoice final : public InvoiceDocument {
     CharAttributes appendAttributes() const override { return attributes_; }
     void setAppendAttributes(const CharAttributes& attributes) override;
     void appendParagraph(const std::string& utf8) override;
+    // Many paragraphs after a document read from another file (a period's closing keeping
+    // other accounts' lines) are kept as the writer's bytes, not put in the document, until
+    // something needs it.
+    void appendParagraphs(const std::vector<std::string>& paragraphs) override;
     std::size_t paragraphCount() const override;
     void truncateParagraphs(std::size_t count) override;
     std::string paragraphText(std::size_t index) const override;
+    std::vector<std::size_t> findParagraphs(const std::vector<std::string>& texts) const override;
     void saveRtf(const std::string& path) override;
     void saveRtfWithout(const std::string& path, const std::vector<std::size_t>& leftOut) override;
     bool saveRtfAppended(const std::string& path, const std::vector<std::string>& paragraphs,
-                         const CharAttributes& attributes) override;
+                         const CharAttributes& attributes,
+                         const std::vector<std::size_t>& leftOut = {}) override;
     void loadRtf(const std::string& path) override;
 
   private:
@@ -70,6 +76,7 @@ class RichInvoice final : public InvoiceDocument {
         CharAttributes attributes;
     };
     void appendToDocument(const std::string& utf8, const CharAttributes& attributes);
+    bool keptBytes(std::string& bytes, std::optional<RtfTail>& tail) const;
     QTextDocument& loadedDocument() const;
     bool appendInPlace(const std::string& path);
     void forgetFile();
@@ -84,7 +91,8 @@ class RichInvoice final : public InvoiceDocument {
     // The file that holds the invoice but the unsaved lines, while kept_: read from it when
     // not loaded, appended to in place when its end is in the writer's shape.
     bool kept_ = false;
-    std::string keptPath_;
+    std::string keptPath_;  // empty while kept in memory, in pending_
+    std::optional<std::string> pending_;
     FileStamp keptStamp_;
     std::optional<RtfTail> keptTail_;
     std::vector<Line> unsaved_;

@@ -21,6 +21,26 @@ struct RtfTail {
 // What new paragraphs replace at the end of the file: the document's closing brace.
 inline constexpr qsizetype kRtfEnd = 3;
 
+// One paragraph line of the writer's, "\pard" up to its "\par".
+struct RtfLine {
+    QByteArrayView paraProps;
+    QByteArray runProps;       // the last run's words but the attributes
+    QByteArray text;           // the runs' text as written, one after the other
+    QList<int> fonts, colors;  // the font and colour numbers of its runs, in order
+    // The words last found in shape, for the next line read into the same RtfLine.
+    QByteArray checkedPara, checkedRun, checkedBase;
+    int checkedFont = -1, checkedColor = -1;
+};
+// False when the line is not in the writer's shape.
+bool ParseRtfLine(QByteArrayView line, RtfLine& out);
+
+// What comes before the paragraphs of a file the writer wrote.
+struct RtfHead {
+    int fonts = 0, colors = 0;  // in its tables
+    qsizetype body = 0;         // where the paragraph lines begin
+};
+std::optional<RtfHead> ParseRtfHead(QByteArrayView bytes);
+
 // The tail of bytes ending with a paragraph line in the writer's shape whose last run holds
 // text; nothing otherwise (appending then needs the whole document).
 std::optional<RtfTail> ParseRtfTail(QByteArrayView bytes);

@@ -30,10 +30,24 @@ void AppendUnit(QByteArray& out, char16_t c) {
     out += " ?";
 }
 
+bool Plain(char16_t c) {
+    return c >= 0x20 && c < 0x7F && c != u'\\' && c != u'{' && c != u'}';
+}
+
 // Text in Windows-1252, anything else as \uN with '?' for readers that do not know it.
 void AppendText(QByteArray& out, QStringView text) {
     static const char hex[] = "0123456789abcdef";
     for (qsizetype i = 0; i < text.size(); ++i) {
+        // Plain characters a run at a time: a long invoice is mostly them.
+        qsizetype plain = i;
+        while (plain < text.size() && Plain(text[plain].unicode())) ++plain;
+        if (plain > i) {
+            const qsizetype at = out.size();
+            out.resize(at + plain - i);
+            for (char* p = out.data() + at; i < plain; ++i)
+                *p++ = static_cast<char>(text[i].unicode());
+            if (i == text.size()) break;
+        }
         char16_t c = text[i].unicode();
         if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
             AppendUnit(out, c);

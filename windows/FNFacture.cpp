@@ -205,6 +205,13 @@ void TfFacture::addLine(DateTime when, msTIME duration, float amount, const std:
 }
 
 void TfFacture::closePeriod(Account& account, const std::string& providerName, DateTime today) {
+    // Lines kept for other accounts come back into the document shown as it is read.
+    struct ReadOn {
+        TfFacture& manager;
+        ~ReadOn() {
+            if (manager.isVisible()) manager.readRunning();
+        }
+    } readOn{*this};
     RunningFile().ClosePeriod(account, providerName, today);
 }
 
@@ -276,6 +283,14 @@ void TfFacture::OpenFromMainWindow() {
         report(FileError::create(folder.chopped(1).toStdString()));
         return;
     }
+    if (!readRunning()) return;
+    // Nothing chosen yet: nothing shown, nothing that "Supprimer" could delete.
+    FileListBox1->setCurrentRow(-1);
+    RichEdit1->clear();
+    exec();
+}
+
+bool TfFacture::readRunning() {
     try {
         if (!invoice_->loadFor(kFirstSlice)) {
             // Shown as read; typed into once whole.
@@ -288,12 +303,9 @@ void TfFacture::OpenFromMainWindow() {
         }
     } catch (const std::exception& e) {
         report(e);
-        return;
+        return false;
     }
-    // Nothing chosen yet: nothing shown, nothing that "Supprimer" could delete.
-    FileListBox1->setCurrentRow(-1);
-    RichEdit1->clear();
-    exec();
+    return true;
 }
 
 void TfFacture::loadSlice() {

@@ -106,6 +106,7 @@ class TfFacture : public QDialog, public InvoiceDesk {
     void report(const std::exception& error);
     void setAsideUnreadable(const QString& path);
     void loadSlice();
+    bool readRunning();  // starts reading the running invoice in slices; false on an error
 
     std::string appFolder_;
     // The running invoice's own document, not the editor's: it needs no editor until shown.

@@ -150,9 +150,11 @@ void BM_ClosePeriod(benchmark::State& state) {
     Folder folder(static_cast<int>(state.range(0)));
     const std::string kept = folder.path + "kept.rtf";
     std::filesystem::copy_file(folder.path + "temp.rtf", kept);
-    // Each line recorded as the closing account's, as the program writes them.
+    // Each line recorded as the closing account's, as the program writes them; mixed, every
+    // other line another account's, kept for its own closing.
     std::string owners;
-    for (int i = 0; i < state.range(0); ++i) owners += "6 Maison" + kLine + "\r\n";
+    for (int i = 0; i < state.range(0); ++i)
+        owners += (state.range(1) && i % 2 ? "13 Club Internet" : "6 Maison") + kLine + "\r\n";
     const tallimer::DateTime today = tallimer::EncodeDate(2001, 3, 6);
     for (auto _ : state) {
         state.PauseTiming();
@@ -169,7 +171,11 @@ void BM_ClosePeriod(benchmark::State& state) {
         manager.RunningFile().ClosePeriod(account, "Maison", today);
     }
 }
-BENCHMARK(BM_ClosePeriod)->Arg(100)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_ClosePeriod)
+    ->ArgsProduct({{100, 100000}, {0, 1}})
+    ->ArgNames({"lines", "mixed"})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 
 // A line at a disconnect on an invoice of range(0) lines, never opened in the manager.
 void BM_AddLineToFile(benchmark::State& state) {

@@ -160,6 +160,62 @@ TEST(InPlaceAppend, GivesTheBytesOfAWholeRewriteWithoutReadingTheFile) {
     EXPECT_EQ(inPlace, 3 * 4 * static_cast<int>(kTexts.size() - 1));
 }
 
+// A closing leaves other accounts' lines out of a kept file and finds them by their text:
+// from the bytes, what the document gives, or nothing done when that cannot be told.
+TEST(InPlaceAppend, LinesLeftOutAndFoundFromTheFileAreTheDocuments) {
+    TempDir dir;
+    const std::string file = (dir.path() / "temp.rtf").string(),
+                      filed = (dir.path() / "filed.rtf").string(),
+                      ref = (dir.path() / "ref.rtf").string();
+    const std::vector<std::string> texts = {kTexts[0], "a{b}c\\d\té€😀 日本",
+                                            "\t06 mars 01, 08:00:00\t00:00:01\t0,02"};
+    const std::vector<std::string> totals = {"\n\nCoût total = 3,00", "Durée totale = 00:00:03"};
+    const CharAttributes bold = Attributes(true, false, false, false);
+    // A line that alone brings a font and a colour into the tables.
+    QTextCharFormat own;
+    own.setFontFamilies({"Times New Roman"});
+    own.setForeground(QColor(200, 0, 0));
+    std::mt19937 random(26);
+    for (const auto& make : Documents()) {
+        QTextDocument original;
+        make(original);
+        RichInvoice lines(&original);
+        for (int i = 0; i < 12; ++i) lines.appendParagraph(texts[i % texts.size()]);
+        QTextCursor middle(original.findBlockByNumber(original.blockCount() - 4));
+        middle.insertText(QString::fromStdString(texts[1]), own);
+        middle.insertBlock();
+        const QByteArray old = WriteRtf(original);
+        const int count = original.blockCount();
+        int copied = 0;
+        for (int round = 0; round < 30; ++round) {
+            std::vector<std::size_t> leftOut;
+            for (int i = 1; i <= count; ++i)
+                if (random() % 3 == 0) leftOut.push_back(static_cast<std::size_t>(i));
+            SCOPED_TRACE(old.toStdString() + "\nround " + std::to_string(round));
+            // The document's way; the last line not yet saved.
+            QTextDocument whole;
+            ReadRtf(old, whole);
+            RichInvoice expected(&whole);
+            expected.appendParagraph(texts[2]);
+            WriteFile(file, old.toStdString());
+            QTextDocument editor;
+            RichInvoice invoice(&editor);
+            invoice.openKept(file);
+            invoice.appendParagraph(texts[2]);
+            EXPECT_EQ(invoice.findParagraphs(texts), expected.findParagraphs(texts));
+            expected.setAppendAttributes(bold);
+            for (const std::string& text : totals) expected.appendParagraph(text);
+            expected.saveRtfWithout(ref, leftOut);
+            if (invoice.saveRtfAppended(filed, totals, bold, leftOut)) {
+                ++copied;
+                EXPECT_EQ(ReadFile(filed), ReadFile(ref));
+            }
+            EXPECT_FALSE(invoice.loaded());
+        }
+        EXPECT_GT(copied, 0);
+    }
+}
+
 TEST(InPlaceAppend, TheShownDocumentAndTheFileStayInStepUntilTheUserEdits) {
     TempDir dir;
     const std::string file = (dir.path() / "temp.rtf").string();

@@ -21,6 +21,7 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -36,6 +37,7 @@
 #include "richtext/RtfWriter.h"
 #include "shell/HeadlessTray.h"
 #include "support/Errors.h"
+#include "support/FileWrite.h"
 #include "tests/common/Fakes.h"
 #include "tests/common/qt/DialogChecks.h"
 #include "windows/FNPrinc.h"
@@ -359,7 +361,11 @@ TEST_F(RunningClosingTest, AClosingFilesItsOwnAccountsLinesAndKeepsTheOthers) {
         if (l.account != club) add(alone, l, false);
     for (const std::string& name : {std::string("Maison"), club}) {
         Account mine = account, theirs = account;
-        restarted.RunningFile().ClosePeriod(mine, name, EncodeDate(2001, 3, 6));
+        // With the manager open: it shows the lines kept, as they are read back.
+        Open(restarted, [&] {
+            restarted.closePeriod(mine, name, EncodeDate(2001, 3, 6));
+            EXPECT_EQ(restarted.RichEdit2->toPlainText(), TextOf(Q(folder() + "temp.rtf")));
+        });
         alone.RunningFile().ClosePeriod(theirs, name, EncodeDate(2001, 3, 6));
         if (name == "Maison")
             for (const Line& l : lines)
@@ -377,10 +383,12 @@ TEST_F(RunningClosingTest, AClosingFilesTheWritersBytesAtAnySize) {
     const std::string club = "Club Internet", filed = "Factures/Maison 05 mars 01.rtf";
     const Locale fr = Locale::french();
     const DateTime today = EncodeDate(2001, 3, 6);
-    // Two accounts' lines take the document's path, the same at any size: 100 lines tell it.
+    auto record = [](const std::string& name, const std::string& text) {
+        return std::to_string(name.size()) + " " + name + text + "\r\n";
+    };
     for (const int count : {100, 100000}) {
-        for (const bool mixed : {false, count == 100}) {
-            SCOPED_TRACE(testing::Message() << count << (mixed ? " lines, two accounts" : ""));
+        for (const bool mixed : {false, true}) {
+            SCOPED_TRACE(testing::Message() << count << (mixed ? " lines, three accounts" : ""));
             TempDir run, ref;
             for (const TempDir* d : {&run, &ref}) {
                 WriteFile(d->path() / "base.rtf", kTemplate);
@@ -393,18 +401,25 @@ TEST_F(RunningClosingTest, AClosingFilesTheWritersBytesAtAnySize) {
             const std::size_t first = writer.paragraphCount();
             std::string owners;
             std::vector<std::size_t> leftOut;
-            std::vector<std::string> kept;
+            std::vector<std::string> kept, keptNames;
             for (int i = 0; i < count; ++i) {
-                const std::string text = InvoiceLineText(when + i / 86400.0, i * 1000,
-                                                         0.01f * static_cast<float>(i), fr);
+                // Lines two by two the same, of one account or two.
+                const std::string text = InvoiceLineText(when + i / 2 / 86400.0, i / 2 * 1000,
+                                                         0.01f * static_cast<float>(i / 2), fr);
                 writer.appendParagraph(text);
-                // Every third line another account's; every seventh typed by hand.
-                const std::string name = mixed && i % 3 == 1 ? club : "Maison";
-                if (!(mixed && i % 7 == 0))
-                    owners += std::to_string(name.size()) + " " + name + text + "\r\n";
-                if (name == club && !(i % 7 == 0)) {
+                // Every third line another account's, some a third one's; every seventh
+                // typed by hand (no record); once a record of a line a crash kept out.
+                const std::string name = !mixed        ? "Maison"
+                                         : i % 3 == 1  ? club
+                                         : i % 11 == 4 ? "Wanadoo"
+                                                       : "Maison";
+                if (mixed && i == count / 2) owners += record(club, "\t01 janv. 01, 00:00:00");
+                if (mixed && i % 7 == 0) continue;
+                owners += record(name, text);
+                if (name != "Maison") {
                     leftOut.push_back(first + static_cast<std::size_t>(i));
                     kept.push_back(text);
+                    keptNames.push_back(name);
                 }
             }
             WriteFile(run.path() / "temp.rtf", WriteRtf(doc).toStdString());
@@ -416,10 +431,26 @@ TEST_F(RunningClosingTest, AClosingFilesTheWritersBytesAtAnySize) {
             for (const std::string& text : kept) writer.appendParagraph(text);
             writer.saveRtf(ref.str() + "temp.rtf");
 
-            Manager manager(run.str(), nullptr, TfFacture::Controls::AtFirstOpening);
+            Manager manager(run.str());
+            // Filed and kept from the bytes: the document is never read.
+            int most = 0;
+            QObject::connect(manager.RichEdit2->document(), &QTextDocument::blockCountChanged,
+                             [&](int blocks) { most = std::max(most, blocks); });
             manager.RunningFile().ClosePeriod(mine, "Maison", today);
+            EXPECT_LE(most, static_cast<int>(first) + 1);
             EXPECT_EQ(ReadFile(run.path() / filed), ReadFile(ref.path() / filed));
             EXPECT_EQ(ReadFile(run.path() / "temp.rtf"), ReadFile(ref.path() / "temp.rtf"));
+            if (!mixed) continue;
+            // The kept lines, once read, close with their own account in turn.
+            EXPECT_EQ(manager.RunningInvoice().paragraphCount(), first + kept.size());
+            leftOut.clear();
+            for (std::size_t i = 0; i < kept.size(); ++i)
+                if (keptNames[i] != club) leftOut.push_back(first + i);
+            theirs = mine = account;
+            ArchiveInvoice(theirs, club, ref.str(), writer, fr, leftOut);
+            manager.RunningFile().ClosePeriod(mine, club, today);
+            const std::string clubs = "Factures/" + club + " 05 mars 01.rtf";
+            EXPECT_EQ(ReadFile(run.path() / clubs), ReadFile(ref.path() / clubs));
         }
     }
 
@@ -437,6 +468,58 @@ TEST_F(RunningClosingTest, AClosingFilesTheWritersBytesAtAnySize) {
     manager.RunningFile().ClosePeriod(account, "Maison", today);
     EXPECT_EQ(ReadFile(factures() / "Maison 05 mars 01.rtf"), ReadFile(ref.path() / filed));
     EXPECT_TRUE(reports.empty());
+}
+
+// A closing that keeps other accounts' lines, cut short at each of its file calls: the next
+// start finishes it, or the next connection makes it again, and the files are the same.
+TEST_F(RunningClosingTest, AClosingKeepingOthersLinesCutAnywhereEndsTheSame) {
+    const DateTime today = EncodeDate(2001, 3, 6);
+    auto lay = [&](const TempDir& d) {
+        WriteFile(d.path() / "base.rtf", kTemplate);
+        fs::create_directory(d.path() / "Factures");
+        ASSERT_TRUE(SaveAccountFile(d.str(), "Maison", account));
+        Manager running(d.str());
+        for (int i = 0; i < 6; ++i)
+            running.RunningFile().AddLine(when + i, 1000 * i, 0.5f * static_cast<float>(i),
+                                          i % 2 ? "Club Internet" : "Maison");
+    };
+    auto files = [](const TempDir& d) {
+        return ReadFile(d.path() / "Factures" / "Maison 05 mars 01.rtf") + "|" +
+               ReadFile(d.path() / "temp.rtf") + "|" + ReadFile(d.path() / "lignes.inf");
+    };
+    TempDir whole;
+    lay(whole);
+    Account closed = account;
+    Manager(whole.str()).RunningFile().ClosePeriod(closed, "Maison", today);
+    int calls = 0;
+    for (int crashAt = 0;; ++crashAt) {
+        TempDir dir;
+        lay(dir);
+        {
+            Manager cut(dir.str());
+            Account mine = account;
+            calls = 0;
+            SetFileCallHook(
+                [&](FileCall, const std::string&) { return calls++ < crashAt ? 0 : EIO; });
+            try {
+                cut.RunningFile().ClosePeriod(mine, "Maison", today);
+            } catch (const FileError&) {
+            }
+            SetFileCallHook({});
+        }
+        if (calls <= crashAt) break;
+        Manager restarted(dir.str());
+        AccountCollection accounts;
+        OverallState state;
+        LoadAll(dir.str(), accounts, state);
+        restarted.RunningFile().Recover(accounts, state);
+        Account& after = *accounts.find("Maison");
+        if (after.nextInvoice == account.nextInvoice)
+            restarted.RunningFile().ClosePeriod(after, "Maison", today);
+        EXPECT_EQ(files(dir), files(whole)) << crashAt;
+        if (HasFailure()) return;
+    }
+    EXPECT_GT(calls, 10);
 }
 
 TEST_F(RunningClosingTest, AnUnwritableFolderLeavesTheRunningInvoiceAsItWas) {
