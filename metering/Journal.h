@@ -3,6 +3,7 @@
 // people can check the provider's bill line by line. Core declares the store; the SQLite
 // source lives in platform/, a fake in tests/common/.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +36,28 @@ struct JournalRow {
     JournalOrigin origin = JournalOrigin::Metered;
 };
 
+// What the statistics window keeps of a row: no texts but the local start and end, so the
+// list and the figures of 100,000 rows fit in a few megabytes. Only rows whose local start
+// reads as a date and time have one.
+struct StatsRow {
+    // Finds the row again with ConnectionJournal::fullRows(): its id in the SQLite journal.
+    std::int64_t key = 0;
+    double start = 0;  // the local start as a DateTime
+    // The local start's and end's 14 digits (yyyymmddhhmmss), the texts again; the end's is -1
+    // when the text is not of that form, which endText then holds (null when empty).
+    std::int64_t startDigits = 0, endDigits = -1;
+    std::unique_ptr<std::string> endText;
+    std::int64_t durationMs = 0;
+    float cost = 0, packageFee = 0;
+    std::int64_t normalMs = 0, reducedMs = 0, packageMs = 0, creditMs = 0;
+    std::uint64_t bytesReceived = 0, bytesSent = 0;
+    JournalEnd end = JournalEnd::Open;
+    JournalOrigin origin = JournalOrigin::Metered;
+};
+
+// The row's statistics, keyed `key`; nullopt when its local start is not a date and time.
+std::optional<StatsRow> StatsRowOf(const JournalRow& row, std::int64_t key);
+
 // A period to query: rows whose local start is in [fromLocal, toLocal) as ISO 8601 texts;
 // an empty bound is open. No account means every account; "" is the unnamed one.
 struct JournalQuery {
@@ -53,6 +76,13 @@ class ConnectionJournal {
     // Rows still Open at a start belong to a program that died: they become CutShort.
     virtual void markOpenRowsCutShort() = 0;
     virtual std::vector<JournalRow> query(const JournalQuery& query) = 0;
+    // The account's rows in the order of query() as the statistics need them, and the full
+    // rows of some of them again by their keys (an export of the list). By default the key is
+    // the row's place among query()'s.
+    virtual std::vector<StatsRow> statsRows(const std::string& account);
+    virtual bool hasRows(const std::string& account) { return !query({account, {}, {}}).empty(); }
+    virtual std::vector<JournalRow> fullRows(const std::string& account,
+                                             const std::vector<std::int64_t>& keys);
     // Adds imported rows unless a row with the same account, local start and duration is
     // already there; gives how many were added.
     virtual std::size_t importRows(const std::vector<JournalRow>& rows) = 0;

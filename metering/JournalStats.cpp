@@ -44,6 +44,44 @@ int Digits(const std::string& s, std::size_t at, std::size_t n) {
     return v;
 }
 
+// The 14 digits of a "YYYY-MM-DDThh:mm:ss" text, -1 when the text is not of that form.
+std::int64_t IsoDigits(const std::string& s) {
+    static const char form[] = "0000-00-00T00:00:00";
+    if (s.size() != sizeof form - 1) return -1;
+    std::int64_t v = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (form[i] != '0') {
+            if (s[i] != form[i]) return -1;
+        } else if (s[i] < '0' || s[i] > '9') {
+            return -1;
+        } else {
+            v = v * 10 + (s[i] - '0');
+        }
+    }
+    return v;
+}
+
+std::string IsoText(std::int64_t digits) {
+    char buf[32];
+    auto part = [digits](int skip, int mod) {
+        std::int64_t v = digits;
+        for (int i = 0; i < skip; ++i) v /= 10;
+        return static_cast<int>(v % mod);
+    };
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", part(10, 10000), part(8, 100),
+                  part(6, 100), part(4, 100), part(2, 100), part(0, 100));
+    return buf;
+}
+
+std::vector<StatsRow> StatsRowsOf(const std::vector<JournalRow>& rows) {
+    std::vector<StatsRow> out;
+    out.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (auto r = StatsRowOf(rows[i], static_cast<std::int64_t>(i)))
+            out.push_back(std::move(*r));
+    return out;
+}
+
 // Shortest text that reads back as the same float, with the given decimal separator.
 std::string FloatText(float v, char separator) {
     if (!std::isfinite(v)) return {};
@@ -144,6 +182,52 @@ std::optional<DateTime> ParseLocalIso(const std::string& s) {
            ((h * 60.0 + mi) * 60.0 + se) / 86400.0;
 }
 
+std::optional<StatsRow> StatsRowOf(const JournalRow& row, std::int64_t key) {
+    auto start = ParseLocalIso(row.startLocal);
+    if (!start) return std::nullopt;
+    StatsRow r;
+    r.key = key;
+    r.start = *start;
+    r.startDigits = IsoDigits(row.startLocal);
+    r.endDigits = IsoDigits(row.endLocal);
+    if (r.endDigits < 0 && !row.endLocal.empty())
+        r.endText = std::make_unique<std::string>(row.endLocal);
+    r.durationMs = row.durationMs;
+    r.cost = row.cost;
+    r.packageFee = row.packageFee;
+    r.normalMs = row.normalMs;
+    r.reducedMs = row.reducedMs;
+    r.packageMs = row.packageMs;
+    r.creditMs = row.creditMs;
+    r.bytesReceived = row.bytesReceived;
+    r.bytesSent = row.bytesSent;
+    r.end = row.end;
+    r.origin = row.origin;
+    return r;
+}
+
+std::vector<StatsRow> ConnectionJournal::statsRows(const std::string& account) {
+    return StatsRowsOf(query({account, {}, {}}));
+}
+
+std::vector<JournalRow> ConnectionJournal::fullRows(const std::string& account,
+                                                    const std::vector<std::int64_t>& keys) {
+    std::vector<JournalRow> all = query({account, {}, {}}), out;
+    for (std::int64_t key : keys)
+        if (key >= 0 && static_cast<std::size_t>(key) < all.size())
+            out.push_back(all[static_cast<std::size_t>(key)]);
+    return out;
+}
+
+std::string StartText(const StatsRow& row) {
+    return IsoText(row.startDigits);
+}
+
+std::string EndText(const StatsRow& row) {
+    if (row.endDigits >= 0) return IsoText(row.endDigits);
+    return row.endText ? *row.endText : std::string();
+}
+
 StatsPeriod BillingPeriod(const Account& account, int back, DateTime today) {
     StatsPeriod p;
     p.kind = StatsPeriodKind::Billing;
@@ -165,9 +249,14 @@ StatsPeriod BillingPeriod(const Account& account, int back, DateTime today) {
 
 std::vector<StatsPeriod> StatsPeriods(const Account& account, const std::vector<JournalRow>& rows,
                                       DateTime today) {
+    return StatsPeriods(account, StatsRowsOf(rows), today);
+}
+
+std::vector<StatsPeriod> StatsPeriods(const Account& account, const std::vector<StatsRow>& rows,
+                                      DateTime today) {
     std::optional<DateTime> oldest;
-    for (const JournalRow& r : rows)
-        if (auto t = ParseLocalIso(r.startLocal); t && (!oldest || *t < *oldest)) oldest = t;
+    for (const StatsRow& r : rows)
+        if (!oldest || r.start < *oldest) oldest = r.start;
     std::vector<StatsPeriod> list{BillingPeriod(account, 0, today)};
     for (int back = 1; back <= 24 && oldest; ++back) {
         StatsPeriod p = BillingPeriod(account, back, today);
@@ -185,36 +274,49 @@ std::vector<StatsPeriod> StatsPeriods(const Account& account, const std::vector<
 
 std::vector<JournalRow> RowsInPeriod(const std::vector<JournalRow>& rows, const StatsPeriod& period,
                                      DateTime firstDay, DateTime lastDay) {
+    const std::vector<StatsRow> stats = StatsRowsOf(rows);
     std::vector<JournalRow> out;
-    for (const JournalRow& r : rows) {
-        auto t = ParseLocalIso(r.startLocal);
-        if (!t || !InPeriod(*t, period)) continue;
+    for (std::size_t i : RowsInPeriod(stats, period, firstDay, lastDay))
+        out.push_back(rows[static_cast<std::size_t>(stats[i].key)]);
+    return out;
+}
+
+std::vector<std::size_t> RowsInPeriod(const std::vector<StatsRow>& rows, const StatsPeriod& period,
+                                      DateTime firstDay, DateTime lastDay) {
+    std::vector<std::size_t> out;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const StatsRow& r = rows[i];
+        if (!InPeriod(r.start, period)) continue;
         if (IsFeeLine(r)) continue;
-        if (firstDay != 0 && *t < std::floor(firstDay)) continue;
-        if (lastDay != 0 && *t >= std::floor(lastDay) + 1) continue;
-        out.push_back(r);
+        if (firstDay != 0 && r.start < std::floor(firstDay)) continue;
+        if (lastDay != 0 && r.start >= std::floor(lastDay) + 1) continue;
+        out.push_back(i);
     }
     return out;
 }
 
 JournalStats ComputeStats(const std::vector<JournalRow>& rows, const Account& account,
                           const StatsPeriod& period, DateTime now) {
+    return ComputeStats(StatsRowsOf(rows), account, period, now);
+}
+
+JournalStats ComputeStats(const std::vector<StatsRow>& rows, const Account& account,
+                          const StatsPeriod& period, DateTime now) {
     JournalStats s;
     long double meteredCost = 0, meteredFees = 0;
     YearMonthDay today = DecodeDate(now);
     long thisMonth = today.year * 12L + today.month - 1;
-    std::vector<std::pair<DateTime, const JournalRow*>> inPeriod;
-    for (const JournalRow& r : rows) {
-        auto t = ParseLocalIso(r.startLocal);
-        if (!t) continue;
-        YearMonthDay d = DecodeDate(*t);
+    std::vector<std::pair<DateTime, const StatsRow*>> inPeriod;
+    for (const StatsRow& r : rows) {
+        const DateTime t = r.start;
+        YearMonthDay d = DecodeDate(t);
         long index = d.year * 12L + d.month - 1 - thisMonth + 11;
         if (index >= 0 && index < 12) {
             s.months[static_cast<std::size_t>(index)].cost += r.cost;
             s.months[static_cast<std::size_t>(index)].durationMs += r.durationMs;
         }
-        if (!InPeriod(*t, period)) continue;
-        inPeriod.emplace_back(*t, &r);
+        if (!InPeriod(t, period)) continue;
+        inPeriod.emplace_back(t, &r);
         if (IsFeeLine(r)) {
             s.packageFees += r.packageFee;
             continue;
@@ -224,11 +326,11 @@ JournalStats ComputeStats(const std::vector<JournalRow>& rows, const Account& ac
         s.cost += r.cost;
         s.bytesReceived += r.bytesReceived;
         s.bytesSent += r.bytesSent;
-        auto hour = static_cast<std::size_t>(Digits(r.startLocal, 11, 2));  // checked by the parse
+        auto hour = static_cast<std::size_t>(r.startDigits / 10000 % 100);
         CountBucket& h = s.hours[hour];
         ++h.connections;
         h.durationMs += r.durationMs;
-        CountBucket& w = s.weekdays[static_cast<std::size_t>(WeekdayOf(*t))];
+        CountBucket& w = s.weekdays[static_cast<std::size_t>(WeekdayOf(t))];
         ++w.connections;
         w.durationMs += r.durationMs;
         if (r.origin != JournalOrigin::Metered) {

@@ -32,20 +32,25 @@ StatsPeriod BillingPeriod(const Account& account, int back, DateTime today);
 // (at most 24), the last 12 months, everything.
 std::vector<StatsPeriod> StatsPeriods(const Account& account, const std::vector<JournalRow>& rows,
                                       DateTime today);
+std::vector<StatsPeriod> StatsPeriods(const Account& account, const std::vector<StatsRow>& rows,
+                                      DateTime today);
 
 struct DayBucket {
     DateTime day = 0;
     long double cost = 0, cumulativeCost = 0;
     std::int64_t durationMs = 0;
+    bool operator==(const DayBucket&) const = default;
 };
 struct MonthBucket {
     int year = 0;
     unsigned month = 0;
     long double cost = 0;
     std::int64_t durationMs = 0;
+    bool operator==(const MonthBucket&) const = default;
 };
 struct CountBucket {
     std::int64_t connections = 0, durationMs = 0;
+    bool operator==(const CountBucket&) const = default;
 };
 
 struct JournalStats {
@@ -73,15 +78,22 @@ struct JournalStats {
     std::array<MonthBucket, 12> months{};   // the 12 months ending with today's
     std::array<CountBucket, 24> hours{};    // by local start hour
     std::array<CountBucket, 7> weekdays{};  // Monday first
+    bool operator==(const JournalStats&) const = default;
 };
 
 // The rows of one account over the period. `rows` may hold any span (the whole journal of
 // the account): each chart takes what it needs. Rows with an unreadable start are skipped.
 JournalStats ComputeStats(const std::vector<JournalRow>& rows, const Account& account,
                           const StatsPeriod& period, DateTime now);
+// The same of the rows as the window keeps them.
+JournalStats ComputeStats(const std::vector<StatsRow>& rows, const Account& account,
+                          const StatsPeriod& period, DateTime now);
 
 // An imported line of no time: the package's fee (or nothing), not a connection.
 inline bool IsFeeLine(const JournalRow& row) {
+    return row.origin == JournalOrigin::Imported && row.durationMs == 0;
+}
+inline bool IsFeeLine(const StatsRow& row) {
     return row.origin == JournalOrigin::Imported && row.durationMs == 0;
 }
 
@@ -95,6 +107,13 @@ long double PeriodEstimate(long double cost, long double fees, const StatsPeriod
 // days (inclusive); imported fee lines are not connections.
 std::vector<JournalRow> RowsInPeriod(const std::vector<JournalRow>& rows, const StatsPeriod& period,
                                      DateTime firstDay = 0, DateTime lastDay = 0);
+// The same as places in `rows`.
+std::vector<std::size_t> RowsInPeriod(const std::vector<StatsRow>& rows, const StatsPeriod& period,
+                                      DateTime firstDay = 0, DateTime lastDay = 0);
+
+// The local start's and end's texts of a row as the journal holds them.
+std::string StartText(const StatsRow& row);
+std::string EndText(const StatsRow& row);
 
 // Where the reduced price applies: by hour on a weekday, and whole days of the week (Monday
 // first).

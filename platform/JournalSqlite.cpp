@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <tuple>
@@ -33,6 +34,11 @@ const char* const kColumns =
     "account, start_local, start_utc, end_local, end_utc, duration_ms, cost, normal_ms,"
     " reduced_ms, package_ms, credit_ms, package_fee, address, bytes_received, bytes_sent,"
     " end_state, origin";
+
+// What the statistics read of a row, in the places of kColumns: not the texts they do not show.
+const char* const kStatsColumns =
+    "'', start_local, '', end_local, '', duration_ms, cost, normal_ms, reduced_ms, package_ms,"
+    " credit_ms, package_fee, '', bytes_received, bytes_sent, end_state, origin";
 
 const char* const kUnreadable =
     "Le journal des connexions « journal.sqlite » était illisible : il a été mis de côté sous "
@@ -143,7 +149,8 @@ SqliteJournal::Opening SqliteJournal::openFile() {
         return primary == SQLITE_BUSY || primary == SQLITE_LOCKED ? Opening::Busy : Opening::Broken;
     };
     int rc =
-        sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        sqlite3_open_v2(path_.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) return outcome(rc);
     // Short: the journal is written on the metering path, and a stop request must not wait.
     sqlite3_busy_timeout(db_, kBusyMs);
@@ -272,28 +279,102 @@ void SqliteJournal::markOpenRowsCutShort() {
     if (ready() && sqlite3_exec(db_, kCut, nullptr, nullptr, nullptr) != SQLITE_OK) failed("écrit");
 }
 
-std::vector<JournalRow> SqliteJournal::query(const JournalQuery& q) {
-    std::vector<JournalRow> rows;
-    if (!ready()) return rows;
+bool SqliteJournal::select(const char* columns, const JournalQuery& q,
+                           const std::function<void(sqlite3_stmt*)>& each, bool tableOrder) {
+    if (!ready()) return false;
     Statement s;
     // Only the conditions asked for: a condition that may be void ("?1 = '' OR ...") keeps
     // SQLite from reading the account's rows in order off the index, and the whole table is
     // scanned and sorted instead.
-    std::string sql = std::string("SELECT id, ") + kColumns + " FROM connections WHERE 1";
+    std::string sql = std::string("SELECT id, ") + columns + " FROM connections" +
+                      (tableOrder ? " NOT INDEXED" : "") + " WHERE 1";
     if (q.account) sql += " AND account = ?1";
     if (!q.fromLocal.empty()) sql += " AND start_local >= ?2";
     if (!q.toLocal.empty()) sql += " AND start_local < ?3";
-    sql += " ORDER BY start_local, id";
+    if (!tableOrder) sql += " ORDER BY start_local, id";
     if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s.s, nullptr) != SQLITE_OK) {
         failed("lu");
-        return rows;
+        return false;
     }
     BindText(s.s, 1, q.account.value_or(""));
     BindText(s.s, 2, q.fromLocal);
     BindText(s.s, 3, q.toLocal);
     int rc;
-    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW) rows.push_back(ReadRow(s.s));
-    if (rc != SQLITE_DONE) failed("lu");
+    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW) each(s.s);
+    if (rc == SQLITE_DONE) return true;
+    failed("lu");
+    return false;
+}
+
+std::vector<JournalRow> SqliteJournal::query(const JournalQuery& q) {
+    std::vector<JournalRow> rows;
+    select(kColumns, q, [&rows](sqlite3_stmt* s) { rows.push_back(ReadRow(s)); });
+    return rows;
+}
+
+std::vector<StatsRow> SqliteJournal::statsRows(const std::string& account) {
+    std::vector<StatsRow> rows;
+    // Counted first: a vector grown by doubling would hold twice the rows at its peak.
+    Statement count;
+    bool most = false;
+    if (ready() && sqlite3_prepare_v2(db_,
+                                      "SELECT COUNT(*), (SELECT MAX(id) FROM connections)"
+                                      " FROM connections WHERE account = ?1",
+                                      -1, &count.s, nullptr) == SQLITE_OK) {
+        BindText(count.s, 1, account);
+        if (sqlite3_step(count.s) == SQLITE_ROW) {
+            const sqlite3_int64 n = sqlite3_column_int64(count.s, 0);
+            rows.reserve(static_cast<std::size_t>(n));
+            most = n > sqlite3_column_int64(count.s, 1) / 2;
+        }
+    }
+    // An account with most of the rows is read faster in the table's order than through the
+    // index, then put in query()'s order: a start read as a date is of the form whose digits
+    // sort as its text.
+    const bool read = select(
+        kStatsColumns, {account, {}, {}},
+        [&rows](sqlite3_stmt* s) {
+            const JournalRow row = ReadRow(s);
+            if (auto r = StatsRowOf(row, row.id)) rows.push_back(std::move(*r));
+        },
+        most);
+    auto before = [](const StatsRow& a, const StatsRow& b) {
+        return a.startDigits != b.startDigits ? a.startDigits < b.startDigits : a.key < b.key;
+    };
+    if (read && most && !std::is_sorted(rows.begin(), rows.end(), before))
+        std::sort(rows.begin(), rows.end(), before);
+    return rows;
+}
+
+bool SqliteJournal::hasRows(const std::string& account) {
+    Statement s;
+    if (!ready() || sqlite3_prepare_v2(db_, "SELECT 1 FROM connections WHERE account = ?1 LIMIT 1",
+                                       -1, &s.s, nullptr) != SQLITE_OK)
+        return false;
+    BindText(s.s, 1, account);
+    return sqlite3_step(s.s) == SQLITE_ROW;
+}
+
+std::vector<JournalRow> SqliteJournal::fullRows(const std::string& /*account*/,
+                                                const std::vector<std::int64_t>& keys) {
+    std::vector<JournalRow> rows;
+    Statement s;
+    const std::string sql =
+        std::string("SELECT id, ") + kColumns + " FROM connections WHERE id = ?1";
+    if (!ready() || sqlite3_prepare_v2(db_, sql.c_str(), -1, &s.s, nullptr) != SQLITE_OK) {
+        failed("lu");
+        return rows;
+    }
+    rows.reserve(keys.size());
+    for (std::int64_t key : keys) {
+        sqlite3_reset(s.s);
+        sqlite3_bind_int64(s.s, 1, key);
+        const int rc = sqlite3_step(s.s);
+        if (rc == SQLITE_ROW)
+            rows.push_back(ReadRow(s.s));
+        else if (rc != SQLITE_DONE)
+            failed("lu");
+    }
     return rows;
 }
 

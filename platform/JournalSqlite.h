@@ -3,6 +3,7 @@
 // and a killed program loses nothing already written). A file that cannot be opened or
 // read is set aside as "journal illisible.sqlite" and a new journal is started. One that
 // another program holds is waited for a moment, then tried again at its next use.
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -32,6 +33,10 @@ class SqliteJournal final : public ConnectionJournal {
     void close(const JournalRow& row) override;
     void markOpenRowsCutShort() override;
     std::vector<JournalRow> query(const JournalQuery& query) override;
+    std::vector<StatsRow> statsRows(const std::string& account) override;
+    bool hasRows(const std::string& account) override;
+    std::vector<JournalRow> fullRows(const std::string& account,
+                                     const std::vector<std::int64_t>& keys) override;
     std::size_t importRows(const std::vector<JournalRow>& rows) override;
     bool historyPending() override { return historyPending_; }
     std::optional<std::size_t> importHistoryBatch(const std::vector<JournalRow>& rows,
@@ -40,6 +45,10 @@ class SqliteJournal final : public ConnectionJournal {
 
   private:
     using Seen = std::map<std::tuple<std::string, std::string, std::int64_t>, std::int64_t>;
+    // Steps through the rows query() gives, with only `columns` (of ReadRow's places) read,
+    // in the table's order when asked; false when they could not be read.
+    bool select(const char* columns, const JournalQuery& query,
+                const std::function<void(sqlite3_stmt*)>& each, bool tableOrder = false);
     std::optional<std::int64_t> lastId();
     // Rows added unless as many of their kind were there up to id `before`; nullopt when the
     // batch could not be written (nothing of it is).

@@ -163,10 +163,18 @@ enum Column { ColStart, ColEnd, ColDuration, ColCost, ColReceived, ColSent, ColE
 
 }  // namespace
 
-void ConnectionsModel::setRows(std::vector<JournalRow> rows) {
+void ConnectionsModel::setRows(const std::vector<StatsRow>* all, std::vector<std::size_t> shown) {
     beginResetModel();
-    rows_ = std::move(rows);
+    all_ = all;
+    rows_ = all ? std::move(shown) : std::vector<std::size_t>();
     endResetModel();
+}
+
+std::vector<std::int64_t> ConnectionsModel::keys() const {
+    std::vector<std::int64_t> out;
+    out.reserve(rows_.size());
+    for (std::size_t i = 0; i < rows_.size(); ++i) out.push_back(row(static_cast<int>(i)).key);
+    return out;
 }
 
 int ConnectionsModel::rowCount(const QModelIndex& parent) const {
@@ -179,7 +187,7 @@ int ConnectionsModel::columnCount(const QModelIndex& parent) const {
 
 QVariant ConnectionsModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) return {};
-    const JournalRow& r = rows_[static_cast<std::size_t>(index.row())];
+    const StatsRow& r = row(index.row());
     if (role == Qt::TextAlignmentRole)
         return index.column() >= ColDuration && index.column() <= ColSent
                    ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
@@ -187,9 +195,9 @@ QVariant ConnectionsModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole) return {};
     switch (index.column()) {
         case ColStart:
-            return LocalStamp(r.startLocal);
+            return LocalStamp(StartText(r));
         case ColEnd:
-            return LocalStamp(r.endLocal);
+            return LocalStamp(EndText(r));
         case ColDuration:
             return Duration(r.durationMs);
         case ColCost:
@@ -217,10 +225,13 @@ QVariant ConnectionsModel::headerData(int section, Qt::Orientation orientation, 
 }
 
 void ConnectionsModel::sort(int column, Qt::SortOrder order) {
-    auto key = [column](const JournalRow& a, const JournalRow& b) {
+    if (!all_) return;
+    auto key = [column](const StatsRow& a, const StatsRow& b) {
         switch (column) {
             case ColEnd:
-                return a.endLocal < b.endLocal;
+                // The texts compared as the journal holds them; their digits when both have.
+                return a.endDigits >= 0 && b.endDigits >= 0 ? a.endDigits < b.endDigits
+                                                            : EndText(a) < EndText(b);
             case ColDuration:
                 return a.durationMs < b.durationMs;
             case ColCost:
@@ -232,15 +243,17 @@ void ConnectionsModel::sort(int column, Qt::SortOrder order) {
             case ColEndState:
                 return a.end < b.end;
             default:
-                return a.startLocal < b.startLocal;
+                return a.startDigits < b.startDigits;
         }
     };
+    const std::vector<StatsRow>& all = *all_;
     beginResetModel();
     if (order == Qt::AscendingOrder)
-        std::stable_sort(rows_.begin(), rows_.end(), key);
+        std::stable_sort(rows_.begin(), rows_.end(),
+                         [&](std::size_t a, std::size_t b) { return key(all[a], all[b]); });
     else
         std::stable_sort(rows_.begin(), rows_.end(),
-                         [&key](const JournalRow& a, const JournalRow& b) { return key(b, a); });
+                         [&](std::size_t a, std::size_t b) { return key(all[b], all[a]); });
     endResetModel();
 }
 
@@ -409,8 +422,7 @@ void TfStats::Prepare(ConnectionJournal* journal, const AccountCollection& accou
     if (accounts_.find(currentAccount)) add(currentAccount);
     for (const auto& [name, account] : accounts_)
         if (name != currentAccount) add(name);
-    if (!accounts_.find(kImportedHistory) && journal_ &&
-        !journal_->query({kImportedHistory, {}, {}}).empty())
+    if (!accounts_.find(kImportedHistory) && journal_ && journal_->hasRows(kImportedHistory))
         add(kImportedHistory);
     filling_ = false;
     cbCompteChange();
@@ -423,8 +435,9 @@ std::string TfStats::chosenAccount() const {
 void TfStats::cbCompteChange() {
     if (filling_) return;
     std::string name = chosenAccount();
+    model_->setRows(nullptr, {});
     accountRows_.clear();
-    if (journal_ && cbCompte->currentIndex() >= 0) accountRows_ = journal_->query({name, {}, {}});
+    if (journal_ && cbCompte->currentIndex() >= 0) accountRows_ = journal_->statsRows(name);
     const Account* account = accounts_.find(name);
     Account none;
     periods_ = StatsPeriods(account ? *account : none, accountRows_, std::floor(now_));
@@ -519,9 +532,9 @@ void TfStats::filterChange() {
     bool on = cbFiltre->isChecked();
     deDu->setEnabled(on);
     deAu->setEnabled(on);
-    model_->setRows(
-        on ? RowsInPeriod(accountRows_, period_, DayOf(deDu->date()), DayOf(deAu->date()))
-           : RowsInPeriod(accountRows_, period_));
+    model_->setRows(&accountRows_, on ? RowsInPeriod(accountRows_, period_, DayOf(deDu->date()),
+                                                     DayOf(deAu->date()))
+                                      : RowsInPeriod(accountRows_, period_));
     lvConnexions->horizontalHeader()->setSortIndicatorShown(true);
     model_->sort(lvConnexions->horizontalHeader()->sortIndicatorSection(),
                  lvConnexions->horizontalHeader()->sortIndicatorOrder());
@@ -662,12 +675,23 @@ void TfStats::showCharts() {
     }
 }
 
+std::optional<std::vector<JournalRow>> TfStats::listedRows() const {
+    const std::vector<std::int64_t> keys = model_->keys();
+    if (keys.empty()) return std::vector<JournalRow>();
+    if (!journal_) return std::nullopt;
+    std::vector<JournalRow> rows = journal_->fullRows(chosenAccount(), keys);
+    if (rows.size() != keys.size()) return std::nullopt;
+    return rows;
+}
+
 bool TfStats::ExportCsvTo(const QString& path) const {
-    return WriteFileAtomically(path.toStdString(), ExportCsv(model_->rows()));
+    const auto rows = listedRows();
+    return rows && WriteFileAtomically(path.toStdString(), ExportCsv(*rows));
 }
 
 bool TfStats::ExportJsonTo(const QString& path) const {
-    return WriteFileAtomically(path.toStdString(), ExportJson(model_->rows()));
+    const auto rows = listedRows();
+    return rows && WriteFileAtomically(path.toStdString(), ExportJson(*rows));
 }
 
 bool TfStats::SaveChartTo(const QString& path) const {

@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,14 +30,16 @@ class QChartView;
 
 namespace tallimer {
 
-// The list of connections: sorted by any column on the rows' own values, not their texts.
+// The list of connections: sorted by any column on the rows' own values, not their texts. It
+// shows some of the rows the window holds, by their places there.
 class ConnectionsModel : public QAbstractTableModel {
     Q_OBJECT
   public:
     ConnectionsModel(const Locale& locale, QObject* parent)
         : QAbstractTableModel(parent), locale_(locale) {}
-    void setRows(std::vector<JournalRow> rows);
-    const std::vector<JournalRow>& rows() const { return rows_; }
+    void setRows(const std::vector<StatsRow>* all, std::vector<std::size_t> shown);
+    // The journal's keys of the rows shown, in the list's order.
+    std::vector<std::int64_t> keys() const;
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -44,8 +47,10 @@ class ConnectionsModel : public QAbstractTableModel {
     void sort(int column, Qt::SortOrder order) override;
 
   private:
+    const StatsRow& row(int i) const { return (*all_)[rows_[static_cast<std::size_t>(i)]]; }
     const Locale& locale_;
-    std::vector<JournalRow> rows_;
+    const std::vector<StatsRow>* all_ = nullptr;
+    std::vector<std::size_t> rows_;
 };
 
 class TfStats : public QWidget, public StatsView {
@@ -113,6 +118,8 @@ class TfStats : public QWidget, public StatsView {
     void showCharts();
     void showAlertSettings();
     void exportTo(ExportKind kind, bool (TfStats::*write)(const QString&) const);
+    // The journal's rows of the list, in its order; nullopt when they could not all be read.
+    std::optional<std::vector<JournalRow>> listedRows() const;
     // The real name of the chosen account: the chooser shows another for some.
     std::string chosenAccount() const;
 
@@ -120,7 +127,7 @@ class TfStats : public QWidget, public StatsView {
     AccountCollection accounts_;
     Locale locale_;
     DateTime now_ = 0;
-    std::vector<JournalRow> accountRows_;
+    std::vector<StatsRow> accountRows_;
     std::vector<StatsPeriod> periods_;
     StatsPeriod period_;
     JournalStats stats_;

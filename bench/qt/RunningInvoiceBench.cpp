@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "accounts/Comptes.h"
+#include "bench/qt/Resident.h"
 #include "platform/JournalSqlite.h"
 #include "richtext/InvoiceHistory.h"
 #include "richtext/RichInvoice.h"
@@ -186,15 +187,6 @@ void BM_AddLineToFile(benchmark::State& state) {
     for (auto _ : state) manager.RunningFile().AddLine(when, 3729000, 12.3456f);
 }
 BENCHMARK(BM_AddLineToFile)->Arg(100)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(30);
-
-// The process's resident memory in MiB: "VmRSS" now, or "VmHWM" its peak.
-double ResidentMiB(std::string_view field) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with(field)) return std::stod(line.substr(field.size() + 1)) / 1024;
-    }
-    return 0;
-}
 
 // The first start after an upgrade: a new journal takes in the running invoice's lines. The
 // peak is the resident memory it reaches above what the process held before.

@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -13,9 +14,11 @@
 #include <QWidget>
 #include <memory>
 
+#include "bench/qt/Resident.h"
 #include "platform/JournalSqlite.h"
 #include "shell/StatsModuleLoader.h"
 #include "tests/common/GeneratedRows.h"
+#include "windows/FNStats.h"
 
 using namespace tallimer;
 
@@ -106,5 +109,70 @@ void BM_StatsQuery(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(journal.query({"Modem", {}, {}}).size());
 }
 BENCHMARK(BM_StatsQuery)->Arg(100)->Arg(100001)->Unit(benchmark::kMillisecond);
+
+// What the window reads now: the rows' figures without their other texts, and the figures
+// of the current billing period computed from them.
+void BM_StatsRows(benchmark::State& state) {
+    QTemporaryDir dir;
+    const DateTime today = EncodeDate(2001, 3, 2);
+    SqliteJournal journal(dir.filePath("journal.sqlite").toStdString());
+    journal.importRows(
+        test::GeneratedRows("Modem", static_cast<std::size_t>(state.range(0)), today));
+    Account account;
+    account.nextInvoice = EncodeDate(2001, 3, 15);
+    for (auto _ : state) {
+        const std::vector<StatsRow> rows = journal.statsRows("Modem");
+        benchmark::DoNotOptimize(
+            ComputeStats(rows, account, BillingPeriod(account, 0, today), today + 0.5));
+    }
+}
+BENCHMARK(BM_StatsRows)->Arg(100)->Arg(100001)->Unit(benchmark::kMillisecond);
+
+// The period « Tout » chosen in the open window, to its next painted frame; and the peak
+// resident memory of the whole process, window and journal, to set beside a small journal's
+// (run each size in a process of its own: the peak is the process's).
+void BM_StatsAll(benchmark::State& state) {
+    QTemporaryDir dir;
+    const DateTime today = EncodeDate(2001, 3, 2);
+    {
+        SqliteJournal filling(dir.filePath("journal.sqlite").toStdString());
+        filling.importRows(
+            test::GeneratedRows("Modem", static_cast<std::size_t>(state.range(0)), today));
+    }
+    AccountCollection accounts;
+    accounts.findOrCreate("Modem").nextInvoice = EncodeDate(2001, 3, 15);
+    const StatsFactory factory = LoadedStats(
+        StatsModulePaths(QCoreApplication::applicationDirPath().toStdString() + "/../app/"));
+    QWidget main;
+    for (auto _ : state) {
+        state.PauseTiming();
+        SqliteJournal journal(dir.filePath("journal.sqlite").toStdString());
+        QString why;
+        auto* view = dynamic_cast<TfStats*>(factory(&main, why));
+        if (!view) {
+            state.SkipWithError(why.toStdString().c_str());
+            break;
+        }
+        {
+            QEventLoop loop;
+            FirstFrame frame(&main, loop);
+            view->Prepare(&journal, accounts, "Modem", today + 0.5, Locale::french());
+            view->Open();
+            loop.exec();
+        }
+        QEventLoop loop;
+        FirstFrame frame(&main, loop);
+        state.ResumeTiming();
+        view->cbPeriode->setCurrentIndex(view->cbPeriode->count() - 1);
+        view->update();
+        loop.exec();
+        state.PauseTiming();
+        delete view;
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.counters["peak_MiB"] = ResidentMiB("VmHWM");
+}
+BENCHMARK(BM_StatsAll)->Arg(100)->Arg(100001)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace

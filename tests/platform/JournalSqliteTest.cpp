@@ -7,7 +7,10 @@
 #include <QProcess>
 #include <filesystem>
 
+#include "metering/JournalKeeper.h"
+#include "metering/JournalStats.h"
 #include "tests/common/Fakes.h"
+#include "tests/common/GeneratedRows.h"
 
 using namespace tallimer;
 using tallimer::test::BuildDir;
@@ -191,3 +194,64 @@ TEST(SqliteJournalTest, ABusyJournalIsTriedAgainNeverSetAside) {
 }
 
 }  // namespace
+
+// The statistics window reads only the figures of the rows: for each period it offers, they
+// give the figures, to the last bit, and the list's export, to the byte, of the whole rows.
+TEST(SqliteJournalTest, TheWindowsNarrowRowsGiveTheWholeRowsFigures) {
+    TempDir dir;
+    const DateTime today = EncodeDate(2001, 3, 2);
+    std::vector<JournalRow> rows = test::GeneratedRows("Modem", 3000, today, 800);
+    auto row = [&rows](const std::string& account, const std::string& start, float cost) {
+        JournalRow r = rows[rows.size() / 2];
+        r.account = account;
+        r.startLocal = start;
+        r.cost = cost;
+        return &rows.emplace_back(r);
+    };
+    row("Modem", "2001-02-16T00:00:00", 1.5f)->origin = JournalOrigin::Imported;
+    JournalRow* fee = row("Modem", "2001-02-16T00:00:00", 10);  // the same start, after
+    fee->origin = JournalOrigin::Imported;
+    fee->durationMs = 0;
+    fee->packageFee = 10;
+    JournalRow* open = row("Modem", "2001-03-02T11:00:00", 0.74f);
+    open->end = JournalEnd::Open;
+    open->endLocal.clear();
+    row("Modem", "2001-03-01T20:00:00", 2)->end = JournalEnd::CutShort;
+    row("Modem", "2001-03-01T21:00:00", 1e-30f)->endLocal = "2001-03-01T22:00";  // not ours
+    row("Modem", "2001-03-25T02:30:00", 3)->packageMs = 60000;  // the hour clocks skip
+    row("Modem", "2001-03-15T23:59:59", 4);
+    for (const char* bad : {"02/03/2001 10:00", "2001-02-30T10:00:00", "2001-03-01T24:00:00"})
+        row("Modem", bad, 100);
+    row("", "2001-02-20T09:00:00", 0.5f);
+    row("", "2001-02-20T09:00:00", 0.25f);
+    row(kImportedHistory, "1999-12-31T23:00:00", 8)->origin = JournalOrigin::Imported;
+    // Written out of order: the table's order is not the starts'.
+    std::rotate(rows.begin(), rows.begin() + 1234, rows.end());
+    SqliteJournal journal(dir.str() + "journal.sqlite");
+    ASSERT_EQ(journal.importRows(rows), rows.size());
+
+    Account account;
+    account.nextInvoice = EncodeDate(2001, 3, 15);
+    account.pricePerSecond = 0.0047f;
+    account.offPeakPrice = 0.0025f;
+    account.creditPrice = 0.74f;
+    account.packageEnabled = true;
+    account.packageRemaining = 3600000;
+    for (const std::string& name : {"Modem"s, ""s, std::string(kImportedHistory)}) {
+        const std::vector<JournalRow> whole = journal.query({name, {}, {}});
+        const std::vector<StatsRow> narrow = journal.statsRows(name);
+        const auto periods = StatsPeriods(account, whole, today);
+        ASSERT_EQ(periods.size(), StatsPeriods(account, narrow, today).size());
+        for (const StatsPeriod& period : periods) {
+            SCOPED_TRACE(name + ", " + period.label);
+            EXPECT_TRUE(ComputeStats(narrow, account, period, today + 0.5) ==
+                        ComputeStats(whole, account, period, today + 0.5));
+            std::vector<std::int64_t> keys;
+            for (std::size_t i : RowsInPeriod(narrow, period)) keys.push_back(narrow[i].key);
+            const std::vector<JournalRow> listed = journal.fullRows(name, keys);
+            EXPECT_EQ(ExportCsv(listed), ExportCsv(RowsInPeriod(whole, period)));
+            EXPECT_EQ(ExportJson(listed), ExportJson(RowsInPeriod(whole, period)));
+        }
+    }
+    EXPECT_EQ(journal.takeError(), "");
+}
