@@ -3,6 +3,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QMetaProperty>
 #include <QTimer>
 #include <cmath>
@@ -59,6 +60,10 @@ void SessionBus::offer(QDBusConnection bus) {
 
 void SessionBus::changed() {
     if (!offered_) return;
+    const SessionState now = state_();
+    const bool step = !sent_ || now.online != lastState_.online ||
+                      now.account != lastState_.account || now.rateIcon != lastState_.rateIcon;
+    if (!step && followers_.empty() && !pending_->isActive()) return;
     const std::int64_t since = clock_.monotonicMs() - lastSent_;
     if (!sent_ || since >= kGapMs)
         emitNow();
@@ -70,6 +75,7 @@ void SessionBus::emitNow() {
     pending_->stop();
     sent_ = true;
     lastSent_ = clock_.monotonicMs();
+    lastState_ = state_();
     emit Changed(properties());
 }
 
@@ -96,6 +102,23 @@ QString SessionBus::finPeriode() const {
 
 QString SessionBus::ligne() const {
     return QString::fromStdString(StatusLine(state_(), Locale::french()));
+}
+
+void SessionBus::Suivre() {
+    if (!calledFromDBus()) return;
+    const QString caller = message().service();
+    if (!followers_.insert(caller).second) return;
+    if (!leaving_) {
+        leaving_ = new QDBusServiceWatcher(this);
+        leaving_->setConnection(bus_);
+        leaving_->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
+        connect(leaving_, &QDBusServiceWatcher::serviceUnregistered, this,
+                [this](const QString& name) {
+                    followers_.erase(name);
+                    leaving_->removeWatchedService(name);
+                });
+    }
+    leaving_->addWatchedService(caller);
 }
 
 void SessionBus::Afficher() {

@@ -1,16 +1,22 @@
 #pragma once
 // The metering session on the desktop's session bus, under the program's AppStream id: its
 // state as properties, a Changed signal at most once a second, and « Afficher », which opens
-// the statistics window. Without a session bus, or with the name already someone else's,
-// nothing is offered and the program runs as before.
+// the statistics window. Changed goes out when a connection starts, ends or changes account
+// or rate, and at every tick only while some client follows it (« Suivre »): each signal
+// wakes the bus's thread, and a meter nobody watches keeps to one wake-up a second. Without a
+// session bus, or with the name already someone else's, nothing is offered and the program runs as
+// before.
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QObject>
 #include <QVariantMap>
 #include <functional>
+#include <set>
 
 #include "metering/SessionState.h"
 #include "support/Clock.h"
 
+class QDBusServiceWatcher;
 class QTimer;
 
 namespace tallimer {
@@ -18,7 +24,7 @@ namespace tallimer {
 inline constexpr const char* kBusName = "org.example.tallimer";
 inline constexpr const char* kBusPath = "/org/example/tallimer";
 
-class SessionBus : public QObject {
+class SessionBus : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.example.tallimer.Session")
     Q_PROPERTY(bool EnLigne READ enLigne)
@@ -63,6 +69,8 @@ class SessionBus : public QObject {
 
   public slots:
     Q_SCRIPTABLE void Afficher();
+    // The caller gets Changed at every tick until it leaves the bus.
+    Q_SCRIPTABLE void Suivre();
 
   signals:
     Q_SCRIPTABLE void Changed(const QVariantMap& etat);
@@ -75,8 +83,11 @@ class SessionBus : public QObject {
     const Clock& clock_;
     QDBusConnection bus_;
     QTimer* pending_;
+    QDBusServiceWatcher* leaving_ = nullptr;
+    std::set<QString> followers_;
     bool offered_ = false;
     bool sent_ = false;
+    SessionState lastState_;
     std::int64_t lastSent_ = 0;
 };
 
