@@ -76,9 +76,11 @@ std::string IsoDay(DateTime day) {
 }
 
 std::string IsoDateTime(DateTime t) {
-    const auto seconds = static_cast<long>(std::llround((t - std::floor(t)) * 86400)) % 86400;
+    // Rounded to the second, but never onto the next day.
+    const auto seconds =
+        static_cast<unsigned>(std::clamp(std::lround((t - std::floor(t)) * 86400), 0L, 86399L));
     char buf[16];
-    std::snprintf(buf, sizeof buf, "T%02ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60,
+    std::snprintf(buf, sizeof buf, "T%02u:%02u:%02u", seconds / 3600 % 24, seconds / 60 % 60,
                   seconds % 60);
     return IsoDay(t) + buf;
 }

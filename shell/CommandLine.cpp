@@ -51,8 +51,10 @@ std::string Reason(int error) {
 
 // The running copy's state, if a copy on this very folder answers.
 std::optional<SessionState> LiveState(const CommandPlace& place) {
+    std::string asked;
     for (const std::string& socket : place.sockets) {
-        if (socket.empty()) continue;
+        if (socket.empty() || socket == asked) continue;
+        asked = socket;
         const auto answer = AskState(socket, kAnswerMs);
         if (!answer) continue;
         std::string folder;
