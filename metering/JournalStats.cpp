@@ -92,8 +92,31 @@ std::string FloatText(float v, char separator) {
     return s;
 }
 
-// Text as UTF-8 whatever it held: a byte that does not start a well-formed sequence is taken
-// as Latin-1, as names from older files may be.
+std::string CsvField(const std::string& text) {
+    std::string s = Utf8(text);
+    if (s.find_first_of(";\"\r\n") == std::string::npos) return s;
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + '"';
+}
+
+// "dd/mm/yyyy hh:mm:ss" of an ISO local text; empty when it is not one.
+std::string CsvDate(const std::string& iso) {
+    if (!ParseLocalIso(iso)) return {};
+    return iso.substr(8, 2) + '/' + iso.substr(5, 2) + '/' + iso.substr(0, 4) + ' ' +
+           iso.substr(11, 8);
+}
+
+std::string JsonFloat(float v) {
+    std::string s = FloatText(v, '.');
+    return s.empty() ? "null" : s;
+}
+
+}  // namespace
+
 std::string Utf8(const std::string& s) {
     std::string out;
     for (std::size_t i = 0; i < s.size();) {
@@ -126,24 +149,6 @@ std::string Utf8(const std::string& s) {
     return out;
 }
 
-std::string CsvField(const std::string& text) {
-    std::string s = Utf8(text);
-    if (s.find_first_of(";\"\r\n") == std::string::npos) return s;
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + '"';
-}
-
-// "dd/mm/yyyy hh:mm:ss" of an ISO local text; empty when it is not one.
-std::string CsvDate(const std::string& iso) {
-    if (!ParseLocalIso(iso)) return {};
-    return iso.substr(8, 2) + '/' + iso.substr(5, 2) + '/' + iso.substr(0, 4) + ' ' +
-           iso.substr(11, 8);
-}
-
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (char c : Utf8(text)) {
@@ -161,13 +166,6 @@ std::string JsonString(const std::string& text) {
     }
     return out + '"';
 }
-
-std::string JsonFloat(float v) {
-    std::string s = FloatText(v, '.');
-    return s.empty() ? "null" : s;
-}
-
-}  // namespace
 
 std::optional<DateTime> ParseLocalIso(const std::string& s) {
     if (s.size() != 19 || s[4] != '-' || s[7] != '-' || s[10] != 'T' || s[13] != ':' ||

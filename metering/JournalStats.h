@@ -128,6 +128,12 @@ std::optional<DateTime> ParseLocalIso(const std::string& text);
 std::string LongDurationText(std::int64_t ms);
 std::string BytesText(std::uint64_t bytes, const Locale& locale);
 
+// Text as UTF-8 whatever it held: a byte that does not start a well-formed sequence is taken
+// as Latin-1, as names from older files may be.
+std::string Utf8(const std::string& text);
+// A JSON string of the text, as UTF-8.
+std::string JsonString(const std::string& text);
+
 // The rows for French spreadsheets: UTF-8 with a byte-order mark, ";" between fields, decimal
 // comma, dates dd/mm/yyyy hh:mm:ss, CR LF lines, a header line.
 std::string ExportCsv(const std::vector<JournalRow>& rows);

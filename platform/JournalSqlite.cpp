@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <map>
 #include <tuple>
@@ -451,6 +452,51 @@ std::optional<std::size_t> SqliteJournal::importBatch(const std::vector<JournalR
 
 std::string SqliteJournal::takeError() {
     return std::exchange(error_, std::string());
+}
+
+std::map<std::string, std::vector<JournalRow>> ReadNewestRows(
+    const std::string& path, const std::vector<std::string>& accounts, int count) {
+    std::map<std::string, std::vector<JournalRow>> out;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return out;
+    // Read-only still makes the WAL's side files, and leaves them: when there is no WAL (the
+    // journal closed cleanly) the file alone is read, as immutable; otherwise the program's
+    // own side files are there to be shared.
+    std::string uri = "file:";
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            uri += static_cast<char>(c);
+        } else {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", c);
+            uri += buf;
+        }
+    }
+    uri += ::stat((path + "-wal").c_str(), &st) == 0 ? "?mode=ro" : "?mode=ro&immutable=1";
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) !=
+        SQLITE_OK) {
+        sqlite3_close(db);
+        return out;
+    }
+    sqlite3_busy_timeout(db, 200);
+    {
+        Statement s;
+        const std::string sql = std::string("SELECT id, ") + kColumns +
+                                " FROM connections WHERE account = ?1"
+                                " ORDER BY start_local DESC, id DESC LIMIT ?2";
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s.s, nullptr) == SQLITE_OK) {
+            for (const std::string& account : accounts) {
+                sqlite3_reset(s.s);
+                BindText(s.s, 1, account);
+                sqlite3_bind_int(s.s, 2, count);
+                std::vector<JournalRow>& rows = out[account];
+                while (sqlite3_step(s.s) == SQLITE_ROW) rows.push_back(ReadRow(s.s));
+            }
+        }
+    }
+    sqlite3_close(db);
+    return out;
 }
 
 }  // namespace tallimer

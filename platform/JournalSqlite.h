@@ -79,4 +79,10 @@ class SqliteJournal final : public ConnectionJournal {
     std::string error_;
 };
 
+// Each named account's newest rows, newest first, at most `count` of each, read without
+// writing anything: no journal made, none migrated, no side file left. A missing or
+// unreadable journal gives none.
+std::map<std::string, std::vector<JournalRow>> ReadNewestRows(
+    const std::string& path, const std::vector<std::string>& accounts, int count);
+
 }  // namespace tallimer

@@ -1,6 +1,7 @@
 #include "shell/SingleInstance.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 
 #include <QSocketNotifier>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -136,6 +138,38 @@ bool SendShowMessage(const std::string& socketPath) {
     return sent == message.size();
 }
 
+std::optional<std::string> AskState(const std::string& socketPath, int timeoutMs) {
+    int fd = ConnectTo(socketPath);
+    if (fd < 0) return std::nullopt;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const std::string request = std::string(kStateRequest) + "\n";
+    std::string answer;
+    bool whole = ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+                 static_cast<ssize_t>(request.size());
+    // A copy whose loop is held answers late: the command line does not wait for it.
+    while (whole) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        pollfd p{fd, POLLIN, 0};
+        const int ready = left > 0 ? ::poll(&p, 1, static_cast<int>(left)) : 0;
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) {
+            whole = false;
+            break;
+        }
+        char chunk[512];
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;  // the copy closes once it has answered
+        answer.append(chunk, static_cast<std::size_t>(n));
+        if (answer.size() > 65536) whole = false;
+    }
+    ::close(fd);
+    if (!whole) return std::nullopt;
+    return answer;
+}
+
 bool SomeoneListens(const std::string& socketPath) {
     int fd = ConnectTo(socketPath);
     if (fd < 0) return false;
@@ -207,6 +241,7 @@ void InstanceServer::take(int fd) {
     if (it == clients_.end()) return;
     std::string& buffer = it->second.buffer;
     bool ended = false;
+    bool stateAsked = false;
     int shows = 0;
     char chunk[128];
     while (!ended) {
@@ -221,13 +256,28 @@ void InstanceServer::take(int fd) {
             buffer.erase(0, end + 1);
             const char* const space = " \t\r\f\v";
             const auto first = line.find_first_not_of(space);
-            if (first != std::string::npos &&
-                line.substr(first, line.find_last_not_of(space) - first + 1) ==
-                    std::to_string(kShowInstanceMessage))
-                ++shows;
+            const std::string word =
+                first == std::string::npos
+                    ? std::string()
+                    : line.substr(first, line.find_last_not_of(space) - first + 1);
+            if (word == std::to_string(kShowInstanceMessage)) ++shows;
+            if (word == kStateRequest) stateAsked = true;
         }
         // Nobody sends more than a line; a client that does is cut off.
         if (buffer.size() > 64) ended = true;
+        if (stateAsked) break;
+    }
+    if (stateAsked) {
+        // A few hundred bytes: the socket's buffer takes them at once, or the asker is gone.
+        const std::string answer = stateAnswer_ ? stateAnswer_() : std::string();
+        std::size_t sent = 0;
+        while (sent < answer.size()) {
+            const ssize_t n = ::send(fd, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            sent += static_cast<std::size_t>(n);
+        }
+        ended = true;
     }
     if (ended) drop(fd);
     // Last: what the window does on showing may run the event loop and come back here.

@@ -5,7 +5,9 @@
 // and ends.
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 class QSocketNotifier;
@@ -14,6 +16,8 @@ namespace tallimer {
 
 // The hand-over message, as text on the socket.
 inline constexpr int kShowInstanceMessage = 2024;
+// The command line's request for the session's state, answered and then closed.
+inline constexpr const char* kStateRequest = "etat";
 
 class InstanceLock {
   public:
@@ -69,6 +73,9 @@ class DataFolderLock {
 bool SendShowMessage(const std::string& socketPath);
 // Whether something accepts connections at socketPath.
 bool SomeoneListens(const std::string& socketPath);
+// The state request's answer from the copy listening at socketPath, waiting at most
+// timeoutMs in all; nullopt when nobody answers in time.
+std::optional<std::string> AskState(const std::string& socketPath, int timeoutMs);
 
 // The running copy's end of the hand-over. Listen only while holding the lock.
 // A plain AF_UNIX socket watched by the event loop: the program needs no network library.
@@ -81,6 +88,8 @@ class InstanceServer : public QObject {
     InstanceServer& operator=(const InstanceServer&) = delete;
     // A socket left by a crashed copy is removed, but only once connecting to it has failed.
     bool listen(const std::string& socketPath);
+    // What a state request is answered; none: such a request is only closed.
+    void setStateAnswer(std::function<std::string()> answer) { stateAnswer_ = std::move(answer); }
 
   signals:
     void showRequested();
@@ -98,6 +107,7 @@ class InstanceServer : public QObject {
     std::string path_;
     QSocketNotifier* incoming_ = nullptr;
     std::map<int, Client> clients_;
+    std::function<std::string()> stateAnswer_;
 };
 
 }  // namespace tallimer

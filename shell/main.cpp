@@ -7,6 +7,8 @@
 #include <malloc.h>
 #endif
 
+#include <QAction>
+#include <QDBusConnection>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSessionManager>
@@ -14,21 +16,28 @@
 #include <chrono>
 #include <cstdlib>
 #include <exception>
+#include <functional>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "accounts/AccountFiles.h"
 #include "controls/AppStyle.h"
 #include "controls/ErrorReport.h"
 #include "controls/RatePictures.h"
+#include "metering/Report.h"
+#include "metering/SessionState.h"
 #include "platform/LinkCountersLinux.h"
 #include "platform/NetworkManagerName.h"
 #include "platform/SystemClock.h"
 #include "shell/Application.h"
+#include "shell/CommandLine.h"
 #include "shell/ExitSignals.h"
 #include "shell/HeadlessTray.h"
+#include "shell/SessionBus.h"
 #include "shell/SingleInstance.h"
 #include "shell/StatsModuleLoader.h"
 #include "support/DataFolder.h"
@@ -39,6 +48,8 @@
 using namespace tallimer;
 
 namespace {
+
+SessionBus* sessionBus = nullptr;
 
 // A copy that is still starting listens a moment later: try for a while, then give up
 // silently, as a message that finds no window goes nowhere.
@@ -66,9 +77,33 @@ void CentreOnScreen(QWidget& window) {
     }
 }
 
+// Interim, until the metering session leaves the main window: the session's state is read off
+// the window's meter, and its change hook rides on the window's tick and the detector.
+std::function<SessionState()> InterimSessionOfWindow(TfPrinc& princ,
+                                                     const std::function<void()>& changed) {
+    QObject::connect(princ.Timer1, &QTimer::timeout, &princ, changed);
+    // Queued: the detector's signal comes before the window's handler starts or ends metering.
+    QObject::connect(princ.OnlineIP1, &TOnlineIP::OnChanged, &princ, changed, Qt::QueuedConnection);
+    QObject::connect(princ.bnGo, &QAction::triggered, &princ, changed, Qt::QueuedConnection);
+    return [&princ] { return StateOf(princ.meter()); };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    const char* xdgDataHome = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string programFolder = ExecutableFolder();
+    const DataFolderChoice data =
+        ChooseDataFolder(programFolder, xdgDataHome ? xdgDataHome : "", home ? home : "");
+    // The command line for scripts and status bars, before any lock, display or file is made.
+    if (const Command command = ParseCommand(std::vector<std::string>(argv + 1, argv + argc));
+        command.kind != CommandKind::Window) {
+        const CommandPlace place{
+            data.folder, {DataFolderLock(data.folder).holderSocket(), InstanceLock().socketPath()}};
+        return RunCommand(command, place, TheSystemClock(), std::cout, std::cerr);
+    }
+
     // Before anything else: a second copy needs no display and ends at once.
     InstanceLock lock;
     if (lock.acquire() == InstanceLock::Outcome::Second) {
@@ -77,11 +112,6 @@ int main(int argc, char** argv) {
     }
     // Another user, or a session with another runtime folder, may run on the same data:
     // the copy there is shown if it can be reached, and this one ends having written nothing.
-    const char* xdgDataHome = std::getenv("XDG_DATA_HOME");
-    const char* home = std::getenv("HOME");
-    const std::string programFolder = ExecutableFolder();
-    const DataFolderChoice data =
-        ChooseDataFolder(programFolder, xdgDataHome ? xdgDataHome : "", home ? home : "");
     // The folder must exist to hold its lock; nothing is written in it before the lock is ours.
     MakeFolder(data.folder);
     DataFolderLock folderLock(data.folder);
@@ -169,6 +199,20 @@ int main(int argc, char** argv) {
         if (fPrinc) fPrinc->EndWithoutAsking();
     });
 
+    // The session as the command line and the desktop's bus read it.
+    const std::function<SessionState()> sessionState = InterimSessionOfWindow(*fPrinc, [] {
+        if (sessionBus) sessionBus->changed();
+    });
+    server.setStateAnswer([&] { return StateText(sessionState(), data.folder); });
+    SessionBus bus(
+        sessionState,
+        [] {
+            if (fPrinc) fPrinc->Statistiques1Click();
+        },
+        TheSystemClock());
+    sessionBus = &bus;
+    bus.offer(QDBusConnection::sessionBus());
+
     CentreOnScreen(*fPrinc);
     fPrinc->show();
 #ifdef __GLIBC__
@@ -181,6 +225,8 @@ int main(int argc, char** argv) {
     } catch (const std::exception& error) {
         ReportException(nullptr, error);
     }
+    sessionBus = nullptr;
+    server.setStateAnswer(nullptr);
     fPrinc = nullptr;
     return 0;
 }

@@ -52,6 +52,36 @@ TEST(NetworkNamespace, LinkUpMetersLinkDownWritesTheTime) {
     EXPECT_TRUE(fs::exists(dir.path() / "tallimer.inf"));
 }
 
+// The command line and the session bus while the program meters a real link, then stopped:
+// `--ligne` and `--rapport` show the connection in progress, the bus says it, and once the
+// program has ended the commands read its files without writing a byte.
+TEST(NetworkNamespace, TheCommandLineAndTheBusReadTheRunningSession) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for a private network namespace";
+    if (std::system("command -v unshare >/dev/null && command -v dbus-send >/dev/null") != 0)
+        GTEST_SKIP() << "unshare or dbus-send is not installed";
+    if (std::system("unshare -n -m true >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "the machine refuses a private network namespace";
+    const fs::path program = BuildDir() / "app" / "tallimer";
+    if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
+    tallimer::test::TempDir dir;
+    const fs::path app = tallimer::test::LayOutProgram(dir.path(), program);
+    if (fs::exists(program.parent_path() / "libtallimer-stats.so"))
+        fs::copy_file(program.parent_path() / "libtallimer-stats.so", app / "libtallimer-stats.so");
+    const fs::path out = dir.path() / "scenario.out";
+    const std::string command =
+        "timeout 90 unshare -n -m bash '" +
+        (fs::path(Env("TALLIMER_SOURCE_DIR")) / "tests/shell/report-scenario.sh").string() + "' '" +
+        app.string() + "' >'" + out.string() + "' 2>&1";
+    const int status = std::system(command.c_str());
+    std::ostringstream text;
+    text << std::ifstream(out).rdbuf();
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "the machine refuses a private network namespace";
+    ASSERT_EQ(status, 0) << text.str();
+    for (const char* step : {"ok offline\n", "ok online\n", "ok offline-again\n", "ok stopped\n", "ok schema\n"})
+        EXPECT_NE(text.str().find(step), std::string::npos) << step << "\n" << text.str();
+}
+
 // A running invoice that cannot be written at a connection's end, with a tray host: the box
 // waits for nobody, the next connection is metered, and SIGTERM ends the program within a
 // second with its totals saved, though the user's settings dialog is open too.

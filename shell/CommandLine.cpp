@@ -1,0 +1,139 @@
+#include "shell/CommandLine.h"
+
+#include <dirent.h>
+
+#include <cerrno>
+#include <optional>
+#include <ostream>
+
+#include "metering/Report.h"
+#include "platform/JournalSqlite.h"
+#include "shell/SingleInstance.h"
+
+namespace tallimer {
+
+namespace {
+
+// Long enough for a copy busy with a tick, short enough for a status bar's refresh.
+constexpr int kAnswerMs = 500;
+
+const char* const kHelp =
+    "Usage : tallimer [--rapport [--json] | --ligne | --help]\n"
+    "\n"
+    "Le Tallimer Internet compte le temps et le coût des connexions Internet facturées à\n"
+    "la durée. Sans option, il se place dans la zone de notification, ou montre la copie\n"
+    "déjà en marche.\n"
+    "\n"
+    "  --rapport          pour chaque compte, la période en cours : durée, coût, forfait\n"
+    "                     restant, estimation à la fin de la période, dernière connexion ;\n"
+    "                     puis les totaux et la connexion en cours\n"
+    "  --rapport --json   le même rapport en JSON, pour les scripts et les barres d'état\n"
+    "  --ligne            une ligne pour une barre d'état : « 00:12:34 · 1,23 € » en ligne,\n"
+    "                     « hors ligne » sinon\n"
+    "  --help, -h         cette aide\n"
+    "\n"
+    "Ces commandes lisent les fichiers et le journal sans rien écrire, demandent les\n"
+    "chiffres du moment à la copie en marche et n'ont besoin d'aucun écran.\n"
+    "Codes de sortie : 0 réussi, 1 dossier de données illisible, 2 option incorrecte.\n";
+
+std::string Reason(int error) {
+    switch (error) {
+        case ENOENT:
+            return "il n'existe pas";
+        case EACCES:
+            return "accès refusé";
+        case ENOTDIR:
+            return "ce n'est pas un dossier";
+        default:
+            return "erreur " + std::to_string(error);
+    }
+}
+
+// The running copy's state, if a copy on this very folder answers.
+std::optional<SessionState> LiveState(const CommandPlace& place) {
+    std::string asked;
+    for (const std::string& socket : place.sockets) {
+        if (socket.empty() || socket == asked) continue;
+        asked = socket;
+        const auto answer = AskState(socket, kAnswerMs);
+        if (!answer) continue;
+        std::string folder;
+        auto state = ParseStateText(*answer, folder);
+        if (state && folder == place.dataFolder) return state;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+Command ParseCommand(const std::vector<std::string>& args) {
+    bool ours = false;
+    for (const std::string& a : args) ours = ours || a.rfind("--", 0) == 0 || a == "-h";
+    if (!ours) return {};
+    bool report = false, json = false, line = false, help = false;
+    for (const std::string& a : args) {
+        if (a == "--rapport")
+            report = true;
+        else if (a == "--json")
+            json = true;
+        else if (a == "--ligne")
+            line = true;
+        else if (a == "--help" || a == "-h")
+            help = true;
+        else
+            return {CommandKind::Bad, a};
+    }
+    if (help) return {CommandKind::Help, {}};
+    if (report && line) return {CommandKind::Bad, "--ligne"};
+    if (json && !report) return {CommandKind::Bad, "--json"};
+    if (line) return {CommandKind::Line, {}};
+    return {json ? CommandKind::ReportJson : CommandKind::Report, {}};
+}
+
+int RunCommand(const Command& command, const CommandPlace& place, const Clock& clock,
+               std::ostream& out, std::ostream& err) {
+    switch (command.kind) {
+        case CommandKind::Window:
+            return 0;
+        case CommandKind::Help:
+            out << kHelp;
+            return 0;
+        case CommandKind::Bad:
+            err << "tallimer : option incorrecte « " << command.bad
+                << " ».\nEssayez « tallimer --help ».\n";
+            return 2;
+        default:
+            break;
+    }
+    if (DIR* dir = ::opendir(place.dataFolder.c_str())) {
+        ::closedir(dir);
+    } else {
+        err << "tallimer : le dossier de données « " << place.dataFolder
+            << " » ne peut pas être lu : " << Reason(errno) << ".\n";
+        return 1;
+    }
+    const Locale french = Locale::french();
+    const std::optional<SessionState> live = LiveState(place);
+    if (command.kind == CommandKind::Line) {
+        out << StatusLine(live, french) << '\n';
+        return 0;
+    }
+    AccountCollection accounts;
+    Report report;
+    LoadAll(place.dataFolder, accounts, report.overall);
+    std::vector<std::string> names;
+    for (const auto& [name, account] : accounts) names.push_back(name);
+    if (live && live->online) names.push_back(live->account);
+    auto rows = ReadNewestRows(place.dataFolder + "journal.sqlite", names, 4);
+    for (const auto& [name, account] : accounts)
+        report.accounts.push_back({name, account, std::move(rows[name])});
+    if (live && live->online && !accounts.find(live->account))
+        report.accounts.push_back({live->account, Account{}, std::move(rows[live->account])});
+    report.live = live;
+    report.now = LocalNow(clock);
+    out << (command.kind == CommandKind::ReportJson ? ReportJson(report, french)
+                                                    : ReportText(report, french));
+    return 0;
+}
+
+}  // namespace tallimer
