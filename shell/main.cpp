@@ -7,7 +7,6 @@
 #include <malloc.h>
 #endif
 
-#include <QAction>
 #include <QDBusConnection>
 #include <QGuiApplication>
 #include <QScreen>
@@ -29,7 +28,7 @@
 #include "controls/ErrorReport.h"
 #include "controls/RatePictures.h"
 #include "metering/Report.h"
-#include "metering/SessionState.h"
+#include "metering/Session.h"
 #include "platform/LinkCountersLinux.h"
 #include "platform/NetworkManagerName.h"
 #include "platform/SystemClock.h"
@@ -75,17 +74,6 @@ void CentreOnScreen(QWidget& window) {
         frame.moveCenter(screen->availableGeometry().center());
         window.move(frame.topLeft());
     }
-}
-
-// Interim, until the metering session leaves the main window: the session's state is read off
-// the window's meter, and its change hook rides on the window's tick and the detector.
-std::function<SessionState()> InterimSessionOfWindow(TfPrinc& princ,
-                                                     const std::function<void()>& changed) {
-    QObject::connect(princ.Timer1, &QTimer::timeout, &princ, changed);
-    // Queued: the detector's signal comes before the window's handler starts or ends metering.
-    QObject::connect(princ.OnlineIP1, &TOnlineIP::OnChanged, &princ, changed, Qt::QueuedConnection);
-    QObject::connect(princ.bnGo, &QAction::triggered, &princ, changed, Qt::QueuedConnection);
-    return [&princ] { return StateOf(princ.meter()); };
 }
 
 }  // namespace
@@ -200,9 +188,12 @@ int main(int argc, char** argv) {
     });
 
     // The session as the command line and the desktop's bus read it.
-    const std::function<SessionState()> sessionState = InterimSessionOfWindow(*fPrinc, [] {
+    // The session's state for the hand-over socket and the bus; each metering step wakes the bus.
+    Session& session = fPrinc->session();
+    session.setChangedListener([] {
         if (sessionBus) sessionBus->changed();
     });
+    const std::function<SessionState()> sessionState = [&session] { return session.state(); };
     server.setStateAnswer([&] { return StateText(sessionState(), data.folder); });
     SessionBus bus(
         sessionState,
