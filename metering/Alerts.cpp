@@ -1,42 +1,16 @@
 #include "metering/Alerts.h"
 
-#include <charconv>
 #include <cmath>
 #include <iterator>
 
 #include "metering/JournalStats.h"
+#include "support/FieldText.h"
 #include "support/FileWrite.h"
 #include "support/NumberText.h"
 
 namespace tallimer {
 
 namespace {
-
-template <typename T>
-std::string Number(T v) {
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-}
-
-template <typename T>
-bool ReadNumber(std::string_view text, T& out) {
-    T v{};
-    auto r = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (r.ec != std::errc() || r.ptr != text.data() + text.size()) return false;
-    out = v;
-    return true;
-}
-
-std::vector<std::string_view> Split(std::string_view text, char sep) {
-    std::vector<std::string_view> parts;
-    for (;;) {
-        auto at = text.find(sep);
-        parts.push_back(text.substr(0, at));
-        if (at == std::string_view::npos) return parts;
-        text.remove_prefix(at + 1);
-    }
-}
 
 std::string Euros(float v, const Locale& locale) {
     return InvoiceAmountText(v, locale) + " €";
@@ -49,26 +23,26 @@ std::string AlertSettingsBytes(const AlertSettings& settings) {
     for (const auto& [name, a] : settings) {
         if (a == AccountAlerts{}) continue;
         if (name.find_first_of("\t\r\n") != std::string::npos) continue;
-        out += name + '\t' + (a.holidaysAsWeekend ? "1" : "0") + '\t' + Number(a.budget) + '\t' +
-               Number(a.packageLevelMs) + '\t' + Number(a.period) + '\t' + Number(a.fired) + "\r\n";
+        out += name + '\t' + (a.holidaysAsWeekend ? "1" : "0") + '\t' + NumberField(a.budget) +
+               '\t' + NumberField(a.packageLevelMs) + '\t' + NumberField(a.period) + '\t' +
+               NumberField(a.fired) + "\r\n";
     }
     return out;
 }
 
 AlertSettings ParseAlertSettings(std::string_view bytes) {
     AlertSettings settings;
-    for (std::string_view line : Split(bytes, '\n')) {
+    for (std::string_view line : SplitFields(bytes, '\n')) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        auto f = Split(line, '\t');
+        auto f = SplitFields(line, '\t');
         if (f.size() < 2) continue;  // the account of no name is one too
         AccountAlerts a;
         a.holidaysAsWeekend = f[1] == "1";
-        if (f.size() > 2 && ReadNumber(f[2], a.budget) &&
-            !(a.budget > 0 && std::isfinite(a.budget)))
+        if (f.size() > 2 && ReadField(f[2], a.budget) && !(a.budget > 0 && std::isfinite(a.budget)))
             a.budget = 0;
-        if (f.size() > 3) ReadNumber(f[3], a.packageLevelMs);
-        if (f.size() > 4 && ReadNumber(f[4], a.period) && !std::isfinite(a.period)) a.period = 0;
-        if (f.size() > 5 && ReadNumber(f[5], a.fired)) a.fired &= 7;
+        if (f.size() > 3) ReadField(f[3], a.packageLevelMs);
+        if (f.size() > 4 && ReadField(f[4], a.period) && !std::isfinite(a.period)) a.period = 0;
+        if (f.size() > 5 && ReadField(f[5], a.fired)) a.fired &= 7;
         settings[std::string(f[0])] = a;
     }
     return settings;
@@ -128,12 +102,12 @@ std::vector<std::string> DueAlerts(const Account& account, AccountAlerts& alerts
 }
 
 std::optional<std::int64_t> ParseDurationText(std::string_view text) {
-    auto parts = Split(text, ':');
+    auto parts = SplitFields(text, ':');
     if (parts.size() < 2 || parts.size() > 3) return std::nullopt;
     std::int64_t total = 0;
     for (std::size_t i = 0; i < parts.size(); ++i) {
         std::int64_t v = 0;
-        if (parts[i].empty() || !ReadNumber(parts[i], v) || v < 0) return std::nullopt;
+        if (parts[i].empty() || !ReadField(parts[i], v) || v < 0) return std::nullopt;
         if (i > 0 && (v > 59 || parts[i].size() != 2)) return std::nullopt;
         if (i == 0 && v > 100000) return std::nullopt;
         total = total * 60 + v;

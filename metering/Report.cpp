@@ -1,7 +1,6 @@
 #include "metering/Report.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -9,6 +8,7 @@
 
 #include "metering/Alerts.h"
 #include "metering/JournalStats.h"
+#include "support/FieldText.h"
 #include "support/NumberText.h"
 
 namespace tallimer {
@@ -68,13 +68,6 @@ std::string Money(float v, const Locale& l) {
     return AmountText(v, l) + " €";
 }
 
-std::string IsoDay(DateTime day) {
-    const YearMonthDay d = DecodeDate(std::floor(day));
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", d.year, d.month, d.day);
-    return buf;
-}
-
 std::string IsoDateTime(DateTime t) {
     // Rounded to the second, but never onto the next day.
     const auto seconds =
@@ -100,21 +93,20 @@ std::string Number(std::int64_t v) {
     return std::to_string(v);
 }
 
-std::string Number(double v) {
-    if (!std::isfinite(v)) return "null";
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-}
-
-std::string Number(float v) {
-    if (!std::isfinite(v)) return "null";
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
+// JSON has no infinities: a non-finite figure, which only a spoilt file holds, is null.
+template <typename T>
+std::string Number(T v) {
+    return std::isfinite(v) ? NumberField(v) : "null";
 }
 
 }  // namespace
+
+std::string IsoDay(DateTime day) {
+    const YearMonthDay d = DecodeDate(std::floor(day));
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", d.year, d.month, d.day);
+    return buf;
+}
 
 std::string StatusLine(const std::optional<SessionState>& live, const Locale& locale) {
     if (!live || !live->online) return "hors ligne";
@@ -215,53 +207,18 @@ std::string ReportJson(const Report& r, const Locale& l) {
 
 namespace {
 
-// Bytes a line cannot carry, as %XX.
-std::string Escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == '%' || u == 0x7F) {
-            char buf[4];
-            std::snprintf(buf, sizeof buf, "%%%02X", u);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::optional<std::string> Unescaped(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        unsigned v = 0;
-        if (i + 2 >= text.size()) return std::nullopt;
-        auto r = std::from_chars(text.data() + i + 1, text.data() + i + 3, v, 16);
-        if (r.ec != std::errc() || r.ptr != text.data() + i + 3) return std::nullopt;
-        out += static_cast<char>(v);
-        i += 2;
-    }
-    return out;
-}
-
-template <typename T>
-bool Read(std::string_view text, T& out) {
-    T v{};
-    auto r = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (r.ec != std::errc() || r.ptr != text.data() + text.size()) return false;
-    out = v;
-    return true;
+// Bytes a line of the state cannot carry as they are.
+bool IsEscaped(unsigned char c) {
+    return c < 0x20 || c == '%' || c == 0x7F;
 }
 
 }  // namespace
 
 std::string StateText(const SessionState& s, const std::string& folder) {
-    return "etat 1\ndossier=" + Escaped(folder) + "\nen_ligne=" + (s.online ? "1" : "0") +
-           "\ncompte=" + Escaped(s.account) + "\nconnexion_ms=" + Number(s.connectionMs) +
+    return "etat 1\ndossier=" + PercentEscaped(folder, IsEscaped) +
+           "\nen_ligne=" + (s.online ? "1" : "0") +
+           "\ncompte=" + PercentEscaped(s.account, IsEscaped) +
+           "\nconnexion_ms=" + Number(s.connectionMs) +
            "\nconnexion_cout=" + Number(s.connectionCost) +
            "\ntarif=" + std::to_string(s.rateIcon) + "\nperiode_ms=" + Number(s.periodMs) +
            "\nperiode_cout=" + Number(s.periodCost) +
@@ -298,12 +255,12 @@ std::optional<SessionState> ParseStateText(std::string_view text, std::string& f
     };
     auto number = [&](std::string_view key, auto& out) {
         const auto it = values.find(key);
-        return it != values.end() && Read(it->second, out);
+        return it != values.end() && ReadField(it->second, out);
     };
     auto text_ = [&](std::string_view key, std::string& out) {
         const auto it = values.find(key);
         if (it == values.end()) return false;
-        auto v = Unescaped(it->second);
+        auto v = PercentUnescaped(it->second);
         if (v) out = *v;
         return v.has_value();
     };

@@ -34,6 +34,9 @@ std::string ReportJson(const Report& report, const Locale& locale);
 // « 00:12:34 · 1,23 € » while a copy meters, « hors ligne » otherwise.
 std::string StatusLine(const std::optional<SessionState>& live, const Locale& locale);
 
+// "2026-12-07", the day of a local date.
+std::string IsoDay(DateTime day);
+
 // The state as the hand-over socket carries it: "key=value" lines in the C conventions,
 // between "etat 1" and "fin", with the folder the copy keeps its data in.
 std::string StateText(const SessionState& state, const std::string& folder);

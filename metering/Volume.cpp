@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "metering/JournalStats.h"
+#include "support/FieldText.h"
 #include "support/FileWrite.h"
 #include "support/NumberText.h"
 
@@ -12,60 +13,15 @@ namespace tallimer {
 
 namespace {
 
-template <typename T>
-std::string Number(T v) {
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-}
-
-template <typename T>
-bool ReadNumber(std::string_view text, T& out) {
-    auto r = std::from_chars(text.data(), text.data() + text.size(), out);
-    return r.ec == std::errc() && r.ptr == text.data() + text.size() && !text.empty();
+// Bytes a field of volume.inf cannot hold as they are.
+bool IsEscaped(unsigned char c) {
+    return c == '%' || c == '\t' || c == '\r' || c == '\n' || c == 0x1A;
 }
 
 bool ReadFlag(std::string_view text, bool& out) {
     if (text != "0" && text != "1") return false;
     out = text == "1";
     return true;
-}
-
-bool IsEscaped(char c) {
-    return c == '%' || c == '\t' || c == '\r' || c == '\n' || c == '\x1A';
-}
-
-std::string EscapeName(const std::string& name) {
-    static const char* const hex = "0123456789ABCDEF";
-    std::string out;
-    for (char c : name) {
-        if (!IsEscaped(c)) {
-            out += c;
-            continue;
-        }
-        const auto u = static_cast<unsigned char>(c);
-        out += '%';
-        out += hex[u >> 4];
-        out += hex[u & 15];
-    }
-    return out;
-}
-
-std::optional<std::string> UnescapeName(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        unsigned v = 0;
-        if (i + 3 > text.size()) return std::nullopt;
-        auto r = std::from_chars(text.data() + i + 1, text.data() + i + 3, v, 16);
-        if (r.ec != std::errc() || r.ptr != text.data() + i + 3) return std::nullopt;
-        out += static_cast<char>(v);
-        i += 2;
-    }
-    return out;
 }
 
 bool IsBlank(char c) {
@@ -121,41 +77,33 @@ std::string VolumeBookBytes(const VolumeBook& book) {
     std::string out;
     for (const auto& [name, v] : book) {
         const VolumeTariff& t = v.tariff;
-        out += EscapeName(name) + '\t' + Number(t.capBytes) + '\t' + Number(t.pricePerMoBeyond) +
-               '\t' + Number(t.pricePerMo) + '\t' + (t.countSent ? "1" : "0") + '\t' +
-               (t.offPeakFree ? "1" : "0") + '\t' + Number(v.period) + '\t' +
-               Number(v.periodBytes) + '\t' + Number(v.freeBytes) + '\t' + Number(v.overallBytes) +
-               '\t' + Number(v.day) + '\t' + Number(v.dayStartBytes) + '\t' + Number(v.fired) +
-               "\r\n";
+        out += PercentEscaped(name, IsEscaped) + '\t' + NumberField(t.capBytes) + '\t' +
+               NumberField(t.pricePerMoBeyond) + '\t' + NumberField(t.pricePerMo) + '\t' +
+               (t.countSent ? "1" : "0") + '\t' + (t.offPeakFree ? "1" : "0") + '\t' +
+               NumberField(v.period) + '\t' + NumberField(v.periodBytes) + '\t' +
+               NumberField(v.freeBytes) + '\t' + NumberField(v.overallBytes) + '\t' +
+               NumberField(v.day) + '\t' + NumberField(v.dayStartBytes) + '\t' +
+               NumberField(v.fired) + "\r\n";
     }
     return out;
 }
 
 VolumeBook ParseVolumeBook(std::string_view bytes) {
     VolumeBook book;
-    while (!bytes.empty()) {
-        const auto end = bytes.find('\n');
-        std::string_view line = bytes.substr(0, end);
-        bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+    for (std::string_view line : SplitFields(bytes, '\n')) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        std::vector<std::string_view> f;
-        for (;;) {
-            const auto at = line.find('\t');
-            f.push_back(line.substr(0, at));
-            if (at == std::string_view::npos) break;
-            line.remove_prefix(at + 1);
-        }
+        const std::vector<std::string_view> f = SplitFields(line, '\t');
         if (f.size() != 13) continue;
         VolumeAccount v;
         VolumeTariff& t = v.tariff;
-        const std::optional<std::string> name = UnescapeName(f[0]);
-        const bool read = name && ReadNumber(f[1], t.capBytes) &&
-                          ReadNumber(f[2], t.pricePerMoBeyond) && ReadNumber(f[3], t.pricePerMo) &&
+        const std::optional<std::string> name = PercentUnescaped(f[0]);
+        const bool read = name && ReadField(f[1], t.capBytes) &&
+                          ReadField(f[2], t.pricePerMoBeyond) && ReadField(f[3], t.pricePerMo) &&
                           ReadFlag(f[4], t.countSent) && ReadFlag(f[5], t.offPeakFree) &&
-                          ReadNumber(f[6], v.period) && ReadNumber(f[7], v.periodBytes) &&
-                          ReadNumber(f[8], v.freeBytes) && ReadNumber(f[9], v.overallBytes) &&
-                          ReadNumber(f[10], v.day) && ReadNumber(f[11], v.dayStartBytes) &&
-                          ReadNumber(f[12], v.fired);
+                          ReadField(f[6], v.period) && ReadField(f[7], v.periodBytes) &&
+                          ReadField(f[8], v.freeBytes) && ReadField(f[9], v.overallBytes) &&
+                          ReadField(f[10], v.day) && ReadField(f[11], v.dayStartBytes) &&
+                          ReadField(f[12], v.fired);
         const bool sane = read && std::isfinite(t.pricePerMoBeyond) && t.pricePerMoBeyond >= 0 &&
                           std::isfinite(t.pricePerMo) && t.pricePerMo >= 0 &&
                           std::isfinite(v.period) && std::isfinite(v.day);

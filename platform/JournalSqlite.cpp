@@ -10,6 +10,8 @@
 #include <tuple>
 #include <utility>
 
+#include "support/FieldText.h"
+
 namespace tallimer {
 
 namespace {
@@ -462,16 +464,10 @@ std::map<std::string, std::vector<JournalRow>> ReadNewestRows(
     // Read-only still makes the WAL's side files, and leaves them: when there is no WAL (the
     // journal closed cleanly) the file alone is read, as immutable; otherwise the program's
     // own side files are there to be shared.
-    std::string uri = "file:";
-    for (unsigned char c : path) {
-        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
-            uri += static_cast<char>(c);
-        } else {
-            char buf[4];
-            std::snprintf(buf, sizeof buf, "%%%02X", c);
-            uri += buf;
-        }
-    }
+    std::string uri =
+        "file:" + PercentEscaped(path, [](unsigned char c) {
+            return !(std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~');
+        });
     uri += ::stat((path + "-wal").c_str(), &st) == 0 ? "?mode=ro" : "?mode=ro&immutable=1";
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) !=
@@ -479,7 +475,7 @@ std::map<std::string, std::vector<JournalRow>> ReadNewestRows(
         sqlite3_close(db);
         return out;
     }
-    sqlite3_busy_timeout(db, 200);
+    sqlite3_busy_timeout(db, SqliteJournal::kBusyMs);
     {
         Statement s;
         const std::string sql = std::string("SELECT id, ") + kColumns +

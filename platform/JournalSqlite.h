@@ -18,6 +18,9 @@ namespace tallimer {
 
 class SqliteJournal final : public ConnectionJournal {
   public:
+    // How long a call waits for a journal another program holds: short, so a stop request
+    // never waits.
+    static constexpr int kBusyMs = 200;
     explicit SqliteJournal(std::string path);
     ~SqliteJournal() override;
     SqliteJournal(const SqliteJournal&) = delete;
@@ -56,7 +59,6 @@ class SqliteJournal final : public ConnectionJournal {
                                            std::optional<std::int64_t> before, Seen& seen,
                                            bool last);
     enum class Opening { Open, Busy, Broken };
-    static constexpr int kBusyMs = 200;
     void start();
     // Opens the file if it was busy; false when there is none to use.
     bool ready();

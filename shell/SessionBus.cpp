@@ -6,8 +6,6 @@
 #include <QDBusServiceWatcher>
 #include <QMetaProperty>
 #include <QTimer>
-#include <cmath>
-#include <cstdio>
 
 #include "metering/JournalStats.h"
 #include "metering/Report.h"
@@ -93,11 +91,7 @@ QString SessionBus::compte() const {
 
 QString SessionBus::finPeriode() const {
     const DateTime end = state_().periodEnd;
-    if (end == 0) return {};
-    const YearMonthDay d = DecodeDate(std::floor(end));
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", d.year, d.month, d.day);
-    return buf;
+    return end == 0 ? QString() : QString::fromStdString(IsoDay(end));
 }
 
 QString SessionBus::ligne() const {
