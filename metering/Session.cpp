@@ -30,6 +30,7 @@ Session::Session(SessionParts parts)
       openJournal_(std::move(parts.openJournal)),
       meter_(*clock_, accounts_, *names_, *parts.counters, locale_) {
     meter_.setHost(this);
+    meter_.setVolumeCharge(&volumeMeter_);
     meter_.holidaysAsWeekend = [this](const std::string& name) {
         auto it = alerts_.find(name);
         return it != alerts_.end() && it->second.holidaysAsWeekend;
@@ -53,6 +54,8 @@ void Session::load(DataRead* readAhead) {
     meter_.overallCost = state.overallCost;
     askOnExit = state.askOnExit;
     alerts_ = LoadAlertSettings(appFolder_ + kAlertSettingsFile);
+    volumes_ = LoadVolumeBook(appFolder_ + kVolumeFile);
+    ReconcileVolumeBook(volumes_, accounts_);
 }
 
 void Session::recover() {
@@ -148,10 +151,16 @@ bool Session::save(SaveMoment moment) {
 
 bool Session::saveFiles() {
     std::string failed;
-    const bool saved =
+    bool saved =
         SaveAll(appFolder_, accounts_,
                 OverallState{meter_.overallDuration, meter_.overallCost, askOnExit}, &failed);
     if (saved) desk_->accountsSaved();
+    // After the accounts: a crash between the two finds the volume behind its period's
+    // closing, which loading mends, never ahead of it.
+    if (!saveVolumes()) {
+        if (saved) failed = appFolder_ + kVolumeFile;
+        saved = false;
+    }
     // Said once, until a save goes through again: the totals wait in memory for the next one.
     if (!saved && unsaved_.empty()) host_->reportLater(FileError::create(failed));
     unsaved_ = failed;
@@ -163,14 +172,23 @@ void Session::checkAlerts() {
     // An account never set keeps the defaults: its package is still watched.
     const std::vector<std::string> texts =
         DueAlerts(*meter_.currentAccount, alerts_[meter_.providerName()], now(), locale_);
-    if (texts.empty()) return;
-    // Remembered first: a restart must not say it again.
-    saveAlerts();
+    std::vector<std::string> volumeTexts;
+    auto volume = volumes_.find(meter_.providerName());
+    if (volume != volumes_.end())
+        volumeTexts = DueVolumeAlerts(volume->second, *meter_.currentAccount, now(), locale_);
+    // Remembered first: a restart must not say them again.
+    if (!texts.empty()) saveAlerts();
+    if (!volumeTexts.empty()) saveVolumes();
     for (const std::string& text : texts) host_->notify(text);
+    for (const std::string& text : volumeTexts) host_->notify(text);
 }
 
 bool Session::saveAlerts() {
     return SaveAlertSettings(appFolder_ + kAlertSettingsFile, alerts_);
+}
+
+bool Session::saveVolumes() {
+    return SaveVolumeBook(appFolder_ + kVolumeFile, volumes_);
 }
 
 // ---- The journal

@@ -18,6 +18,7 @@
 #include "metering/Meter.h"
 #include "metering/SessionState.h"
 #include "metering/Sources.h"
+#include "metering/Volume.h"
 #include "support/Clock.h"
 #include "support/Locale.h"
 
@@ -129,6 +130,10 @@ class Session : private MeterHost {
     bool askOnExit = true;
     AlertSettings& alerts() { return alerts_; }
     bool saveAlerts();
+    // The volume tariffs and figures of the accounts billed by volume, and this connection's.
+    VolumeBook& volumes() { return volumes_; }
+    const VolumeMeter& volumeMeter() const { return volumeMeter_; }
+    bool saveVolumes();
 
     // The journal's keeper, the journal opened first if it is not yet.
     JournalKeeper& keeper();
@@ -176,6 +181,8 @@ class Session : private MeterHost {
     AccountCollection accounts_;
     Meter meter_;
     AlertSettings alerts_;
+    VolumeBook volumes_;
+    VolumeMeter volumeMeter_{volumes_};
     SessionHost noHost_;
     SessionHost* host_ = &noHost_;
     InvoiceDesk noDesk_;

@@ -147,6 +147,7 @@ TEST_F(SessionTest, DisconnectAndEveryMinuteOfMeteringSaveTheFiles) {
     s.disconnect();
     EXPECT_EQ(ReadFile(account).substr(0, 7), "45000\r\n");
     EXPECT_EQ(ReadFile(dir.path() / "tallimer.inf").substr(0, 7), "45000\r\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / kVolumeFile));  // no volume tariff
 }
 
 TEST_F(SessionTest, EndingDuringAConnectionWritesItsLineBeforeSaving) {
@@ -256,6 +257,42 @@ TEST_F(SessionTest, ABudgetCrossedIsSaidOnceAndNotAgainAfterARestart) {
     again.connect("");
     again.disconnect();
     EXPECT_EQ(host.notices.size(), 1u);
+}
+
+// A volume account's bytes are billed past its cap, reach its file with the accounts and are
+// there after a restart; each threshold of the cap is said once, and not again after it.
+TEST_F(SessionTest, AVolumeAccountIsBilledSavedAndWarnedOnceAcrossARestart) {
+    Account modem;
+    modem.nextInvoice = LocalToday(clock) + 10;
+    WriteFile(dir.path() / "Comptes" / "Modem.fai", WriteAccount(modem));
+    {
+        VolumeBook book;
+        VolumeTariff tariff;
+        tariff.capBytes = kMo;
+        tariff.pricePerMoBeyond = 2;
+        SetVolumeTariff(book, "Modem", modem, tariff);
+        ASSERT_TRUE(SaveVolumeBook(dir.str() + kVolumeFile, book));
+    }
+    counters.value = LinkCounters{0, 0};
+    Session& s = make();
+    s.connect("");
+    tick(1000);
+    counters.value = LinkCounters{900000, 0};
+    tick(1000);
+    s.minute("");
+    ASSERT_EQ(host.notices.size(), 2u);  // 80 %, and the day's share
+    counters.value = LinkCounters{1100000, 0};
+    tick(1000);
+    EXPECT_EQ(s.volumeMeter().connectionCost(), 0.2f);
+    s.disconnect();
+    ASSERT_EQ(host.notices.size(), 3u);
+    EXPECT_EQ(host.notices[2].find("Volume inclus de la période atteint"), 0u);
+
+    Session& again = make();
+    EXPECT_EQ(again.volumes()["Modem"].periodBytes, 1100000u);
+    again.connect("");
+    again.disconnect();
+    EXPECT_EQ(host.notices.size(), 3u);
 }
 
 // The journal waits for its first use; then rows a dead program left open are cut short, and
