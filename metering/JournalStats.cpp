@@ -528,4 +528,24 @@ std::string ExportJson(const std::vector<JournalRow>& rows) {
     return out + (rows.empty() ? "]\n" : "\n]\n");
 }
 
+VolumeBuckets ComputeVolumeBuckets(const std::vector<StatsRow>& rows, const StatsPeriod& period,
+                                   bool countSent, const std::vector<DayBucket>& days) {
+    VolumeBuckets v;
+    v.days.resize(days.size());
+    for (std::size_t i = 0; i < days.size(); ++i) v.days[i].day = days[i].day;
+    const long first = days.empty() ? 0 : DayOf(days.front().day);
+    for (const StatsRow& r : rows) {
+        if (!InPeriod(r.start, period) || IsFeeLine(r)) continue;
+        const std::uint64_t bytes = r.bytesReceived + (countSent ? r.bytesSent : 0);
+        v.bytes += bytes;
+        v.hours[static_cast<std::size_t>(r.startDigits / 10000 % 100)] += bytes;
+        const long i = DayOf(r.start) - first;
+        if (i >= 0 && i < static_cast<long>(v.days.size()))
+            v.days[static_cast<std::size_t>(i)].bytes += bytes;
+    }
+    std::uint64_t sum = 0;
+    for (DayVolume& d : v.days) d.cumulative = sum += d.bytes;
+    return v;
+}
+
 }  // namespace tallimer

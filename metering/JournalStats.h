@@ -140,4 +140,21 @@ std::string ExportCsv(const std::vector<JournalRow>& rows);
 // The rows for scripts: a JSON array, one object per line, the journal's own field names.
 std::string ExportJson(const std::vector<JournalRow>& rows);
 
+// The bytes a volume tariff counts in the period's connections (received and sent, or
+// received only) by local start day, on the days of `days` (JournalStats::days), and by
+// local start hour.
+struct DayVolume {
+    DateTime day = 0;
+    std::uint64_t bytes = 0, cumulative = 0;
+    bool operator==(const DayVolume&) const = default;
+};
+struct VolumeBuckets {
+    std::uint64_t bytes = 0;
+    std::vector<DayVolume> days;
+    std::array<std::uint64_t, 24> hours{};
+    bool operator==(const VolumeBuckets&) const = default;
+};
+VolumeBuckets ComputeVolumeBuckets(const std::vector<StatsRow>& rows, const StatsPeriod& period,
+                                   bool countSent, const std::vector<DayBucket>& days);
+
 }  // namespace tallimer

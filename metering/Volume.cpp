@@ -69,6 +69,9 @@ VolumeAccount& SetVolumeTariff(VolumeBook& book, const std::string& name, const 
                                const VolumeTariff& tariff) {
     auto [it, added] = book.try_emplace(name);
     if (added) it->second.period = account.nextInvoice;
+    // A new cap may be reached again.
+    if (it->second.tariff.capBytes != tariff.capBytes)
+        it->second.fired &= ~static_cast<unsigned>(kVolume80 | kVolume100);
     it->second.tariff = tariff;
     return it->second;
 }
@@ -305,6 +308,30 @@ std::vector<std::string> DueVolumeAlerts(VolumeAccount& v, const Account& accoun
 bool OffersVolumeTariff(const VolumeBook& book, const std::string& account,
                         MeteredLinkSource& link) {
     return book.find(account) == book.end() && link.linkMetered();
+}
+
+std::string VolumeFieldText(std::uint64_t bytes, const Locale& locale) {
+    static const char* const units[] = {"Ko", "Mo", "Go", "To"};
+    std::uint64_t scale = 1000;
+    std::size_t u = 0;
+    while (u + 1 < std::size(units) && bytes / scale >= 1000) {
+        scale *= 1000;
+        ++u;
+    }
+    std::string text = std::to_string(bytes / scale), decimals;
+    for (std::uint64_t rest = bytes % scale, s = scale / 10; rest > 0; rest %= s, s /= 10)
+        decimals += static_cast<char>('0' + rest / s);
+    if (!decimals.empty()) text += locale.decimalSeparator + decimals;
+    return text + " " + units[u];
+}
+
+std::string PricePerMoText(float price, const Locale& locale) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, price, std::chars_format::fixed);
+    std::string text(buf, r.ptr);
+    if (const auto dot = text.find('.'); dot != std::string::npos)
+        text.replace(dot, 1, locale.decimalSeparator);
+    return text;
 }
 
 }  // namespace tallimer

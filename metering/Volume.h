@@ -48,7 +48,7 @@ struct VolumeAccount {
 using VolumeBook = std::map<std::string, VolumeAccount>;
 
 // The user sets or changes the account's tariff: the period's figures stay, a new entry
-// belongs to the account's current period.
+// belongs to the account's current period; a new cap may alert again.
 VolumeAccount& SetVolumeTariff(VolumeBook& book, const std::string& name, const Account& account,
                                const VolumeTariff& tariff);
 
@@ -125,5 +125,11 @@ std::vector<std::string> DueVolumeAlerts(VolumeAccount& volume, const Account& a
 // metered and it has none yet. Only ever an offer: nothing sets a tariff but the user.
 bool OffersVolumeTariff(const VolumeBook& book, const std::string& account,
                         MeteredLinkSource& link);
+
+// The text of a volume field: exact in the largest unit it fills, so it reads back as the
+// same bytes ("1,5 Go", "1,2345678 Go", "0,5 Ko").
+std::string VolumeFieldText(std::uint64_t bytes, const Locale& locale);
+// The shortest text of a price per Mo that reads back as the same float.
+std::string PricePerMoText(float price, const Locale& locale);
 
 }  // namespace tallimer

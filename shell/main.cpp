@@ -152,6 +152,8 @@ int main(int argc, char** argv) {
     dependencies.appFolder = data.folder;
     dependencies.clock = &TheSystemClock();
     dependencies.names = names.get();
+    // NetworkManager's name source also knows whether the link is metered.
+    dependencies.meteredLink = dynamic_cast<MeteredLinkSource*>(names.get());
     dependencies.counters = &counters;
     dependencies.trayShell = headlessTray.get();
     dependencies.stats = LoadedStats(StatsModulePaths(programFolder));

@@ -45,7 +45,7 @@ bool ConfirmClose(bool& askOnExit, TfConfirm& dialog, QWidget& mainWindow) {
 }
 
 void OpenStatistics(StatsView*& stats, const StatsFactory& make, Session& session,
-                    QWidget& mainWindow) {
+                    MeteredLinkSource* link, QWidget& mainWindow) {
     if (!stats) {
         QString why = "module introuvable";
         if (make) stats = make(&mainWindow, why);
@@ -60,6 +60,8 @@ void OpenStatistics(StatsView*& stats, const StatsFactory& make, Session& sessio
         }
     }
     stats->SetAlertSettings(&session.alerts(), [&session] { return session.saveAlerts(); });
+    stats->SetVolumeBook(
+        &session.volumes(), [&session] { return session.saveVolumes(); }, link);
     stats->Prepare(session.journal(), session.accounts(), session.meter().providerName(),
                    session.now(), session.locale());
     stats->Open();

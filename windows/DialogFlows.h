@@ -27,7 +27,8 @@ bool ConfirmClose(bool& askOnExit, TfConfirm& dialog, QWidget& mainWindow);
 
 // The statistics window, made at its first opening (kept in `stats`), given the session's
 // figures and opened. A module that cannot be made is said in a box that waits for nobody.
+// The link, when known, tells whether to offer the current account a volume tariff.
 void OpenStatistics(StatsView*& stats, const StatsFactory& make, Session& session,
-                    QWidget& mainWindow);
+                    MeteredLinkSource* link, QWidget& mainWindow);
 
 }  // namespace tallimer

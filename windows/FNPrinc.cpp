@@ -51,7 +51,8 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
       session_({d.appFolder, d.clock, d.names, d.counters, SystemLocale(), OpenDataJournal}),
-      makeStats_(d.stats) {
+      makeStats_(d.stats),
+      meteredLink_(d.meteredLink) {
     setObjectName("fPrinc");
     setWindowTitle("Le Tallimer Internet");
     setWindowIcon(AppIcon());
@@ -341,7 +342,7 @@ void TfPrinc::rglages1Click() {
 }
 
 void TfPrinc::Statistiques1Click() {
-    OpenStatistics(stats_, makeStats_, session_, *this);
+    OpenStatistics(stats_, makeStats_, session_, meteredLink_, *this);
 }
 
 void TfPrinc::bnProposClick() {

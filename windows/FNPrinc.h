@@ -34,6 +34,8 @@ struct PrincDependencies {
     std::function<std::vector<std::string>()> hostAddresses;
     // Makes the statistics window at its first opening; null: it cannot be opened.
     StatsFactory stats = {};
+    // Whether the desktop marks the link as metered; null: no volume tariff is offered.
+    MeteredLinkSource* meteredLink = nullptr;
     // The data folder as read ahead (taken over by the window); null: the window reads it.
     DataRead* dataRead = nullptr;
 };
@@ -195,6 +197,7 @@ class TfPrinc : public QWidget, private SessionHost {
 
     Session session_;
     StatsFactory makeStats_;
+    MeteredLinkSource* meteredLink_;
     StatsView* stats_ = nullptr;
     bool dialogsOnDemand_ = false;
     bool shownOnce_ = false;

@@ -118,17 +118,18 @@ QValueAxis* ValueAxis(QChart* chart, const QString& title, Qt::Alignment side, d
     return axis;
 }
 
-// Connections per slot; the slots of the reduced rate in green.
-void CountChart(QChartView* view, const QString& title, const QStringList& names,
-                const std::vector<std::int64_t>& counts, const std::vector<bool>& reduced) {
+// A figure per slot (connections, a volume); the slots of the reduced rate in green.
+void BarChart(QChartView* view, const QString& title, const QString& what, bool whole,
+              const QStringList& names, const std::vector<double>& counts,
+              const std::vector<bool>& reduced) {
     QChart* chart = Cleared(view, title);
-    auto* set = new QBarSet("Connexions");
+    auto* set = new QBarSet(what);
     set->setColor(QColor(32, 120, 200));
     set->setSelectedColor(QColor(90, 170, 60));
     double top = 0;
     QList<int> offPeak;
     for (std::size_t i = 0; i < counts.size(); ++i) {
-        auto n = static_cast<double>(counts[i]);
+        const double n = counts[i];
         *set << n;
         top = std::max(top, n);
         if (reduced[i]) offPeak << static_cast<int>(i);
@@ -156,7 +157,48 @@ void CountChart(QChartView* view, const QString& title, const QStringList& names
         chart->addAxis(x, Qt::AlignBottom);
         series->attachAxis(x);
     }
-    series->attachAxis(ValueAxis(chart, "Connexions", Qt::AlignLeft, top, true));
+    series->attachAxis(ValueAxis(chart, what, Qt::AlignLeft, top, whole));
+}
+
+// Connections per slot.
+void CountChart(QChartView* view, const QString& title, const QStringList& names,
+                const std::vector<std::int64_t>& counts, const std::vector<bool>& reduced) {
+    BarChart(view, title, "Connexions", true, names,
+             std::vector<double>(counts.begin(), counts.end()), reduced);
+}
+
+// The day's point on a date axis: its noon.
+double NoonOf(DateTime day) {
+    return static_cast<double>(QDateTime(DateOf(day), QTime(12, 0)).toMSecsSinceEpoch());
+}
+
+// The axis of the days drawn, first to last (at least a day).
+QDateTimeAxis* DayAxis(QChart* chart, double first, double last, std::size_t days) {
+    auto* x = new QDateTimeAxis;
+    x->setFormat(days > 62 ? "MM/yy" : "dd/MM");
+    x->setTickCount(8);
+    if (first != 0)
+        x->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(first)),
+                    QDateTime::fromMSecsSinceEpoch(
+                        static_cast<qint64>(std::max(last, first + 86400000.0))));
+    chart->addAxis(x, Qt::AlignBottom);
+    return x;
+}
+
+// A volume axis in the unit its top is written in, as the figures are.
+struct VolumeUnit {
+    double scale = 1;
+    QString name = "o";
+};
+VolumeUnit UnitOf(std::uint64_t top) {
+    static const char* const names[] = {"o", "Ko", "Mo", "Go", "To"};
+    VolumeUnit u;
+    for (std::size_t i = 1; i < std::size(names) && static_cast<double>(top) >= u.scale * 1000;
+         ++i) {
+        u.scale *= 1000;
+        u.name = names[i];
+    }
+    return u;
 }
 
 enum Column { ColStart, ColEnd, ColDuration, ColCost, ColReceived, ColSent, ColEndState, ColCount };
@@ -362,8 +404,61 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     alertesLayout->addWidget(bnAlertes, 3, 1);
     alertesLayout->addWidget(lbAlertes, 4, 0, 1, 2);
 
+    // The volume tariff: a tab of its own, so the alerts and the list keep their room.
+    pgVolume = new QWidget(this);
+    pgVolume->setObjectName("pgVolume");
+    cbVolume = new QCheckBox("Facturer ce compte au volume", pgVolume);
+    cbVolume->setObjectName("cbVolume");
+    edVolumeInclus = new QLineEdit(pgVolume);
+    edVolumeInclus->setObjectName("edVolumeInclus");
+    edVolumeInclus->setPlaceholderText("20 Go");
+    edPrixAuDela = new QLineEdit(pgVolume);
+    edPrixAuDela->setObjectName("edPrixAuDela");
+    edPrixAuDela->setPlaceholderText("0");
+    edPrixParMo = new QLineEdit(pgVolume);
+    edPrixParMo->setObjectName("edPrixParMo");
+    edPrixParMo->setPlaceholderText("0");
+    cbEnvoyes = new QCheckBox("Compter les octets envoyés", pgVolume);
+    cbEnvoyes->setObjectName("cbEnvoyes");
+    cbHeuresCreuses = new QCheckBox("Heures creuses gratuites", pgVolume);
+    cbHeuresCreuses->setObjectName("cbHeuresCreuses");
+    auto* volumeNote = new QLabel(
+        "Ces réglages s'enregistrent avec ceux des alertes, par « Appliquer ».", pgVolume);
+    volumeNote->setWordWrap(true);
+    auto* volumeLayout = new QGridLayout(pgVolume);
+    volumeLayout->addWidget(cbVolume, 0, 0, 1, 2);
+    volumeLayout->addWidget(new QLabel("Volume inclus", pgVolume), 1, 0);
+    volumeLayout->addWidget(edVolumeInclus, 1, 1);
+    volumeLayout->addWidget(new QLabel("Prix par Mo au-delà", pgVolume), 2, 0);
+    volumeLayout->addWidget(edPrixAuDela, 2, 1);
+    volumeLayout->addWidget(new QLabel("Prix par Mo", pgVolume), 3, 0);
+    volumeLayout->addWidget(edPrixParMo, 3, 1);
+    volumeLayout->addWidget(cbEnvoyes, 4, 0, 1, 2);
+    volumeLayout->addWidget(cbHeuresCreuses, 5, 0, 1, 2);
+    volumeLayout->addWidget(volumeNote, 6, 0, 1, 3);
+    volumeLayout->setColumnStretch(2, 1);
+    volumeLayout->setRowStretch(7, 1);
+    for (QWidget* field : std::initializer_list<QWidget*>{edVolumeInclus, edPrixAuDela, edPrixParMo,
+                                                          cbEnvoyes, cbHeuresCreuses})
+        connect(cbVolume, &QCheckBox::toggled, field, &QWidget::setEnabled);
+    tabGraphiques->addTab(pgVolume, "Facturation au volume");
+
+    lbOffre = new QLabel(this);
+    lbOffre->setObjectName("lbOffre");
+    lbOffre->setWordWrap(true);
+    lbOffre->setTextFormat(Qt::RichText);
+    lbOffre->setText(
+        "Le bureau signale cette connexion comme limitée (au volume). Vous pouvez lui donner "
+        "un tarif au volume dans l'onglet <a href=\"volume\">« Facturation au volume »</a>.");
+    // As wide as the figures, never wider.
+    lbOffre->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lbOffre->hide();
+    connect(lbOffre, &QLabel::linkActivated, this,
+            [this] { tabGraphiques->setCurrentWidget(pgVolume); });
+
     auto* left = new QVBoxLayout;
     left->addWidget(lbTotaux, 1);
+    left->addWidget(lbOffre);
     left->addWidget(alertes);
     auto* top = new QHBoxLayout;
     top->addLayout(left);
@@ -387,6 +482,10 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
             [this] { exportTo(ExportKind::Json, &TfStats::ExportJsonTo); });
     connect(bnPng, &QPushButton::clicked, this,
             [this] { exportTo(ExportKind::Png, &TfStats::SaveChartTo); });
+    // The settings' tab is no picture.
+    connect(tabGraphiques, &QTabWidget::currentChanged, this, [this] {
+        bnPng->setEnabled(qobject_cast<QChartView*>(tabGraphiques->currentWidget()));
+    });
 }
 
 void TfStats::Open() {
@@ -409,6 +508,10 @@ void TfStats::Prepare(ConnectionJournal* journal, const AccountCollection& accou
     accounts_ = accounts;
     locale_ = locale;
     now_ = now;
+    currentAccount_ = currentAccount;
+    // Asked once per opening: the desktop's answer takes a call on its bus.
+    offered_ = volumes_ && meteredLink_ && accounts_.find(currentAccount) &&
+               OffersVolumeTariff(*volumes_, currentAccount, *meteredLink_);
     filling_ = true;
     cbCompte->clear();
     auto add = [this](const std::string& name) {
@@ -447,6 +550,7 @@ void TfStats::cbCompteChange() {
     filling_ = false;
     cbPeriodeChange();
     showAlertSettings();
+    showVolumeSettings();
 }
 
 void TfStats::showAlertSettings() {
@@ -466,7 +570,8 @@ void TfStats::showAlertSettings() {
 
 bool TfStats::ApplyAlertSettings() {
     const std::string name = chosenAccount();
-    if (!alertSettings_ || !accounts_.find(name)) return false;
+    const Account* account = accounts_.find(name);
+    if (!alertSettings_ || !account) return false;
     float budget = 0;
     const std::string budgetText = edBudget->text().trimmed().toStdString();
     if (!budgetText.empty()) {
@@ -493,6 +598,35 @@ bool TfStats::ApplyAlertSettings() {
         }
         level = *parsed;
     }
+    // An empty field is nothing: no cap, no price.
+    std::optional<VolumeTariff> tariff;
+    if (volumes_ && cbVolume->isChecked()) {
+        tariff.emplace();
+        const std::string cap = edVolumeInclus->text().trimmed().toStdString();
+        if (!cap.empty()) {
+            const auto bytes = ParseVolumeText(cap);
+            if (!bytes) {
+                lbAlertes->setText(Q(VolumeRefusal(cap)));
+                edVolumeInclus->setFocus();
+                return false;
+            }
+            tariff->capBytes = *bytes;
+        }
+        for (auto [field, price] : {std::pair{edPrixAuDela, &tariff->pricePerMoBeyond},
+                                    std::pair{edPrixParMo, &tariff->pricePerMo}}) {
+            const std::string text = field->text().trimmed().toStdString();
+            if (text.empty()) continue;
+            const auto parsed = ParsePricePerMo(text);
+            if (!parsed) {
+                lbAlertes->setText(Q(PricePerMoRefusal(text)));
+                field->setFocus();
+                return false;
+            }
+            *price = *parsed;
+        }
+        tariff->countSent = cbEnvoyes->isChecked();
+        tariff->offPeakFree = cbHeuresCreuses->isChecked();
+    }
     AccountAlerts& a = (*alertSettings_)[name];
     // A new threshold may be crossed again.
     if (a.budget != budget) a.fired &= ~static_cast<unsigned>(kBudget80 | kBudget100);
@@ -500,12 +634,57 @@ bool TfStats::ApplyAlertSettings() {
     a.budget = budget;
     a.packageLevelMs = level;
     a.holidaysAsWeekend = cbFeries->isChecked();
-    if (saveAlerts_ && !saveAlerts_()) {
+    bool saved = !saveAlerts_ || saveAlerts_();
+    if (volumes_) {
+        // Off: the account is metered by time alone and leaves the file.
+        if (tariff)
+            SetVolumeTariff(*volumes_, name, *account, *tariff);
+        else
+            volumes_->erase(name);
+        saved = (!saveVolumes_ || saveVolumes_()) && saved;
+        countVolume();
+        showTotals();
+        showCharts();
+        showVolumeSettings();
+    }
+    if (!saved) {
         lbAlertes->setText("Les réglages n'ont pas pu être enregistrés.");
         return false;
     }
     lbAlertes->setText("Réglages enregistrés.");
     return true;
+}
+
+const VolumeAccount* TfStats::chosenVolume() {
+    const std::string name = chosenAccount();
+    if (!volumes_ || !accounts_.find(name)) return nullptr;
+    const auto it = volumes_->find(name);
+    return it == volumes_->end() ? nullptr : &it->second;
+}
+
+void TfStats::countVolume() {
+    const VolumeAccount* v = chosenVolume();
+    volumeStats_ = v ? ComputeVolumeBuckets(accountRows_, period_, v->tariff.countSent, stats_.days)
+                     : VolumeBuckets();
+}
+
+void TfStats::showVolumeSettings() {
+    const std::string name = chosenAccount();
+    const VolumeAccount* v = chosenVolume();
+    const VolumeTariff t = v ? v->tariff : VolumeTariff();
+    auto price = [this](float p) { return p > 0 ? Q(PricePerMoText(p, locale_)) : QString(); };
+    cbVolume->setChecked(v);
+    edVolumeInclus->setText(t.capBytes > 0 ? Q(VolumeFieldText(t.capBytes, locale_)) : QString());
+    edPrixAuDela->setText(price(t.pricePerMoBeyond));
+    edPrixParMo->setText(price(t.pricePerMo));
+    cbEnvoyes->setChecked(t.countSent);
+    cbHeuresCreuses->setChecked(t.offPeakFree);
+    for (QWidget* field : std::initializer_list<QWidget*>{edVolumeInclus, edPrixAuDela, edPrixParMo,
+                                                          cbEnvoyes, cbHeuresCreuses})
+        field->setEnabled(v);
+    pgVolume->setEnabled(volumes_ && alertSettings_ && accounts_.find(name));
+    // The link is the current connection's: the other accounts are not offered anything.
+    lbOffre->setVisible(offered_ && !v && name == currentAccount_);
 }
 
 void TfStats::cbPeriodeChange() {
@@ -516,6 +695,7 @@ void TfStats::cbPeriodeChange() {
     const Account* found = accounts_.find(chosenAccount());
     Account none;
     stats_ = ComputeStats(accountRows_, found ? *found : none, period_, now_);
+    countVolume();
     showTotals();
     showCharts();
     filling_ = true;
@@ -579,7 +759,94 @@ void TfStats::showTotals() {
         lines << "Forfait épuisé vers le " +
                      QLocale().toString(DateOf(*s.packageRunOut), QLocale::ShortFormat) +
                      " à ce rythme";
+    if (const VolumeAccount* v = chosenVolume()) {
+        auto volume = [this](std::uint64_t bytes) { return Q(VolumeText(bytes, locale_)); };
+        lines << QString();
+        if (period_.kind == StatsPeriodKind::Billing && period_.back == 0) {
+            // The period's own count, kept as the tariff counts it (free hours apart).
+            const VolumeFigures f = FiguresOf(*v, *accounts_.find(chosenAccount()), now_);
+            lines << "Volume de la période : " + volume(f.used) +
+                         (f.cap > 0 ? " sur " + volume(f.cap) : QString())
+                  << "Volume estimé en fin de période : " + volume(f.estimate);
+            if (f.cap > 0)
+                lines << "Reste par jour jusqu'au " +
+                             QLocale().toString(DateOf(period_.to - 1), QLocale::ShortFormat) +
+                             " : " + volume(f.leftPerDay);
+            if (v->tariff.offPeakFree) lines << "Heures creuses gratuites : " + volume(f.freeBytes);
+        } else {
+            lines << "Volume compté : " + volume(volumeStats_.bytes);
+        }
+    }
     lbTotaux->setText(lines.join('\n'));
+}
+
+void TfStats::showVolumeCharts() {
+    const VolumeAccount* v = chosenVolume();
+    if (!v) {
+        for (QChartView* view : {chVolumeJours, chVolumeHeures})
+            if (view && tabGraphiques->indexOf(view) >= 0)
+                tabGraphiques->removeTab(tabGraphiques->indexOf(view));
+        return;
+    }
+    if (!chVolumeJours) {
+        chVolumeJours = NewChartView("chVolumeJours", this);
+        chVolumeHeures = NewChartView("chVolumeHeures", this);
+    }
+    if (tabGraphiques->indexOf(chVolumeJours) < 0) {
+        const int at = tabGraphiques->indexOf(pgVolume);
+        tabGraphiques->insertTab(at, chVolumeJours, "Volume par jour");
+        tabGraphiques->insertTab(at + 1, chVolumeHeures, "Volume par heure");
+    }
+    const QString counted = v->tariff.countSent ? "octets reçus et envoyés" : "octets reçus";
+    {
+        // Against the cap in the current period only: an older one may have had another.
+        const std::uint64_t cap =
+            period_.kind == StatsPeriodKind::Billing && period_.back == 0 ? v->tariff.capBytes : 0;
+        std::uint64_t top = cap;
+        for (const DayVolume& d : volumeStats_.days)
+            if (d.day <= now_) top = std::max(top, d.cumulative);
+        const VolumeUnit unit = UnitOf(top);
+        QChart* chart = Cleared(chVolumeJours, "Volume par jour (" + counted + ")");
+        auto* day = new QLineSeries;
+        day->setName("Volume du jour");
+        auto* cumulative = new QLineSeries;
+        cumulative->setName("Volume cumulé");
+        double first = 0, last = 0;
+        for (const DayVolume& d : volumeStats_.days) {
+            if (d.day > now_) break;
+            const double x = NoonOf(d.day);
+            if (first == 0) first = x;
+            last = x;
+            day->append(x, static_cast<double>(d.bytes) / unit.scale);
+            cumulative->append(x, static_cast<double>(d.cumulative) / unit.scale);
+        }
+        chart->addSeries(day);
+        chart->addSeries(cumulative);
+        if (cap > 0 && first != 0) {
+            auto* included = new QLineSeries;
+            included->setName("Volume inclus");
+            included->append(first, static_cast<double>(cap) / unit.scale);
+            included->append(std::max(last, first + 86400000.0),
+                             static_cast<double>(cap) / unit.scale);
+            chart->addSeries(included);
+        }
+        QDateTimeAxis* x = DayAxis(chart, first, last, volumeStats_.days.size());
+        QValueAxis* y = ValueAxis(chart, "Volume (" + unit.name + ")", Qt::AlignLeft,
+                                  static_cast<double>(top) / unit.scale, false);
+        for (QAbstractSeries* series : chart->series()) {
+            series->attachAxis(x);
+            series->attachAxis(y);
+        }
+    }
+    const std::array<bool, 24> reduced = OffPeakWeekdayHours(*accounts_.find(chosenAccount()));
+    const VolumeUnit unit =
+        UnitOf(*std::max_element(volumeStats_.hours.begin(), volumeStats_.hours.end()));
+    std::vector<double> hours;
+    for (std::uint64_t bytes : volumeStats_.hours)
+        hours.push_back(static_cast<double>(bytes) / unit.scale);
+    BarChart(chVolumeHeures, "Volume par heure de début (en vert : tarif réduit en semaine)",
+             "Volume (" + unit.name + ")", false, {}, hours,
+             std::vector<bool>(reduced.begin(), reduced.end()));
 }
 
 void TfStats::showCharts() {
@@ -595,29 +862,23 @@ void TfStats::showCharts() {
         auto* minutes = new QLineSeries;
         minutes->setName("Durée du jour (minutes)");
         double topCost = 0, topMinutes = 0;
-        qint64 first = 0, last = 0;
+        double first = 0, last = 0;
         for (const DayBucket& d : s.days) {
             if (d.day > now_) break;
-            qint64 x = QDateTime(DateOf(d.day), QTime(12, 0)).toMSecsSinceEpoch();
-            if (!first) first = x;
+            const double x = NoonOf(d.day);
+            if (first == 0) first = x;
             last = x;
             double m = static_cast<double>(d.durationMs) / 60000.0;
-            cost->append(static_cast<double>(x), static_cast<double>(d.cost));
-            cumulative->append(static_cast<double>(x), static_cast<double>(d.cumulativeCost));
-            minutes->append(static_cast<double>(x), m);
+            cost->append(x, static_cast<double>(d.cost));
+            cumulative->append(x, static_cast<double>(d.cumulativeCost));
+            minutes->append(x, m);
             topCost = std::max(topCost, static_cast<double>(d.cumulativeCost));
             topMinutes = std::max(topMinutes, m);
         }
         chart->addSeries(cost);
         chart->addSeries(cumulative);
         chart->addSeries(minutes);
-        auto* x = new QDateTimeAxis;
-        x->setFormat(s.days.size() > 62 ? "MM/yy" : "dd/MM");
-        x->setTickCount(8);
-        if (first)
-            x->setRange(QDateTime::fromMSecsSinceEpoch(first),
-                        QDateTime::fromMSecsSinceEpoch(std::max(last, first + 86400000)));
-        chart->addAxis(x, Qt::AlignBottom);
+        QDateTimeAxis* x = DayAxis(chart, first, last, s.days.size());
         QValueAxis* money = ValueAxis(chart, "Coût", Qt::AlignLeft, topCost, false);
         QValueAxis* time = ValueAxis(chart, "Minutes", Qt::AlignRight, topMinutes, true);
         for (QAbstractSeries* series : chart->series()) series->attachAxis(x);
@@ -673,6 +934,7 @@ void TfStats::showCharts() {
                    {"lun.", "mar.", "mer.", "jeu.", "ven.", "sam.", "dim."}, counts,
                    std::vector<bool>(reduced.begin(), reduced.end()));
     }
+    showVolumeCharts();
 }
 
 std::optional<std::vector<JournalRow>> TfStats::listedRows() const {

@@ -86,7 +86,14 @@ class TfStats : public QWidget, public StatsView {
         alertSettings_ = settings;
         saveAlerts_ = std::move(save);
     }
-    // Takes the typed values for the chosen account; false, with a French note, when refused.
+    void SetVolumeBook(VolumeBook* book, std::function<bool()> save,
+                       MeteredLinkSource* link) override {
+        volumes_ = book;
+        saveVolumes_ = std::move(save);
+        meteredLink_ = link;
+    }
+    // Takes the typed values for the chosen account, its volume tariff too; false, with a
+    // French note, when refused.
     bool ApplyAlertSettings();
 
     QComboBox* cbCompte;
@@ -109,6 +116,18 @@ class TfStats : public QWidget, public StatsView {
     QCheckBox* cbFeries;
     QPushButton* bnAlertes;
     QLabel* lbAlertes;
+    // The volume tariff, in a tab of its own; the offer of one above the alerts.
+    QWidget* pgVolume;
+    QCheckBox* cbVolume;
+    QLineEdit* edVolumeInclus;
+    QLineEdit* edPrixAuDela;
+    QLineEdit* edPrixParMo;
+    QCheckBox* cbEnvoyes;
+    QCheckBox* cbHeuresCreuses;
+    QLabel* lbOffre;
+    // Tabs of a volume account only, made at the first one.
+    QChartView* chVolumeJours = nullptr;
+    QChartView* chVolumeHeures = nullptr;
 
   private:
     void cbCompteChange();
@@ -117,6 +136,12 @@ class TfStats : public QWidget, public StatsView {
     void showTotals();
     void showCharts();
     void showAlertSettings();
+    void showVolumeSettings();
+    void showVolumeCharts();
+    // The chosen account's volume figures, if it has a tariff: looked up each time, the
+    // session may read its file again.
+    const VolumeAccount* chosenVolume();
+    void countVolume();
     void exportTo(ExportKind kind, bool (TfStats::*write)(const QString&) const);
     // The journal's rows of the list, in its order; nullopt when they could not all be read.
     std::optional<std::vector<JournalRow>> listedRows() const;
@@ -135,6 +160,12 @@ class TfStats : public QWidget, public StatsView {
     bool filling_ = false;
     AlertSettings* alertSettings_ = nullptr;
     std::function<bool()> saveAlerts_;
+    VolumeBook* volumes_ = nullptr;
+    std::function<bool()> saveVolumes_;
+    MeteredLinkSource* meteredLink_ = nullptr;
+    std::string currentAccount_;
+    bool offered_ = false;  // the current account's link is metered and it has no tariff
+    VolumeBuckets volumeStats_;
 };
 
 }  // namespace tallimer

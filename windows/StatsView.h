@@ -8,6 +8,7 @@
 #include "accounts/Comptes.h"
 #include "metering/Alerts.h"
 #include "metering/Journal.h"
+#include "metering/Volume.h"
 #include "support/Locale.h"
 
 class QWidget;
@@ -19,6 +20,10 @@ class StatsView {
     virtual ~StatsView() = default;
     // The alert settings of every account, edited there for the chosen one; save writes them.
     virtual void SetAlertSettings(AlertSettings* settings, std::function<bool()> save) = 0;
+    // The volume tariffs of every account, set there with the alerts; save writes them. Where
+    // the link says it is metered, the current account is offered one; null: never.
+    virtual void SetVolumeBook(VolumeBook* book, std::function<bool()> save,
+                               MeteredLinkSource* link) = 0;
     // Reads the account's rows from the journal (none when it is null) and shows them.
     virtual void Prepare(ConnectionJournal* journal, const AccountCollection& accounts,
                          const std::string& currentAccount, DateTime now, const Locale& locale) = 0;

@@ -291,6 +291,13 @@ TEST(VolumeTextTest, TypedVolumesAndPricesAndTheirTexts) {
     EXPECT_EQ(VolumeText(1049 * kMo / 100, fr), "10 Mo");    // 10,49: whole from 10
     EXPECT_EQ(VolumeText(999600 * 1000, fr), "1 Go");        // 999,6 Mo rounds to 1000
     EXPECT_EQ(VolumeText(2250 * kMo / 1000, fr), "2,3 Mo");  // 2,25 half away from zero
+
+    // What the settings show again reads back as what was set.
+    for (std::uint64_t bytes :
+         {std::uint64_t{500}, 1500 * kMo, std::uint64_t{1234567800}, std::uint64_t{999999999999}})
+        EXPECT_EQ(ParseVolumeText(VolumeFieldText(bytes, fr)), bytes) << bytes;
+    for (float price : {0.05f, 0.0049f, 0.00001f, 12.5f})
+        EXPECT_EQ(ParsePricePerMo(PricePerMoText(price, fr)), price) << price;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
@@ -33,6 +34,7 @@
 #include "invoices/Invoices.h"
 #include "tests/common/Fakes.h"
 #include "tests/common/GeneratedRows.h"
+#include "tests/common/qt/DialogChecks.h"
 #include "tests/common/qt/FakeTrayShell.h"
 #include "tests/common/qt/InvoiceFiles.h"
 #include "windows/FNPrinc.h"
@@ -215,9 +217,143 @@ TEST_F(StatsWindow, PicturesOfAYearOfConnections) {
             (folder / ("statistiques-" + std::to_string(tab + 1) + ".png")).string());
         ASSERT_TRUE(s.grab().save(name, "PNG"));
     }
+    s.tabGraphiques->setCurrentWidget(s.chSemaine);
     QString chart = QString::fromStdString((folder / "statistiques-graphique.png").string());
     ASSERT_TRUE(s.SaveChartTo(chart));
     EXPECT_FALSE(QImage(chart).isNull());
+}
+
+// A volume tariff typed beside the alerts: refused when malformed, then written to volume.inf;
+// its figures and two charts for its account only, and nothing of it left once turned off.
+TEST_F(StatsWindow, AVolumeTariffTypedShowsItsFiguresAndChartsForItsAccountOnly) {
+    auto bytes = [](JournalRow r, std::uint64_t received, std::uint64_t sent) {
+        r.bytesReceived = received;
+        r.bytesSent = sent;
+        return r;
+    };
+    journal.rows = {bytes(Row("Modem", "2001-02-10T10:00:00", 60000, 1), 7 * kMo, 2 * kMo),
+                    bytes(Row("Modem", "2001-03-01T21:00:00", 60000, 1), 250 * kMo, 50 * kMo),
+                    bytes(Row("Modem", "2001-03-02T08:00:00", 60000, 1), 400 * kMo, 100 * kMo),
+                    Row("Autre", "2001-03-01T10:00:00", 1000, 9)};
+    window->SetJournal(&journal);
+    names.name = "Modem";
+    window->Connect();
+    window->Statistiques1->trigger();
+    TfStats& s = Stats(*window);
+    s.resize(900, 700);
+    QTabWidget& tabs = *s.tabGraphiques;
+    auto timeOnly = [&] {
+        EXPECT_EQ(tabs.count(), 5);
+        EXPECT_EQ(tabs.widget(4), s.pgVolume);
+        EXPECT_FALSE(totals().join('\n').contains("Volume"));
+        EXPECT_TRUE(s.lbOffre->isHidden());
+    };
+    timeOnly();
+
+    tabs.setCurrentWidget(s.pgVolume);
+    s.cbVolume->setChecked(true);
+    s.edVolumeInclus->setText("1,5 Gb");
+    EXPECT_FALSE(s.ApplyAlertSettings());
+    EXPECT_EQ(s.lbAlertes->text(),
+              "« 1,5 Gb » n'est pas un volume correct : tapez un nombre et son unité, par exemple "
+              "500 Mo, 20 Go ou 1,5 Go.");
+    s.edVolumeInclus->setText("1,5 Go");
+    s.edPrixAuDela->setText("-0,05");
+    EXPECT_FALSE(s.ApplyAlertSettings());
+    EXPECT_EQ(s.lbAlertes->text(),
+              "« -0,05 » n'est pas un prix par Mo correct : tapez un nombre positif ou nul, par "
+              "exemple 0,05.");
+    EXPECT_TRUE(window->session().volumes().empty());
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "volume.inf"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "alertes.inf"));
+    s.edPrixAuDela->setText("0,05");
+    s.cbEnvoyes->setChecked(false);
+    s.cbHeuresCreuses->setChecked(true);
+    EXPECT_TRUE(s.ApplyAlertSettings());
+    const std::string march15 = std::to_string(int(EncodeDate(2001, 3, 15)));
+    EXPECT_EQ(ReadFile(dir.path() / "volume.inf"),
+              "Modem\t1500000000\t0.05\t0\t0\t1\t" + march15 + "\t0\t0\t0\t0\t0\t0\r\n");
+
+    // The period's count as the meter kept it; the 2nd of March is the 15th of 28 days.
+    VolumeAccount& counted = window->session().volumes().at("Modem");
+    counted.periodBytes = 600 * kMo;
+    counted.freeBytes = 30 * kMo;
+    window->Statistiques1->trigger();
+    EXPECT_EQ(s.edVolumeInclus->text(), "1,5 Go");
+    QStringList t = totals();
+    for (const char* line :
+         {"Volume de la période : 600 Mo sur 1,5 Go", "Volume estimé en fin de période : 1,1 Go",
+          "Reste par jour jusqu'au 15/03/2001 : 64 Mo", "Heures creuses gratuites : 30 Mo"})
+        EXPECT_TRUE(t.contains(line)) << line;
+    // The rows' bytes received only: by start hour and by day, against the cap.
+    ASSERT_EQ(tabs.count(), 7);
+    EXPECT_EQ(tabs.tabText(4), "Volume par jour");
+    EXPECT_EQ(tabs.tabText(5), "Volume par heure");
+    auto* hours = qobject_cast<QBarSeries*>(s.chVolumeHeures->chart()->series().value(0));
+    ASSERT_TRUE(hours);
+    EXPECT_EQ(hours->barSets()[0]->at(21), 250);
+    EXPECT_EQ(hours->barSets()[0]->at(8), 400);
+    EXPECT_EQ(s.chVolumeHeures->chart()->axes(Qt::Vertical).value(0)->titleText(), "Volume (Mo)");
+    QList<QAbstractSeries*> days = s.chVolumeJours->chart()->series();
+    ASSERT_EQ(days.size(), 3);
+    for (auto [series, last] : {std::pair{0, 0.4}, {1, 0.65}, {2, 1.5}}) {
+        auto* line = qobject_cast<QLineSeries*>(days[series]);
+        ASSERT_TRUE(line && line->count() > 0);
+        EXPECT_DOUBLE_EQ(line->points().back().y(), last) << series;
+    }
+    EXPECT_EQ(s.chVolumeJours->chart()->axes(Qt::Vertical).value(0)->titleText(), "Volume (Go)");
+    for (auto [widget, name] : {std::pair{static_cast<QWidget*>(s.pgVolume), "reglages"},
+                                {s.chVolumeJours, "jour"},
+                                {s.chVolumeHeures, "heure"}}) {
+        tabs.setCurrentWidget(widget);
+        QCoreApplication::processEvents();
+        SavePicture(s.grab(), QString("statistiques-volume-") + name);
+    }
+    s.cbPeriode->setCurrentIndex(1);
+    EXPECT_EQ(totals().back(), "Volume compté : 7 Mo");
+
+    s.cbCompte->setCurrentIndex(1);
+    timeOnly();
+    s.cbCompte->setCurrentIndex(0);
+    s.cbVolume->setChecked(false);
+    EXPECT_TRUE(s.ApplyAlertSettings());
+    EXPECT_EQ(ReadFile(dir.path() / "volume.inf"), "");
+    timeOnly();
+}
+
+// Told by the desktop that the link is metered, the statistics offer the current account a
+// volume tariff, and set none.
+TEST_F(StatsWindow, AMeteredLinkOffersTheCurrentAccountAVolumeTariffAndSetsNone) {
+    FakeMeteredLink link;
+    link.metered = true;
+    dependencies.meteredLink = &link;
+    window = std::make_unique<TfPrinc>(dependencies);
+    window->OnlineIP1->SetEnabled(false);
+    names.name = "Modem";
+    window->Connect();
+    window->Statistiques1->trigger();
+    TfStats& s = Stats(*window);
+    EXPECT_FALSE(s.lbOffre->isHidden());
+    EXPECT_TRUE(s.lbOffre->text().startsWith(
+        "Le bureau signale cette connexion comme limitée (au volume). Vous pouvez lui donner un "
+        "tarif au volume"));
+    emit s.lbOffre->linkActivated("volume");
+    EXPECT_EQ(s.tabGraphiques->currentWidget(), s.pgVolume);
+    EXPECT_FALSE(s.cbVolume->isChecked());
+    s.cbCompte->setCurrentIndex(1);  // not the link's account
+    EXPECT_TRUE(s.lbOffre->isHidden());
+    s.cbCompte->setCurrentIndex(0);
+    EXPECT_FALSE(s.lbOffre->isHidden());
+    EXPECT_TRUE(window->session().volumes().empty());
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "volume.inf"));
+
+    link.metered = false;
+    window->Statistiques1->trigger();
+    EXPECT_TRUE(s.lbOffre->isHidden());
+    link.metered = true;
+    SetVolumeTariff(window->session().volumes(), "Modem", *window->accounts().find("Modem"), {});
+    window->Statistiques1->trigger();
+    EXPECT_TRUE(s.lbOffre->isHidden());
 }
 
 // The account's alert settings typed in the window: refused when malformed, written to their
