@@ -445,13 +445,12 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     lbOffre = new QLabel(this);
     lbOffre->setObjectName("lbOffre");
-    lbOffre->setWordWrap(true);
     lbOffre->setTextFormat(Qt::RichText);
+    // Lines of the figures' width: a wrapped label is given one line in this layout.
     lbOffre->setText(
-        "Le bureau signale cette connexion comme limitée (au volume). Vous pouvez lui donner "
-        "un tarif au volume dans l'onglet <a href=\"volume\">« Facturation au volume »</a>.");
-    // As wide as the figures, never wider.
-    lbOffre->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        "Le bureau signale cette connexion comme<br>limitée (au volume). Vous pouvez lui "
+        "donner<br>un tarif au volume dans l'onglet<br><a href=\"volume\">« Facturation au "
+        "volume »</a>.");
     lbOffre->hide();
     connect(lbOffre, &QLabel::linkActivated, this,
             [this] { tabGraphiques->setCurrentWidget(pgVolume); });

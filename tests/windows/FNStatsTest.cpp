@@ -24,6 +24,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QTextDocumentFragment>
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
@@ -334,12 +335,13 @@ TEST_F(StatsWindow, AMeteredLinkOffersTheCurrentAccountAVolumeTariffAndSetsNone)
     window->Statistiques1->trigger();
     TfStats& s = Stats(*window);
     EXPECT_FALSE(s.lbOffre->isHidden());
-    EXPECT_TRUE(s.lbOffre->text().startsWith(
-        "Le bureau signale cette connexion comme limitée (au volume). Vous pouvez lui donner un "
-        "tarif au volume"));
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(s.lbOffre->text()).toPlainText().replace('\n', ' '),
+              "Le bureau signale cette connexion comme limitée (au volume). Vous pouvez lui "
+              "donner un tarif au volume dans l'onglet « Facturation au volume ».");
     emit s.lbOffre->linkActivated("volume");
     EXPECT_EQ(s.tabGraphiques->currentWidget(), s.pgVolume);
     EXPECT_FALSE(s.cbVolume->isChecked());
+    SavePicture(s.grab(), "statistiques-volume-offre");
     s.cbCompte->setCurrentIndex(1);  // not the link's account
     EXPECT_TRUE(s.lbOffre->isHidden());
     s.cbCompte->setCurrentIndex(0);
