@@ -199,6 +199,8 @@ std::optional<StatsRow> StatsRowOf(const JournalRow& row, std::int64_t key) {
     r.creditMs = row.creditMs;
     r.bytesReceived = row.bytesReceived;
     r.bytesSent = row.bytesSent;
+    r.volumeBytes = row.volumeBytes;
+    r.volumeCost = row.volumeCost;
     r.end = row.end;
     r.origin = row.origin;
     return r;

@@ -214,7 +214,7 @@ void Session::openJournal() {
     journal_ = ownJournal_.get();
     journalKeeper_ = std::make_unique<JournalKeeper>(
         journal_, *clock_, meter_,
-        [this](const std::string& text) { host_->reportLater(Error(text)); });
+        [this](const std::string& text) { host_->reportLater(Error(text)); }, &volumeMeter_);
     journalKeeper_->atStart();
 }
 
