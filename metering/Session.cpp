@@ -187,6 +187,13 @@ bool Session::saveAlerts() {
     return SaveAlertSettings(appFolder_ + kAlertSettingsFile, alerts_);
 }
 
+std::string Session::trayHint() const {
+    std::optional<std::uint64_t> volume;
+    if (meter_.metering() && volumes_.count(meter_.providerName()))
+        volume = volumeMeter_.connectionBytes();
+    return TrayHint(state(), volume, locale_);
+}
+
 bool Session::saveVolumes() {
     return SaveVolumeBook(appFolder_ + kVolumeFile, volumes_);
 }
