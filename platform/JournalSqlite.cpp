@@ -215,7 +215,9 @@ SqliteJournal::Opening SqliteJournal::openFile() {
         }
         schema += "COMMIT;";
         rc = sqlite3_exec(db_, schema.c_str(), nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK) return outcome(rc);
+        // A journal the check found whole that cannot take its new columns now (a full disk)
+        // is kept and tried again, never set aside as unreadable.
+        if (rc != SQLITE_OK) return fresh ? outcome(rc) : Opening::Busy;
         rc = sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &version.s, nullptr);
         if (rc == SQLITE_OK) rc = sqlite3_step(version.s);
         if (rc != SQLITE_ROW) return outcome(rc);
