@@ -191,7 +191,8 @@ std::string Session::trayHint() const {
     std::optional<std::uint64_t> volume;
     if (meter_.metering() && volumes_.count(meter_.providerName()))
         volume = volumeMeter_.connectionBytes();
-    return TrayHint(state(), volume, locale_);
+    // Asked at each tick: the figures are gathered only where the hint shows them.
+    return TrayHint(volume ? state() : SessionState{}, volume, locale_);
 }
 
 bool Session::saveVolumes() {
