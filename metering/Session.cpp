@@ -1,5 +1,6 @@
 #include "metering/Session.h"
 
+#include "metering/Report.h"
 #include "support/Errors.h"
 #include "support/FileWrite.h"
 

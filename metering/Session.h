@@ -16,7 +16,6 @@
 #include "metering/Journal.h"
 #include "metering/JournalKeeper.h"
 #include "metering/Meter.h"
-#include "metering/Report.h"
 #include "metering/SessionState.h"
 #include "metering/Sources.h"
 #include "metering/Volume.h"
