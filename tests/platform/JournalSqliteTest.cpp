@@ -179,22 +179,17 @@ TEST(SqliteJournalTest, AnUnreadableJournalIsSetAsideAndANewOneStarted) {
 TEST(SqliteJournalTest, AJournalFromBeforeTheVolumeTariffsReadsAndIsExtendedOnOpening) {
     TempDir dir;
     const std::string path = dir.str() + "journal.sqlite";
+    JournalRow before = SampleRow();
+    before.volumeBytes = 0;
+    before.volumeCost = 0;
+    { EXPECT_NE(SqliteJournal(path).open(before), 0); }
     sqlite3* old = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &old), SQLITE_OK);
-    ASSERT_EQ(
-        sqlite3_exec(
-            old,
-            "CREATE TABLE connections (id INTEGER PRIMARY KEY, account TEXT NOT NULL,"
-            " start_local TEXT NOT NULL, start_utc TEXT NOT NULL, end_local TEXT NOT NULL,"
-            " end_utc TEXT NOT NULL, duration_ms INTEGER NOT NULL, cost REAL NOT NULL,"
-            " normal_ms INTEGER NOT NULL, reduced_ms INTEGER NOT NULL, package_ms INTEGER NOT NULL,"
-            " credit_ms INTEGER NOT NULL, package_fee REAL NOT NULL, address TEXT NOT NULL,"
-            " bytes_received INTEGER NOT NULL, bytes_sent INTEGER NOT NULL,"
-            " end_state INTEGER NOT NULL, origin INTEGER NOT NULL);"
-            "INSERT INTO connections VALUES (1, 'Mon fai', '2001-03-07T19:58:50', '', '', '',"
-            " 149000, 0.5, 149000, 0, 0, 0, 0, '', 10, 20, 1, 0);",
-            nullptr, nullptr, nullptr),
-        SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(old,
+                           "ALTER TABLE connections DROP COLUMN volume_bytes;"
+                           "ALTER TABLE connections DROP COLUMN volume_cost; VACUUM",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
     sqlite3_close(old);
     const std::string bytes = ReadFile(path);
     auto newest = ReadNewestRows(path, {"Mon fai"}, 4)["Mon fai"];

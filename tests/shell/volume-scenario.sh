@@ -29,8 +29,9 @@ waitfor '[ "$(readlink /proc/$peer/ns/net)" != "$(readlink /proc/self/ns/net)" ]
 ip link set veth1 netns "$peer" || exit 77
 there() { nsenter -t "$peer" -n "$@"; }
 # No IPv6 chatter: the link carries the test's bytes and little else.
-for d in /proc/sys/net/ipv6/conf/veth0; do [ -d "$d" ] && echo 1 >"$d/disable_ipv6"; done
-there sh -c '[ -d /proc/sys/net/ipv6/conf/veth1 ] && echo 1 >/proc/sys/net/ipv6/conf/veth1/disable_ipv6'
+noipv6='f=/proc/sys/net/ipv6/conf/$0/disable_ipv6; [ ! -e "$f" ] || echo 1 >"$f"'
+sh -c "$noipv6" veth0
+there sh -c "$noipv6" veth1
 there ip addr add 192.0.2.20/24 dev veth1
 there ip link set veth1 up
 
@@ -87,11 +88,8 @@ ok online
 
 # 3 MB to the far end, which says how many bytes it received.
 there "$py" -c '
-import socket, sys
-s = socket.socket()
-s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("192.0.2.20", 5000))
-s.listen(1)
+import socket
+s = socket.create_server(("192.0.2.20", 5000))
 print("listening", flush=True)
 c, _ = s.accept()
 n = 0
