@@ -32,6 +32,9 @@ struct JournalRow {
     float packageFee = 0;  // the package's price when it was charged in this connection
     std::string address;   // the primary address while metered
     std::uint64_t bytesReceived = 0, bytesSent = 0;
+    // Under a volume tariff: the bytes counted (free hours included) and their part of cost.
+    std::uint64_t volumeBytes = 0;
+    float volumeCost = 0;
     JournalEnd end = JournalEnd::Open;
     JournalOrigin origin = JournalOrigin::Metered;
 };
@@ -48,9 +51,9 @@ struct StatsRow {
     std::int64_t startDigits = 0, endDigits = -1;
     std::unique_ptr<std::string> endText;
     std::int64_t durationMs = 0;
-    float cost = 0, packageFee = 0;
+    float cost = 0, packageFee = 0, volumeCost = 0;
     std::int64_t normalMs = 0, reducedMs = 0, packageMs = 0, creditMs = 0;
-    std::uint64_t bytesReceived = 0, bytesSent = 0;
+    std::uint64_t bytesReceived = 0, bytesSent = 0, volumeBytes = 0;
     JournalEnd end = JournalEnd::Open;
     JournalOrigin origin = JournalOrigin::Metered;
 };

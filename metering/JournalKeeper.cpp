@@ -8,6 +8,7 @@
 
 #include "accounts/AccountFiles.h"
 #include "metering/JournalStats.h"
+#include "metering/Volume.h"
 #include "support/Locale.h"
 
 namespace tallimer {
@@ -110,8 +111,12 @@ std::string IsoUtcNow(const Clock& clock) {
 }
 
 JournalKeeper::JournalKeeper(ConnectionJournal* journal, const Clock& clock, const Meter& meter,
-                             Report report)
-    : journal_(journal), clock_(clock), meter_(meter), report_(std::move(report)) {}
+                             Report report, const VolumeMeter* volume)
+    : journal_(journal),
+      clock_(clock),
+      meter_(meter),
+      report_(std::move(report)),
+      volume_(volume) {}
 
 void JournalKeeper::check() {
     std::string error = journal_->takeError();
@@ -137,6 +142,10 @@ void JournalKeeper::fill() {
     row_.packageFee = meter_.packageFee;
     row_.bytesReceived = meter_.bytesReceived;
     row_.bytesSent = meter_.bytesSent;
+    if (volume_) {
+        row_.volumeBytes = volume_->connectionBytes();
+        row_.volumeCost = volume_->connectionCost();
+    }
 }
 
 void JournalKeeper::connected(const std::string& address) {

@@ -13,6 +13,8 @@
 
 namespace tallimer {
 
+class VolumeMeter;
+
 // "YYYY-MM-DDThh:mm:ss" of a local reading, and the UTC stamp of the clock's present
 // ("YYYY-MM-DDThh:mm:ssZ"), its date taken from the local one and the zone's offset.
 std::string IsoLocal(const LocalDateTime& t);
@@ -22,9 +24,9 @@ class JournalKeeper {
   public:
     using Report = std::function<void(const std::string& frenchText)>;
 
-    // journal may be null: then nothing is kept.
-    JournalKeeper(ConnectionJournal* journal, const Clock& clock, const Meter& meter,
-                  Report report);
+    // journal may be null: then nothing is kept; so is the volume without a volume meter.
+    JournalKeeper(ConnectionJournal* journal, const Clock& clock, const Meter& meter, Report report,
+                  const VolumeMeter* volume = nullptr);
 
     // At the program's start: rows a dead program left open are cut short.
     void atStart();
@@ -51,6 +53,7 @@ class JournalKeeper {
     const Clock& clock_;
     const Meter& meter_;
     Report report_;
+    const VolumeMeter* volume_;
     JournalRow row_;
     bool open_ = false;
     bool reported_ = false;

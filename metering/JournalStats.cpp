@@ -199,6 +199,8 @@ std::optional<StatsRow> StatsRowOf(const JournalRow& row, std::int64_t key) {
     r.creditMs = row.creditMs;
     r.bytesReceived = row.bytesReceived;
     r.bytesSent = row.bytesSent;
+    r.volumeBytes = row.volumeBytes;
+    r.volumeCost = row.volumeCost;
     r.end = row.end;
     r.origin = row.origin;
     return r;
@@ -481,11 +483,23 @@ std::string BytesText(std::uint64_t bytes, const Locale& locale) {
     return FormatFixed(static_cast<float>(v), 7, 1, locale) + " " + units[u];
 }
 
+namespace {
+
+// Rows with no volume are exported as they were before the volume tariffs.
+bool CarryVolume(const std::vector<JournalRow>& rows) {
+    return std::any_of(rows.begin(), rows.end(),
+                       [](const JournalRow& r) { return r.volumeBytes != 0 || r.volumeCost != 0; });
+}
+
+}  // namespace
+
 std::string ExportCsv(const std::vector<JournalRow>& rows) {
+    const bool volume = CarryVolume(rows);
     std::string out =
         "\xEF\xBB\xBF"
         "Compte;Début;Fin;Durée;Coût;Tarif normal;Tarif réduit;Forfait;Crédit;Prix du forfait;"
-        "Adresse;Octets reçus;Octets envoyés;Fin de connexion;Origine\r\n";
+        "Adresse;Octets reçus;Octets envoyés;Fin de connexion;Origine";
+    out += volume ? ";Volume (o);Coût du volume\r\n" : "\r\n";
     for (const JournalRow& r : rows) {
         const char* end = r.end == JournalEnd::Normal     ? "normale"
                           : r.end == JournalEnd::CutShort ? "interrompue"
@@ -496,12 +510,15 @@ std::string ExportCsv(const std::vector<JournalRow>& rows) {
                LongDurationText(r.packageMs) + ';' + LongDurationText(r.creditMs) + ';' +
                FloatText(r.packageFee, ',') + ';' + CsvField(r.address) + ';' +
                std::to_string(r.bytesReceived) + ';' + std::to_string(r.bytesSent) + ';' + end +
-               ';' + (r.origin == JournalOrigin::Metered ? "mesurée" : "importée") + "\r\n";
+               ';' + (r.origin == JournalOrigin::Metered ? "mesurée" : "importée");
+        if (volume) out += ';' + std::to_string(r.volumeBytes) + ';' + FloatText(r.volumeCost, ',');
+        out += "\r\n";
     }
     return out;
 }
 
 std::string ExportJson(const std::vector<JournalRow>& rows) {
+    const bool volume = CarryVolume(rows);
     std::string out = "[";
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const JournalRow& r = rows[i];
@@ -523,7 +540,11 @@ std::string ExportJson(const std::vector<JournalRow>& rows) {
                ",\"bytesReceived\":" + std::to_string(r.bytesReceived) +
                ",\"bytesSent\":" + std::to_string(r.bytesSent) + ",\"end\":\"" + end +
                "\",\"origin\":\"" + (r.origin == JournalOrigin::Metered ? "metered" : "imported") +
-               "\"}";
+               '"';
+        if (volume)
+            out += ",\"volumeBytes\":" + std::to_string(r.volumeBytes) +
+                   ",\"volumeCost\":" + JsonFloat(r.volumeCost);
+        out += '}';
     }
     return out + (rows.empty() ? "]\n" : "\n]\n");
 }

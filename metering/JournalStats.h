@@ -135,9 +135,11 @@ std::string Utf8(const std::string& text);
 std::string JsonString(const std::string& text);
 
 // The rows for French spreadsheets: UTF-8 with a byte-order mark, ";" between fields, decimal
-// comma, dates dd/mm/yyyy hh:mm:ss, CR LF lines, a header line.
+// comma, dates dd/mm/yyyy hh:mm:ss, CR LF lines, a header line. Only when some row carries a
+// volume do the volume and its cost follow as two last columns.
 std::string ExportCsv(const std::vector<JournalRow>& rows);
-// The rows for scripts: a JSON array, one object per line, the journal's own field names.
+// The rows for scripts: a JSON array, one object per line, the journal's own field names;
+// volumeBytes and volumeCost last, under the same condition.
 std::string ExportJson(const std::vector<JournalRow>& rows);
 
 // The bytes a volume tariff counts in the period's connections (received and sent, or

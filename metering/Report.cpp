@@ -8,6 +8,7 @@
 
 #include "metering/Alerts.h"
 #include "metering/JournalStats.h"
+#include "metering/Volume.h"
 #include "support/FieldText.h"
 #include "support/NumberText.h"
 
@@ -111,6 +112,14 @@ std::string IsoDay(DateTime day) {
 std::string StatusLine(const std::optional<SessionState>& live, const Locale& locale) {
     if (!live || !live->online) return "hors ligne";
     return LongDurationText(live->connectionMs) + " · " + Money(live->connectionCost, locale);
+}
+
+std::string TrayHint(const SessionState& state, std::optional<std::uint64_t> volumeBytes,
+                     const Locale& locale) {
+    std::string hint = "Le tallimer internet";
+    if (state.online && volumeBytes)
+        hint += "\n" + StatusLine(state, locale) + " · " + VolumeText(*volumeBytes, locale);
+    return hint;
 }
 
 std::string ReportText(const Report& r, const Locale& l) {

@@ -2,6 +2,7 @@
 // What `tallimer --rapport` and `tallimer --ligne` print: the accounts' periods from their
 // files, each account's last connection from the journal, the overall totals and, when a copy
 // runs, its session's state, which is fresher than the files for what it meters.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,10 @@ std::string ReportText(const Report& report, const Locale& locale);
 std::string ReportJson(const Report& report, const Locale& locale);
 // « 00:12:34 · 1,23 € » while a copy meters, « hors ligne » otherwise.
 std::string StatusLine(const std::optional<SessionState>& live, const Locale& locale);
+// The notification-area icon's hint: « Le tallimer internet »; while a connection billed by
+// volume is metered (volumeBytes given), its time, cost and volume on a second line.
+std::string TrayHint(const SessionState& state, std::optional<std::uint64_t> volumeBytes,
+                     const Locale& locale);
 
 // "2026-12-07", the day of a local date.
 std::string IsoDay(DateTime day);

@@ -1,5 +1,6 @@
 #include "metering/Session.h"
 
+#include "metering/Report.h"
 #include "support/Errors.h"
 #include "support/FileWrite.h"
 
@@ -187,6 +188,14 @@ bool Session::saveAlerts() {
     return SaveAlertSettings(appFolder_ + kAlertSettingsFile, alerts_);
 }
 
+std::string Session::trayHint() const {
+    std::optional<std::uint64_t> volume;
+    if (meter_.metering() && volumes_.count(meter_.providerName()))
+        volume = volumeMeter_.connectionBytes();
+    // Asked at each tick: the figures are gathered only where the hint shows them.
+    return TrayHint(volume ? state() : SessionState{}, volume, locale_);
+}
+
 bool Session::saveVolumes() {
     return SaveVolumeBook(appFolder_ + kVolumeFile, volumes_);
 }
@@ -214,7 +223,7 @@ void Session::openJournal() {
     journal_ = ownJournal_.get();
     journalKeeper_ = std::make_unique<JournalKeeper>(
         journal_, *clock_, meter_,
-        [this](const std::string& text) { host_->reportLater(Error(text)); });
+        [this](const std::string& text) { host_->reportLater(Error(text)); }, &volumeMeter_);
     journalKeeper_->atStart();
 }
 

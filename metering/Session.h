@@ -116,6 +116,8 @@ class Session : private MeterHost {
     // The figures as they stand, and who is told when a metering step changed them (each tick,
     // a connection's start and end). Called on the metering path: it must be quick.
     SessionState state() const { return StateOf(meter_); }
+    // The icon's hint as the figures stand.
+    std::string trayHint() const;
     void setChangedListener(std::function<void()> listener) { changed_ = std::move(listener); }
     // The overall duration starts again from zero.
     void resetOverallDuration();

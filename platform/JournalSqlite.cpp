@@ -24,7 +24,8 @@ const char* const kSchema =
     " cost REAL NOT NULL, normal_ms INTEGER NOT NULL, reduced_ms INTEGER NOT NULL,"
     " package_ms INTEGER NOT NULL, credit_ms INTEGER NOT NULL, package_fee REAL NOT NULL,"
     " address TEXT NOT NULL, bytes_received INTEGER NOT NULL, bytes_sent INTEGER NOT NULL,"
-    " end_state INTEGER NOT NULL, origin INTEGER NOT NULL);"
+    " end_state INTEGER NOT NULL, origin INTEGER NOT NULL,"
+    " volume_bytes INTEGER NOT NULL DEFAULT 0, volume_cost REAL NOT NULL DEFAULT 0);"
     "CREATE INDEX IF NOT EXISTS connections_start ON connections(account, start_local);"
     "CREATE INDEX IF NOT EXISTS connections_open ON connections(end_state);";
 
@@ -33,15 +34,22 @@ const char* const kSchema =
 constexpr int kHistoryPending = 1;
 constexpr int kHistoryIn = 2;
 
-const char* const kColumns =
+// Journals from before the volume tariffs lack the last two columns: they are added on
+// opening, and read as 0 by a reader that may not write.
+const std::string kColumnsBeforeVolume =
     "account, start_local, start_utc, end_local, end_utc, duration_ms, cost, normal_ms,"
     " reduced_ms, package_ms, credit_ms, package_fee, address, bytes_received, bytes_sent,"
     " end_state, origin";
+const std::string kColumns = kColumnsBeforeVolume + ", volume_bytes, volume_cost";
+const char* const kAddVolume[][2] = {
+    {"volume_bytes", "ALTER TABLE connections ADD COLUMN volume_bytes INTEGER NOT NULL DEFAULT 0;"},
+    {"volume_cost", "ALTER TABLE connections ADD COLUMN volume_cost REAL NOT NULL DEFAULT 0;"}};
 
 // What the statistics read of a row, in the places of kColumns: not the texts they do not show.
 const char* const kStatsColumns =
     "'', start_local, '', end_local, '', duration_ms, cost, normal_ms, reduced_ms, package_ms,"
-    " credit_ms, package_fee, '', bytes_received, bytes_sent, end_state, origin";
+    " credit_ms, package_fee, '', bytes_received, bytes_sent, end_state, origin, volume_bytes,"
+    " volume_cost";
 
 const char* const kUnreadable =
     "Le journal des connexions « journal.sqlite » était illisible : il a été mis de côté sous "
@@ -62,7 +70,7 @@ std::string Text(sqlite3_stmt* s, int i) {
                 : std::string();
 }
 
-// The row into parameters 1 to 17, in the order of kColumns.
+// The row into parameters 1 to 19, in the order of kColumns.
 void BindRow(sqlite3_stmt* s, const JournalRow& r) {
     BindText(s, 1, r.account);
     BindText(s, 2, r.startLocal);
@@ -81,6 +89,8 @@ void BindRow(sqlite3_stmt* s, const JournalRow& r) {
     sqlite3_bind_int64(s, 15, static_cast<sqlite3_int64>(r.bytesSent));
     sqlite3_bind_int(s, 16, static_cast<int>(r.end));
     sqlite3_bind_int(s, 17, static_cast<int>(r.origin));
+    sqlite3_bind_int64(s, 18, static_cast<sqlite3_int64>(r.volumeBytes));
+    sqlite3_bind_double(s, 19, r.volumeCost);
 }
 
 JournalRow ReadRow(sqlite3_stmt* s) {
@@ -104,7 +114,22 @@ JournalRow ReadRow(sqlite3_stmt* s) {
     const int end = sqlite3_column_int(s, 16);
     r.end = end == 1 ? JournalEnd::Normal : end == 2 ? JournalEnd::CutShort : JournalEnd::Open;
     r.origin = sqlite3_column_int(s, 17) == 1 ? JournalOrigin::Imported : JournalOrigin::Metered;
+    r.volumeBytes = static_cast<std::uint64_t>(sqlite3_column_int64(s, 18));
+    r.volumeCost = static_cast<float>(sqlite3_column_double(s, 19));
     return r;
+}
+
+// Whether the journal's table has that column.
+bool HasColumn(sqlite3* db, const char* name, bool& has) {
+    Statement s;
+    if (sqlite3_prepare_v2(db,
+                           "SELECT COUNT(*) FROM pragma_table_info('connections') WHERE name = ?1",
+                           -1, &s.s, nullptr) != SQLITE_OK)
+        return false;
+    sqlite3_bind_text(s.s, 1, name, -1, SQLITE_STATIC);
+    if (sqlite3_step(s.s) != SQLITE_ROW) return false;
+    has = sqlite3_column_int(s.s, 0) > 0;
+    return true;
 }
 
 }  // namespace
@@ -181,28 +206,32 @@ SqliteJournal::Opening SqliteJournal::openFile() {
         if (rc == SQLITE_OK) rc = sqlite3_step(table.s);
         if (rc != SQLITE_ROW) return outcome(rc);
         fresh = sqlite3_column_int(table.s, 0) == 0;
-        const std::string schema =
-            fresh ? "BEGIN;" + std::string(kSchema) +
-                        "PRAGMA user_version = " + std::to_string(kHistoryPending) + "; COMMIT;"
-                  : std::string(kSchema);
+        std::string schema = "BEGIN;" + std::string(kSchema);
+        if (fresh) schema += "PRAGMA user_version = " + std::to_string(kHistoryPending) + ";";
+        for (const auto& [column, add] : kAddVolume) {
+            bool has = true;
+            if (!fresh && !HasColumn(db_, column, has)) return outcome(sqlite3_errcode(db_));
+            if (!has) schema += add;
+        }
+        schema += "COMMIT;";
         rc = sqlite3_exec(db_, schema.c_str(), nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK) return outcome(rc);
+        // A journal the check found whole that cannot take its new columns now (a full disk)
+        // is kept and tried again, never set aside as unreadable.
+        if (rc != SQLITE_OK) return fresh ? outcome(rc) : Opening::Busy;
         rc = sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &version.s, nullptr);
         if (rc == SQLITE_OK) rc = sqlite3_step(version.s);
         if (rc != SQLITE_ROW) return outcome(rc);
         pending = sqlite3_column_int(version.s, 0) == kHistoryPending;
     }
     historyPending_ = pending;
-    const std::string columns = kColumns;
-    const std::string insert = "INSERT INTO connections (" + columns +
-                               ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13,"
-                               " ?14, ?15, ?16, ?17)";
-    const std::string update = "UPDATE connections SET (" + columns +
-                               ") = (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14,"
-                               " ?15, ?16, ?17) WHERE id = ?18";
+    const std::string values =
+        "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19)";
+    const std::string insert = "INSERT INTO connections (" + kColumns + ") VALUES " + values;
+    const std::string update =
+        "UPDATE connections SET (" + kColumns + ") = " + values + " WHERE id = ?20";
     const char* const find =
         "SELECT COUNT(*) FROM connections WHERE account = ?1 AND start_local = ?2 AND"
-        " duration_ms = ?6 AND id <= ?18";
+        " duration_ms = ?6 AND id <= ?20";
     // A table of another shape (a file from elsewhere) fails here.
     for (auto [sql, statement] : {std::pair{insert.c_str(), &insert_},
                                   std::pair{update.c_str(), &update_}, std::pair{find, &find_}}) {
@@ -249,7 +278,7 @@ bool SqliteJournal::write(sqlite3_stmt* s, const JournalRow* row, std::int64_t i
     sqlite3_reset(s);
     sqlite3_clear_bindings(s);
     if (row) BindRow(s, *row);
-    if (id) sqlite3_bind_int64(s, 18, id);
+    if (id) sqlite3_bind_int64(s, 20, id);
     const int rc = sqlite3_step(s);
     sqlite3_reset(s);
     if (rc == SQLITE_DONE) return true;
@@ -311,7 +340,7 @@ bool SqliteJournal::select(const char* columns, const JournalQuery& q,
 
 std::vector<JournalRow> SqliteJournal::query(const JournalQuery& q) {
     std::vector<JournalRow> rows;
-    select(kColumns, q, [&rows](sqlite3_stmt* s) { rows.push_back(ReadRow(s)); });
+    select(kColumns.c_str(), q, [&rows](sqlite3_stmt* s) { rows.push_back(ReadRow(s)); });
     return rows;
 }
 
@@ -429,7 +458,7 @@ std::optional<std::size_t> SqliteJournal::importBatch(const std::vector<JournalR
             sqlite3_reset(find_);
             sqlite3_clear_bindings(find_);
             BindRow(find_, row);
-            sqlite3_bind_int64(find_, 18, *before);
+            sqlite3_bind_int64(find_, 20, *before);
             const int rc = sqlite3_step(find_);
             const sqlite3_int64 there = rc == SQLITE_ROW ? sqlite3_column_int64(find_, 0) : 0;
             sqlite3_reset(find_);
@@ -476,9 +505,11 @@ std::map<std::string, std::vector<JournalRow>> ReadNewestRows(
         return out;
     }
     sqlite3_busy_timeout(db, SqliteJournal::kBusyMs);
-    {
+    bool volume = false;
+    if (HasColumn(db, "volume_cost", volume)) {
         Statement s;
-        const std::string sql = std::string("SELECT id, ") + kColumns +
+        const std::string sql = std::string("SELECT id, ") +
+                                (volume ? kColumns : kColumnsBeforeVolume + ", 0, 0") +
                                 " FROM connections WHERE account = ?1"
                                 " ORDER BY start_local DESC, id DESC LIMIT ?2";
         if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s.s, nullptr) == SQLITE_OK) {

@@ -222,11 +222,14 @@ void TfPrinc::later(std::function<void()> work) {
 
 void TfPrinc::RefreshDisplay() {
     TrayIcon1->SetIconIndex(meter().rateIcon);
+    TrayIcon1->SetHint(Q(session_.trayHint()));
     refreshFields();
 }
 
 void TfPrinc::refreshDisplay() {
     TrayIcon1->SetIconIndex(meter().rateIcon);
+    // Changes each second only for a connection billed by volume.
+    TrayIcon1->SetHint(Q(session_.trayHint()));
     // Hidden in the notification area, its normal state: the fields wait until it is shown.
     if (isVisible()) refreshFields();
 }

@@ -1,10 +1,12 @@
 // What one metering tick costs, its display refresh included, while the window is hidden in
-// the notification area, its normal state while metering.
+// the notification area, its normal state while metering: for an account billed by time, and
+// for one billed by volume, whose icon's hint changes each second.
 #include <benchmark/benchmark.h>
 
 #include <QDir>
 #include <QTemporaryDir>
 
+#include "metering/Volume.h"
 #include "platform/SystemClock.h"
 #include "shell/HeadlessTray.h"
 #include "windows/FNPrinc.h"
@@ -34,8 +36,13 @@ class SecondPerTick : public tallimer::Clock {
     mutable std::int64_t mono_ = 0;
 };
 
-void BM_TickHidden(benchmark::State& state) {
+void TickHidden(benchmark::State& state, bool byVolume) {
     QTemporaryDir folder;
+    if (byVolume) {
+        tallimer::VolumeBook book;
+        tallimer::SetVolumeTariff(book, "Modem", {}, {tallimer::kMo, 2, 0, true, false});
+        tallimer::SaveVolumeBook(folder.path().toStdString() + "/" + tallimer::kVolumeFile, book);
+    }
     SecondPerTick clock;
     NoName names;
     NoCounters counters;
@@ -53,6 +60,13 @@ void BM_TickHidden(benchmark::State& state) {
     m.Connect();
     for (auto _ : state) m.TimerTick();
 }
+void BM_TickHidden(benchmark::State& state) {
+    TickHidden(state, false);
+}
 BENCHMARK(BM_TickHidden);
+void BM_TickHiddenVolume(benchmark::State& state) {
+    TickHidden(state, true);
+}
+BENCHMARK(BM_TickHiddenVolume);
 
 }  // namespace

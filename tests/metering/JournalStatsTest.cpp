@@ -231,6 +231,26 @@ TEST(JournalExport, CsvAndJsonBytes) {
         "\"end\":\"cutShort\",\"origin\":\"imported\"}\n"
         "]\n");
     EXPECT_EQ(ExportJson({}), "[]\n");
+
+    // Rows with a volume: each line and object gains it at its end, the rest as above.
+    JournalRow v = a;
+    v.volumeBytes = 2500000;
+    v.volumeCost = 2.2f;
+    auto appended = [](std::string text, const std::string& at,
+                       const std::vector<std::string>& added) {
+        std::size_t from = 0;
+        for (const std::string& more : added) {
+            from = text.find(at, from);
+            text.insert(from, more);
+            from += more.size() + at.size();
+        }
+        return text;
+    };
+    EXPECT_EQ(ExportCsv({v, b}), appended(ExportCsv({a, b}), "\r\n",
+                                          {";Volume (o);Coût du volume", ";2500000;2,2", ";0;0"}));
+    EXPECT_EQ(ExportJson({v, b}), appended(ExportJson({a, b}), "}",
+                                           {",\"volumeBytes\":2500000,\"volumeCost\":2.2",
+                                            ",\"volumeBytes\":0,\"volumeCost\":0"}));
     EXPECT_EQ(BytesText(5000000000, Locale::french()), "5,0 Go");
     EXPECT_EQ(BytesText(999, Locale::french()), "999 o");
 }

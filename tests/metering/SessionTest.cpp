@@ -281,18 +281,23 @@ TEST_F(SessionTest, AVolumeAccountIsBilledSavedAndWarnedOnceAcrossARestart) {
     tick(1000);
     s.minute("");
     ASSERT_EQ(host.notices.size(), 2u);  // 80 %, and the day's share
+    EXPECT_EQ(journal->rows.back().volumeBytes, 900000u);
     counters.value = LinkCounters{1100000, 0};
     tick(1000);
     EXPECT_EQ(s.volumeMeter().connectionCost(), 0.2f);
     s.disconnect();
     ASSERT_EQ(host.notices.size(), 3u);
     EXPECT_EQ(host.notices[2].find("Volume inclus de la période atteint"), 0u);
+    // The journal's row says what the invoice line's amount holds of the volume.
+    EXPECT_EQ(journal->rows.back().volumeBytes, 1100000u);
+    EXPECT_EQ(journal->rows.back().volumeCost, s.volumeMeter().connectionCost());
 
     Session& again = make();
     EXPECT_EQ(again.volumes()["Modem"].periodBytes, 1100000u);
     again.connect("");
     again.disconnect();
     EXPECT_EQ(host.notices.size(), 3u);
+    EXPECT_EQ(journal->rows.back().volumeBytes, 0u);
 }
 
 // The journal waits for its first use; then rows a dead program left open are cut short, and

@@ -38,6 +38,8 @@ JournalRow SampleRow() {
     r.address = "192.0.2.7";
     r.bytesReceived = 0xFFFFFFFFFFull * 3;  // past 2^63 would be just as kept
     r.bytesSent = 18446744073709551615ull;
+    r.volumeBytes = 3000000001;
+    r.volumeCost = 4.25f;
     return r;
 }
 
@@ -86,6 +88,8 @@ TEST(SqliteJournalTest, RowsComeBackWholeAfterARestart) {
     EXPECT_EQ(r.address, closed.address);
     EXPECT_EQ(r.bytesReceived, closed.bytesReceived);
     EXPECT_EQ(r.bytesSent, closed.bytesSent);
+    EXPECT_EQ(r.volumeBytes, closed.volumeBytes);
+    EXPECT_EQ(r.volumeCost, closed.volumeCost);
     EXPECT_EQ(r.end, JournalEnd::Normal);
     EXPECT_EQ(r.origin, JournalOrigin::Metered);
     EXPECT_EQ(rows[1].durationMs, 60000);
@@ -168,6 +172,45 @@ TEST(SqliteJournalTest, AnUnreadableJournalIsSetAsideAndANewOneStarted) {
     EXPECT_TRUE(journal.query({}).empty());
     EXPECT_EQ(ReadFile(dir.path() / "journal illisible.sqlite"), garbage);
     EXPECT_EQ(ReadFile(dir.path() / "journal illisible 2.sqlite"), "not a journal");
+}
+
+// A journal from before the volume tariffs: the command line reads it as it is, without a
+// byte written, its rows of no volume; the program's opening adds the volume and keeps them.
+TEST(SqliteJournalTest, AJournalFromBeforeTheVolumeTariffsReadsAndIsExtendedOnOpening) {
+    TempDir dir;
+    const std::string path = dir.str() + "journal.sqlite";
+    JournalRow before = SampleRow();
+    before.volumeBytes = 0;
+    before.volumeCost = 0;
+    { EXPECT_NE(SqliteJournal(path).open(before), 0); }
+    sqlite3* old = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &old), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(old,
+                           "ALTER TABLE connections DROP COLUMN volume_bytes;"
+                           "ALTER TABLE connections DROP COLUMN volume_cost; VACUUM",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(old);
+    const std::string bytes = ReadFile(path);
+    auto newest = ReadNewestRows(path, {"Mon fai"}, 4)["Mon fai"];
+    ASSERT_EQ(newest.size(), 1u);
+    EXPECT_EQ(newest[0].durationMs, 149000);
+    EXPECT_EQ(newest[0].volumeBytes, 0u);
+    EXPECT_EQ(ReadFile(path), bytes);
+
+    {
+        SqliteJournal journal(path);
+        EXPECT_FALSE(journal.created());
+        EXPECT_NE(journal.open(SampleRow()), 0);
+        EXPECT_EQ(journal.takeError(), "");
+    }
+    for (const auto& rows :
+         {SqliteJournal(path).query({}), ReadNewestRows(path, {"Mon fai"}, 4)["Mon fai"]}) {
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[0].durationMs + rows[1].durationMs, 2 * 149000);
+        EXPECT_EQ(rows[0].volumeBytes + rows[1].volumeBytes, SampleRow().volumeBytes);
+        EXPECT_EQ(rows[0].volumeCost + rows[1].volumeCost, SampleRow().volumeCost);
+    }
 }
 
 // Another program in a transaction of its own: the journal is waited for, not set aside, and

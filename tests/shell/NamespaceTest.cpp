@@ -78,7 +78,8 @@ TEST(NetworkNamespace, TheCommandLineAndTheBusReadTheRunningSession) {
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
         GTEST_SKIP() << "the machine refuses a private network namespace";
     ASSERT_EQ(status, 0) << text.str();
-    for (const char* step : {"ok offline\n", "ok online\n", "ok offline-again\n", "ok stopped\n", "ok schema\n"})
+    for (const char* step :
+         {"ok offline\n", "ok online\n", "ok offline-again\n", "ok stopped\n", "ok schema\n"})
         EXPECT_NE(text.str().find(step), std::string::npos) << step << "\n" << text.str();
 }
 
@@ -104,6 +105,32 @@ TEST(NetworkNamespace, ABoxAtAConnectionsEndHoldsNeitherTheMeterNorTheEnd) {
     EXPECT_EQ(status, 0) << log;
     for (const char* step :
          {"ok start\n", "ok first\n", "ok second\n", "ok dialog\n", "ok sigterm "})
+        EXPECT_NE(log.find(step), std::string::npos) << step << "\n" << log;
+}
+
+// A connection billed by volume over a real link: 3 MB sent to another namespace are in the
+// journal within the link's own counters, priced in the invoice line, kept in volume.inf and
+// shown in the icon's hint, read off the StatusNotifier item.
+TEST(NetworkNamespace, AVolumeAccountsBytesAreCountedPricedAndShown) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for a private network namespace";
+    if (const std::string tool =
+            tallimer::test::MissingTool({"xvfb-run", "xauth", "dbus-daemon", "gdbus", "nsenter"});
+        !tool.empty())
+        GTEST_SKIP() << tool << " is not installed";
+    if (std::system("unshare -n -m true >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "the machine refuses a private network namespace";
+    const fs::path program = BuildDir() / "app" / "tallimer";
+    if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
+    tallimer::test::TempDir dir;
+    const fs::path app = tallimer::test::LayOutProgram(dir.path(), program);
+    const auto [status, log] = tallimer::test::RunUnderXvfb(
+        90, fs::path(Env("TALLIMER_SOURCE_DIR")) / "tests/shell/volume-scenario.sh",
+        {app.string() + "/"}, dir.path() / "scenario.out", "unshare -n -m");
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "the machine refuses what the scenario needs\n" << log;
+    EXPECT_EQ(status, 0) << log;
+    for (const char* step : {"ok start\n", "ok online\n", "ok send\n", "ok hint\n", "ok offline\n",
+                             "ok journal ", "ok invoice ", "ok volume.inf\n", "ok hint-volume\n"})
         EXPECT_NE(log.find(step), std::string::npos) << step << "\n" << log;
 }
 

@@ -26,6 +26,7 @@
 #include "controls/ErrorReport.h"
 #include "controls/WholeText.h"
 #include "invoices/Invoices.h"
+#include "metering/Volume.h"
 #include "richtext/RichInvoice.h"
 #include "support/Date.h"
 #include "support/Errors.h"
@@ -348,6 +349,37 @@ TEST_F(MainWindow, PackageAndReducedTicksSetThePictureInWindowAndTray) {
     EXPECT_EQ(Picture(tray.icon), Picture(w.ImageList1->pixmap(0)));
     // The last connection stays on screen.
     EXPECT_EQ(w.teDuree->text(), "00:00:03");
+}
+
+// The icon's hint carries a connection's figures only while one billed by volume is metered:
+// a time-only connection and the off-line icon keep the hint they always had.
+TEST_F(MainWindow, TheIconsHintShowsTheVolumeOnlyWhileAVolumeConnectionIsMetered) {
+    Account free;
+    free.pricePerSecond = free.offPeakPrice = free.creditPrice = 0;
+    writeAccount("Temps", free);
+    writeAccount("Modem", free);
+    VolumeBook book;
+    VolumeTariff perMo;
+    perMo.pricePerMo = 1;
+    SetVolumeTariff(book, "Modem", free, perMo);
+    ASSERT_TRUE(SaveVolumeBook(dir.str() + kVolumeFile, book));
+    names.name = "Temps";
+    TfPrinc& w = make();
+    for (const std::string name : {"Temps", "Modem"}) {
+        names.name = name;
+        counters.value = LinkCounters{0u, 0u};
+        w.bnGo->trigger();
+        tick(1000);
+        counters.value = LinkCounters{1000000u, 500000u};
+        tick(1000);
+        // The figures as the display shows them, which a tick's bytes reach at the next.
+        tick(1000);
+        EXPECT_EQ(tray.tip.toStdString(), name == "Temps" ? "Le tallimer internet"
+                                                          : "Le tallimer internet\n"
+                                                            "00:00:02 · 1,50 € · 1,5 Mo");
+        w.bnGo->trigger();
+        EXPECT_EQ(tray.tip, "Le tallimer internet");
+    }
 }
 
 TEST_F(MainWindow, OverallDurationClickShowsZeroDoubleClickClearsIt) {
