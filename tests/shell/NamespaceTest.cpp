@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 
@@ -21,16 +22,23 @@ namespace {
 using tallimer::test::BuildDir;
 using tallimer::test::Env;
 
-TEST(NetworkNamespace, LinkUpMetersLinkDownWritesTheTime) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root for a private network namespace";
-    if (std::system("command -v unshare >/dev/null && command -v ip >/dev/null") != 0)
-        GTEST_SKIP() << "unshare or ip is not installed";
+// Why the real program cannot be run in a private network namespace here; empty: it can.
+std::string NamespaceRefused(std::initializer_list<const char*> tools) {
+    if (geteuid() != 0) return "needs root for a private network namespace";
+    if (const std::string tool = tallimer::test::MissingTool(tools); !tool.empty())
+        return tool + " is not installed";
     // A container or a chroot may refuse the namespaces even to root.
     if (std::system("unshare -n -m true >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "the machine refuses a private network namespace";
+        return "the machine refuses a private network namespace";
+    if (!fs::exists(BuildDir() / "app" / "tallimer")) return "the program is not built";
+    return {};
+}
+
+TEST(NetworkNamespace, LinkUpMetersLinkDownWritesTheTime) {
+    if (const std::string why = NamespaceRefused({"unshare", "ip"}); !why.empty())
+        GTEST_SKIP() << why;
     const fs::path source = Env("TALLIMER_SOURCE_DIR");
     const fs::path program = BuildDir() / "app" / "tallimer";
-    if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
 
     tallimer::test::TempDir dir;
     fs::copy(source / "data", dir.path(), fs::copy_options::recursive);
@@ -56,13 +64,9 @@ TEST(NetworkNamespace, LinkUpMetersLinkDownWritesTheTime) {
 // `--ligne` and `--rapport` show the connection in progress, the bus says it, and once the
 // program has ended the commands read its files without writing a byte.
 TEST(NetworkNamespace, TheCommandLineAndTheBusReadTheRunningSession) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root for a private network namespace";
-    if (std::system("command -v unshare >/dev/null && command -v dbus-send >/dev/null") != 0)
-        GTEST_SKIP() << "unshare or dbus-send is not installed";
-    if (std::system("unshare -n -m true >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "the machine refuses a private network namespace";
+    if (const std::string why = NamespaceRefused({"unshare", "dbus-send"}); !why.empty())
+        GTEST_SKIP() << why;
     const fs::path program = BuildDir() / "app" / "tallimer";
-    if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
     tallimer::test::TempDir dir;
     const fs::path app = tallimer::test::LayOutProgram(dir.path(), program);
     if (fs::exists(program.parent_path() / "libtallimer-stats.so"))
@@ -87,14 +91,9 @@ TEST(NetworkNamespace, TheCommandLineAndTheBusReadTheRunningSession) {
 // waits for nobody, the next connection is metered, and SIGTERM ends the program within a
 // second with its totals saved, though the user's settings dialog is open too.
 TEST(NetworkNamespace, ABoxAtAConnectionsEndHoldsNeitherTheMeterNorTheEnd) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root for a private network namespace";
-    if (const std::string tool = tallimer::test::MissingTool(tallimer::test::kXvfbTools);
-        !tool.empty())
-        GTEST_SKIP() << tool << " is not installed";
-    if (std::system("unshare -n -m true >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "the machine refuses a private network namespace";
+    if (const std::string why = NamespaceRefused(tallimer::test::kXvfbTools); !why.empty())
+        GTEST_SKIP() << why;
     const fs::path program = BuildDir() / "app" / "tallimer";
-    if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
     tallimer::test::TempDir dir;
     const fs::path app = tallimer::test::LayOutProgram(dir.path(), program);
     const auto [status, log] = tallimer::test::RunUnderXvfb(
@@ -112,15 +111,11 @@ TEST(NetworkNamespace, ABoxAtAConnectionsEndHoldsNeitherTheMeterNorTheEnd) {
 // journal within the link's own counters, priced in the invoice line, kept in volume.inf and
 // shown in the icon's hint, read off the StatusNotifier item.
 TEST(NetworkNamespace, AVolumeAccountsBytesAreCountedPricedAndShown) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root for a private network namespace";
-    if (const std::string tool =
-            tallimer::test::MissingTool({"xvfb-run", "xauth", "dbus-daemon", "gdbus", "nsenter"});
-        !tool.empty())
-        GTEST_SKIP() << tool << " is not installed";
-    if (std::system("unshare -n -m true >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "the machine refuses a private network namespace";
+    if (const std::string why =
+            NamespaceRefused({"xvfb-run", "xauth", "dbus-daemon", "gdbus", "nsenter"});
+        !why.empty())
+        GTEST_SKIP() << why;
     const fs::path program = BuildDir() / "app" / "tallimer";
-    if (!fs::exists(program)) GTEST_SKIP() << "the program is not built: " << program;
     tallimer::test::TempDir dir;
     const fs::path app = tallimer::test::LayOutProgram(dir.path(), program);
     const auto [status, log] = tallimer::test::RunUnderXvfb(

@@ -13,12 +13,7 @@ private_namespace
 ip link add veth0 type veth peer name veth1 2>/dev/null || exit 77
 command -v dbus-daemon >/dev/null && command -v dbus-send >/dev/null || exit 77
 
-export XDG_RUNTIME_DIR="$dir/run"
-mkdir -p -m 700 "$XDG_RUNTIME_DIR"
-dbus-daemon --session --nofork --address="unix:path=$XDG_RUNTIME_DIR/bus" >/dev/null 2>&1 &
-pids+=($!)
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
-waitfor '[ -S "$XDG_RUNTIME_DIR/bus" ]' || fail bus "no private session bus"
+private_session_bus bus
 
 QT_QPA_PLATFORM=offscreen "$app" 2>"$dir/program.log" &
 main=$!

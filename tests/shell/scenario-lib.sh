@@ -26,3 +26,14 @@ waitfor() {
     done
     return 1
 }
+
+# A session bus of the scenario's own under $dir/run, for the program and the stand-ins;
+# $1 names the step a failure is reported as.
+private_session_bus() {
+    export XDG_RUNTIME_DIR="$dir/run"
+    mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+    dbus-daemon --session --nofork --address="unix:path=$XDG_RUNTIME_DIR/bus" >/dev/null 2>&1 &
+    pids+=($!)
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
+    waitfor '[ -S "$XDG_RUNTIME_DIR/bus" ]' || fail "$1" "no private session bus"
+}

@@ -35,12 +35,7 @@ there sh -c "$noipv6" veth1
 there ip addr add 192.0.2.20/24 dev veth1
 there ip link set veth1 up
 
-export XDG_RUNTIME_DIR="$dir/run"
-mkdir -p -m 700 "$XDG_RUNTIME_DIR"
-dbus-daemon --session --nofork --address="unix:path=$XDG_RUNTIME_DIR/bus" >/dev/null 2>&1 &
-pids+=($!)
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
-waitfor '[ -S "$XDG_RUNTIME_DIR/bus" ]' || fail setup "no private session bus"
+private_session_bus setup
 "$py" "$here/sni-watcher-stand-in.py" >"$dir/watcher.log" 2>&1 &
 pids+=($!)
 waitfor 'gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
