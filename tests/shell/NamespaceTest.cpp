@@ -34,6 +34,22 @@ std::string NamespaceRefused(std::initializer_list<const char*> tools) {
     return {};
 }
 
+// Runs `bash tests/shell/SCRIPT ARG` in a private network and mount namespace, killed after
+// `seconds`; its output goes through the file `out`.
+tallimer::test::ScenarioRun RunInNamespace(int seconds, const std::string& script,
+                                           const fs::path& arg, const fs::path& out) {
+    const std::string command =
+        "timeout " + std::to_string(seconds) + " unshare -n -m bash '" +
+        (fs::path(Env("TALLIMER_SOURCE_DIR")) / "tests/shell" / script).string() + "' '" +
+        arg.string() + "' >'" + out.string() + "' 2>&1";
+    tallimer::test::ScenarioRun run;
+    run.status = std::system(command.c_str());
+    std::ostringstream text;
+    text << std::ifstream(out).rdbuf();
+    run.log = text.str();
+    return run;
+}
+
 TEST(NetworkNamespace, LinkUpMetersLinkDownWritesTheTime) {
     if (const std::string why = NamespaceRefused({"unshare", "ip"}); !why.empty())
         GTEST_SKIP() << why;
@@ -44,19 +60,14 @@ TEST(NetworkNamespace, LinkUpMetersLinkDownWritesTheTime) {
     fs::copy(source / "data", dir.path(), fs::copy_options::recursive);
     fs::copy_file(program, dir.path() / "tallimer");
 
-    const fs::path out = dir.path() / "scenario.out";
-    const std::string command = "timeout 60 unshare -n -m bash '" +
-                                (source / "tests/shell/netns-scenario.sh").string() + "' '" +
-                                dir.path().string() + "' >'" + out.string() + "' 2>&1";
-    const int status = std::system(command.c_str());
-    std::ostringstream text;
-    text << std::ifstream(out).rdbuf();
+    const auto [status, log] =
+        RunInNamespace(60, "netns-scenario.sh", dir.path(), dir.path() / "scenario.out");
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
         GTEST_SKIP() << "the machine refuses a private network namespace";
-    ASSERT_EQ(status, 0) << text.str();
+    ASSERT_EQ(status, 0) << log;
     for (const char* step :
          {"ok offline\n", "ok online\n", "ok address\n", "ok offline-again", "ok sigterm\n"})
-        EXPECT_NE(text.str().find(step), std::string::npos) << step << "\n" << text.str();
+        EXPECT_NE(log.find(step), std::string::npos) << step << "\n" << log;
     EXPECT_TRUE(fs::exists(dir.path() / "tallimer.inf"));
 }
 
@@ -71,20 +82,14 @@ TEST(NetworkNamespace, TheCommandLineAndTheBusReadTheRunningSession) {
     const fs::path app = tallimer::test::LayOutProgram(dir.path(), program);
     if (fs::exists(program.parent_path() / "libtallimer-stats.so"))
         fs::copy_file(program.parent_path() / "libtallimer-stats.so", app / "libtallimer-stats.so");
-    const fs::path out = dir.path() / "scenario.out";
-    const std::string command =
-        "timeout 90 unshare -n -m bash '" +
-        (fs::path(Env("TALLIMER_SOURCE_DIR")) / "tests/shell/report-scenario.sh").string() + "' '" +
-        app.string() + "' >'" + out.string() + "' 2>&1";
-    const int status = std::system(command.c_str());
-    std::ostringstream text;
-    text << std::ifstream(out).rdbuf();
+    const auto [status, log] =
+        RunInNamespace(90, "report-scenario.sh", app, dir.path() / "scenario.out");
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
         GTEST_SKIP() << "the machine refuses a private network namespace";
-    ASSERT_EQ(status, 0) << text.str();
+    ASSERT_EQ(status, 0) << log;
     for (const char* step :
          {"ok offline\n", "ok online\n", "ok offline-again\n", "ok stopped\n", "ok schema\n"})
-        EXPECT_NE(text.str().find(step), std::string::npos) << step << "\n" << text.str();
+        EXPECT_NE(log.find(step), std::string::npos) << step << "\n" << log;
 }
 
 // A running invoice that cannot be written at a connection's end, with a tray host: the box
