@@ -125,7 +125,7 @@ after=$(counter)
 waitfor '[ "$(hint)" = "Le tallimer internet" ]' || fail offline "the hint off line: « $(hint) »"
 ok offline
 kill -TERM "$main"
-wait "$main" || fail sigterm "exit code $?"
+wait "$main" || fail sigterm "exit code $?: $(tail -c 3000 "$dir/program.log")"
 
 # What the program kept, against the link's own counters and the tariff.
 "$py" - "$dir" "$before" "$after" "$(lines | sed 's/.*\\tab //')" "$shown" <<'EOF' || exit 1
