@@ -7,6 +7,8 @@
 #include <random>
 #include <sstream>
 
+#include "accounts/AccountFiles.h"
+#include "support/Date.h"
 #include "support/Errors.h"
 #include "support/FileWrite.h"
 
@@ -116,6 +118,18 @@ std::string ReadFile(const std::filesystem::path& p) {
 
 void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
     std::ofstream(p, std::ios::binary) << bytes;
+}
+
+MeteringGround::MeteringGround() {
+    std::filesystem::create_directory(dir.path() / "Comptes");
+    std::filesystem::create_directory(dir.path() / "Factures");
+    clock.utc = 36000000;  // 10:00 UTC
+    names.name = "Modem";
+}
+
+void MeteringGround::writeAccount(const std::string& name, Account account) {
+    account.nextInvoice = EncodeDate(2030, 1, 1);
+    WriteFile(dir.path() / "Comptes" / (name + ".fai"), WriteAccount(account));
 }
 
 }  // namespace tallimer::test

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "accounts/Comptes.h"
 #include "invoices/InvoiceDocument.h"
 #include "metering/Sources.h"
 #include "support/Clock.h"
@@ -102,5 +103,18 @@ std::string Env(const char* name);
 // The build folder: TALLIMER_BUILD_DIR, else the parent of the test program's folder.
 std::filesystem::path BuildDir();
 void WriteFile(const std::filesystem::path& p, const std::string& bytes);
+
+// What a session or the main window is made on: a data folder with its accounts' and
+// invoices' folders, a clock at 10:00 UTC, the connection "Modem" and the link's counters.
+struct MeteringGround {
+    MeteringGround();
+    // An account on disk, with a billing date far ahead.
+    void writeAccount(const std::string& name, Account account);
+
+    TempDir dir;
+    FakeClock clock;
+    FakeConnectionName names;
+    FakeCounters counters;
+};
 
 }  // namespace tallimer::test

@@ -84,15 +84,8 @@ class SlicedImport : public SlicedTask {
     int left_;
 };
 
-class SessionTest : public ::testing::Test {
+class SessionTest : public ::testing::Test, protected MeteringGround {
   protected:
-    SessionTest() {
-        std::filesystem::create_directory(dir.path() / "Comptes");
-        std::filesystem::create_directory(dir.path() / "Factures");
-        clock.utc = 36000000;  // 10:00 UTC
-        names.name = "Modem";
-    }
-
     Session& make() {
         SessionParts parts{
             dir.str(), &clock, &names, &counters, Locale::french(), [this](Session&) {
@@ -109,21 +102,11 @@ class SessionTest : public ::testing::Test {
         return *session;
     }
 
-    // An account on disk, with a billing date far ahead.
-    void writeAccount(const std::string& name, Account account) {
-        account.nextInvoice = EncodeDate(2030, 1, 1);
-        WriteFile(dir.path() / "Comptes" / (name + ".fai"), WriteAccount(account));
-    }
-
     void tick(int ms) {
         clock.advance(ms);
         session->tick();
     }
 
-    TempDir dir;
-    FakeClock clock;
-    FakeConnectionName names;
-    FakeCounters counters;
     LoggingDesk desk;
     RecordingHost host;
     std::vector<JournalRow> journalRows;  // what the journal holds when it opens

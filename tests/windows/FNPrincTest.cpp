@@ -35,10 +35,8 @@
 #include "windows/FNFacture.h"
 
 using namespace tallimer;
-using tallimer::test::FakeClock;
-using tallimer::test::FakeConnectionName;
-using tallimer::test::FakeCounters;
 using tallimer::test::FakeInvoice;
+using tallimer::test::MeteringGround;
 using tallimer::test::ReadFile;
 using tallimer::test::TempDir;
 using tallimer::test::WriteFile;
@@ -125,15 +123,8 @@ class ReportCapture {
     ErrorReportHandler previous_;
 };
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public ::testing::Test, protected MeteringGround {
   protected:
-    MainWindow() {
-        std::filesystem::create_directory(dir.path() / "Comptes");
-        std::filesystem::create_directory(dir.path() / "Factures");
-        clock.utc = 36000000;  // 10:00 UTC
-        names.name = "Modem";
-    }
-
     TfPrinc& make() {
         PrincDependencies d{dir.str(), &clock, &names,
                             &counters, &tray,  [this] { return addresses; }};
@@ -144,21 +135,11 @@ class MainWindow : public ::testing::Test {
         return *window;
     }
 
-    // An account on disk that the window loads, with a billing date far ahead.
-    void writeAccount(const std::string& name, Account account) {
-        account.nextInvoice = EncodeDate(2030, 1, 1);
-        WriteFile(dir.path() / "Comptes" / (name + ".fai"), WriteAccount(account));
-    }
-
     void tick(int ms) {
         clock.advance(ms);
         window->meter().TimerTick();
     }
 
-    TempDir dir;
-    FakeClock clock;
-    FakeConnectionName names;
-    FakeCounters counters;
     RecordingTray tray;
     std::vector<std::string> addresses{"127.0.0.1"};
     DataRead* dataRead = nullptr;  // what the program reads ahead of the window
