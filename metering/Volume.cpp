@@ -86,7 +86,7 @@ std::string VolumeBookBytes(const VolumeBook& book) {
                NumberField(v.period) + '\t' + NumberField(v.periodBytes) + '\t' +
                NumberField(v.freeBytes) + '\t' + NumberField(v.overallBytes) + '\t' +
                NumberField(v.day) + '\t' + NumberField(v.dayStartBytes) + '\t' +
-               NumberField(v.fired) + "\r\n";
+               NumberField(v.fired) + (t.leaveOutLocal ? "\t1" : "") + "\r\n";
     }
     return out;
 }
@@ -96,7 +96,7 @@ VolumeBook ParseVolumeBook(std::string_view bytes) {
     for (std::string_view line : SplitFields(bytes, '\n')) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         const std::vector<std::string_view> f = SplitFields(line, '\t');
-        if (f.size() != 13) continue;
+        if (f.size() != 13 && f.size() != 14) continue;
         VolumeAccount v;
         VolumeTariff& t = v.tariff;
         const std::optional<std::string> name = PercentUnescaped(f[0]);
@@ -106,7 +106,8 @@ VolumeBook ParseVolumeBook(std::string_view bytes) {
                           ReadField(f[6], v.period) && ReadField(f[7], v.periodBytes) &&
                           ReadField(f[8], v.freeBytes) && ReadField(f[9], v.overallBytes) &&
                           ReadField(f[10], v.day) && ReadField(f[11], v.dayStartBytes) &&
-                          ReadField(f[12], v.fired);
+                          ReadField(f[12], v.fired) &&
+                          (f.size() == 13 || ReadFlag(f[13], t.leaveOutLocal));
         const bool sane = read && std::isfinite(t.pricePerMoBeyond) && t.pricePerMoBeyond >= 0 &&
                           std::isfinite(t.pricePerMo) && t.pricePerMo >= 0 &&
                           std::isfinite(v.period) && std::isfinite(v.day);

@@ -28,6 +28,7 @@ struct VolumeTariff {
     float pricePerMo = 0;        // from the first byte (prepaid plans)
     bool countSent = true;       // received and sent, or received only
     bool offPeakFree = false;    // the account's reduced-rate hours are free and not counted
+    bool leaveOutLocal = false;  // « Ne pas compter le réseau local »
     bool operator==(const VolumeTariff&) const = default;
 };
 
@@ -54,8 +55,9 @@ VolumeAccount& SetVolumeTariff(VolumeBook& book, const std::string& name, const 
 
 // The bytes of the file: one line per account, CR LF, tab-separated, C-locale numbers: name,
 // cap, price beyond, price per Mo, sent counted (0/1), free hours (0/1), period, period
-// bytes, free bytes, overall bytes, day, day's start bytes, fired bits. In the name, '%', tab,
-// CR, LF and Ctrl-Z are written %XX, so any name comes back as it was.
+// bytes, free bytes, overall bytes, day, day's start bytes, fired bits; then "1" when the local
+// network is left out, nothing otherwise, so a line without it is as before. In the name,
+// '%', tab, CR, LF and Ctrl-Z are written %XX, so any name comes back as it was.
 std::string VolumeBookBytes(const VolumeBook& book);
 // A line that does not read whole is skipped: a tariff half read would bill wrongly.
 VolumeBook ParseVolumeBook(std::string_view bytes);

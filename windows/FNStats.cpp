@@ -422,6 +422,8 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     cbEnvoyes->setObjectName("cbEnvoyes");
     cbHeuresCreuses = new QCheckBox("Heures creuses gratuites", pgVolume);
     cbHeuresCreuses->setObjectName("cbHeuresCreuses");
+    cbReseauLocal = new QCheckBox("Ne pas compter le réseau local", pgVolume);
+    cbReseauLocal->setObjectName("cbReseauLocal");
     auto* volumeNote = new QLabel(
         "Ces réglages s'enregistrent avec ceux des alertes, par « Appliquer ».", pgVolume);
     volumeNote->setWordWrap(true);
@@ -435,11 +437,12 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     volumeLayout->addWidget(edPrixParMo, 3, 1);
     volumeLayout->addWidget(cbEnvoyes, 4, 0, 1, 2);
     volumeLayout->addWidget(cbHeuresCreuses, 5, 0, 1, 2);
-    volumeLayout->addWidget(volumeNote, 6, 0, 1, 3);
+    volumeLayout->addWidget(cbReseauLocal, 6, 0, 1, 2);
+    volumeLayout->addWidget(volumeNote, 7, 0, 1, 3);
     volumeLayout->setColumnStretch(2, 1);
-    volumeLayout->setRowStretch(7, 1);
-    for (QWidget* field : std::initializer_list<QWidget*>{edVolumeInclus, edPrixAuDela, edPrixParMo,
-                                                          cbEnvoyes, cbHeuresCreuses})
+    volumeLayout->setRowStretch(8, 1);
+    for (QWidget* field : std::initializer_list<QWidget*>{
+             edVolumeInclus, edPrixAuDela, edPrixParMo, cbEnvoyes, cbHeuresCreuses, cbReseauLocal})
         connect(cbVolume, &QCheckBox::toggled, field, &QWidget::setEnabled);
     tabGraphiques->addTab(pgVolume, "Facturation au volume");
 
@@ -625,6 +628,7 @@ bool TfStats::ApplyAlertSettings() {
         }
         tariff->countSent = cbEnvoyes->isChecked();
         tariff->offPeakFree = cbHeuresCreuses->isChecked();
+        tariff->leaveOutLocal = cbReseauLocal->isChecked();
     }
     AccountAlerts& a = (*alertSettings_)[name];
     // A new threshold may be crossed again.
@@ -678,8 +682,9 @@ void TfStats::showVolumeSettings() {
     edPrixParMo->setText(price(t.pricePerMo));
     cbEnvoyes->setChecked(t.countSent);
     cbHeuresCreuses->setChecked(t.offPeakFree);
-    for (QWidget* field : std::initializer_list<QWidget*>{edVolumeInclus, edPrixAuDela, edPrixParMo,
-                                                          cbEnvoyes, cbHeuresCreuses})
+    cbReseauLocal->setChecked(t.leaveOutLocal);
+    for (QWidget* field : std::initializer_list<QWidget*>{
+             edVolumeInclus, edPrixAuDela, edPrixParMo, cbEnvoyes, cbHeuresCreuses, cbReseauLocal})
         field->setEnabled(v);
     pgVolume->setEnabled(volumes_ && alertSettings_ && accounts_.find(name));
     // The link is the current connection's: the other accounts are not offered anything.

@@ -124,6 +124,7 @@ class TfStats : public QWidget, public StatsView {
     QLineEdit* edPrixParMo;
     QCheckBox* cbEnvoyes;
     QCheckBox* cbHeuresCreuses;
+    QCheckBox* cbReseauLocal;
     QLabel* lbOffre;
     // Tabs of a volume account only, made at the first one.
     QChartView* chVolumeJours = nullptr;

@@ -274,6 +274,12 @@ TEST_F(StatsWindow, AVolumeTariffTypedShowsItsFiguresAndChartsForItsAccountOnly)
     const std::string march15 = std::to_string(int(EncodeDate(2001, 3, 15)));
     EXPECT_EQ(ReadFile(dir.path() / "volume.inf"),
               "Modem\t1500000000\t0.05\t0\t0\t1\t" + march15 + "\t0\t0\t0\t0\t0\t0\r\n");
+    // The local network left out: one more field, kept and shown again.
+    s.cbReseauLocal->setChecked(true);
+    EXPECT_TRUE(s.ApplyAlertSettings());
+    EXPECT_EQ(ReadFile(dir.path() / "volume.inf"),
+              "Modem\t1500000000\t0.05\t0\t0\t1\t" + march15 + "\t0\t0\t0\t0\t0\t0\t1\r\n");
+    EXPECT_TRUE(window->session().volumes().at("Modem").tariff.leaveOutLocal);
 
     // The period's count as the meter kept it; the 2nd of March is the 15th of 28 days.
     VolumeAccount& counted = window->session().volumes().at("Modem");
@@ -281,6 +287,7 @@ TEST_F(StatsWindow, AVolumeTariffTypedShowsItsFiguresAndChartsForItsAccountOnly)
     counted.freeBytes = 30 * kMo;
     window->Statistiques1->trigger();
     EXPECT_EQ(s.edVolumeInclus->text(), "1,5 Go");
+    EXPECT_TRUE(s.cbReseauLocal->isChecked());
     QStringList t = totals();
     for (const char* line :
          {"Volume de la période : 600 Mo sur 1,5 Go", "Volume estimé en fin de période : 1,1 Go",
