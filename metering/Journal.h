@@ -39,6 +39,16 @@ struct JournalRow {
     JournalOrigin origin = JournalOrigin::Metered;
 };
 
+// A connection's bytes of one application, or of what no application explains, or of the
+// local network left out of its volume; kept with the connection's row.
+enum class AppRowKind : std::uint8_t { Application = 0, Others = 1, LocalNetwork = 2 };
+struct AppVolumeRow {
+    AppRowKind kind = AppRowKind::Application;
+    std::string app;  // the application's name; empty for the other two kinds
+    std::uint64_t received = 0, sent = 0;
+    bool operator==(const AppVolumeRow&) const = default;
+};
+
 // What the statistics window keeps of a row: no texts but the local start and end, so the
 // list and the figures of 100,000 rows fit in a few megabytes. Only rows whose local start
 // reads as a date and time have one.
@@ -99,6 +109,11 @@ class ConnectionJournal {
                                                           bool /*last*/) {
         return importRows(rows);
     }
+    // A connection's rows by application, kept with its row (by its id): they replace what
+    // was kept for it. A store that keeps none ignores them.
+    virtual void keepAppVolumes(std::int64_t /*id*/, const std::vector<AppVolumeRow>& /*rows*/) {}
+    // The rows of the connections query() gives, summed per kind and application, in no order.
+    virtual std::vector<AppVolumeRow> appVolumes(const JournalQuery& /*query*/) { return {}; }
     // The French text of the last failure, empty when none since the last call.
     virtual std::string takeError() = 0;
 };

@@ -29,9 +29,10 @@ Session::Session(SessionParts parts)
       names_(parts.names),
       locale_(std::move(parts.locale)),
       openJournal_(std::move(parts.openJournal)),
-      meter_(*clock_, accounts_, *names_, *parts.counters, locale_) {
+      meter_(*clock_, accounts_, *names_, *parts.counters, locale_),
+      appVolumeMeter_(volumeMeter_, volumes_, parts.sockets) {
     meter_.setHost(this);
-    meter_.setVolumeCharge(&volumeMeter_);
+    meter_.setVolumeCharge(&appVolumeMeter_);
     meter_.holidaysAsWeekend = [this](const std::string& name) {
         auto it = alerts_.find(name);
         return it != alerts_.end() && it->second.holidaysAsWeekend;

@@ -12,6 +12,7 @@
 #include "accounts/AccountFiles.h"
 #include "accounts/Comptes.h"
 #include "metering/Alerts.h"
+#include "metering/AppVolume.h"
 #include "metering/InvoiceDesk.h"
 #include "metering/Journal.h"
 #include "metering/JournalKeeper.h"
@@ -77,6 +78,8 @@ struct SessionParts {
     Locale locale;
     // Opens the journal at its first use; null: no journal.
     std::function<OpenedJournal(Session&)> openJournal;
+    // The TCP sockets' counters, for each application's bytes; null: none.
+    SocketCounterSource* sockets = nullptr;
 };
 
 class Session : private MeterHost {
@@ -135,6 +138,8 @@ class Session : private MeterHost {
     // The volume tariffs and figures of the accounts billed by volume, and this connection's.
     VolumeBook& volumes() { return volumes_; }
     const VolumeMeter& volumeMeter() const { return volumeMeter_; }
+    // The connection's bytes by application.
+    AppVolumeMeter& appVolumes() { return appVolumeMeter_; }
     bool saveVolumes();
 
     // The journal's keeper, the journal opened first if it is not yet.
@@ -185,6 +190,7 @@ class Session : private MeterHost {
     AlertSettings alerts_;
     VolumeBook volumes_;
     VolumeMeter volumeMeter_{volumes_};
+    AppVolumeMeter appVolumeMeter_;
     SessionHost noHost_;
     SessionHost* host_ = &noHost_;
     InvoiceDesk noDesk_;
