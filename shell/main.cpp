@@ -30,6 +30,7 @@
 #include "metering/Report.h"
 #include "metering/Session.h"
 #include "platform/LinkCountersLinux.h"
+#include "platform/SocketCountersLinux.h"
 #include "platform/NetworkManagerName.h"
 #include "platform/SystemClock.h"
 #include "shell/Application.h"
@@ -146,6 +147,7 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<ConnectionNameSource> names = MakeConnectionNameSource();
     LinkCountersLinux counters;
+    SocketCountersLinux sockets;
     PrincDependencies dependencies;
     reader.join();
     if (readAhead) dependencies.dataRead = &dataRead;
@@ -155,6 +157,7 @@ int main(int argc, char** argv) {
     // NetworkManager's name source also knows whether the link is metered.
     dependencies.meteredLink = dynamic_cast<MeteredLinkSource*>(names.get());
     dependencies.counters = &counters;
+    dependencies.sockets = &sockets;
     dependencies.trayShell = headlessTray.get();
     dependencies.stats = LoadedStats(StatsModulePaths(programFolder));
 

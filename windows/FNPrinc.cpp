@@ -50,7 +50,8 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      session_({d.appFolder, d.clock, d.names, d.counters, SystemLocale(), OpenDataJournal}),
+      session_({d.appFolder, d.clock, d.names, d.counters, SystemLocale(), OpenDataJournal,
+                d.sockets}),
       makeStats_(d.stats),
       meteredLink_(d.meteredLink) {
     setObjectName("fPrinc");

@@ -38,6 +38,8 @@ struct PrincDependencies {
     MeteredLinkSource* meteredLink = nullptr;
     // The data folder as read ahead (taken over by the window); null: the window reads it.
     DataRead* dataRead = nullptr;
+    // The TCP sockets' counters; null: no application's bytes told apart.
+    SocketCounterSource* sockets = nullptr;
 };
 
 class TfPrinc : public QWidget, private SessionHost {
