@@ -27,7 +27,12 @@ const char* const kSchema =
     " end_state INTEGER NOT NULL, origin INTEGER NOT NULL,"
     " volume_bytes INTEGER NOT NULL DEFAULT 0, volume_cost REAL NOT NULL DEFAULT 0);"
     "CREATE INDEX IF NOT EXISTS connections_start ON connections(account, start_local);"
-    "CREATE INDEX IF NOT EXISTS connections_open ON connections(end_state);";
+    "CREATE INDEX IF NOT EXISTS connections_open ON connections(end_state);"
+    // Each connection's bytes by application (kind 0), « Autres » (1), « Réseau local » (2).
+    "CREATE TABLE IF NOT EXISTS app_volumes ("
+    " connection INTEGER NOT NULL, kind INTEGER NOT NULL, app TEXT NOT NULL,"
+    " received INTEGER NOT NULL, sent INTEGER NOT NULL,"
+    " PRIMARY KEY (connection, kind, app)) WITHOUT ROWID;";
 
 // PRAGMA user_version: 0 in journals from before the history was imported in batches (theirs
 // is in), 1 while a new journal's history is still to come, 2 once it is in.
@@ -117,6 +122,32 @@ JournalRow ReadRow(sqlite3_stmt* s) {
     r.volumeBytes = static_cast<std::uint64_t>(sqlite3_column_int64(s, 18));
     r.volumeCost = static_cast<float>(sqlite3_column_double(s, 19));
     return r;
+}
+
+// The period's rows by application, summed, from an open journal; false when they could not
+// be read.
+bool SumAppVolumes(sqlite3* db, const JournalQuery& q, std::vector<AppVolumeRow>& rows) {
+    std::string sql =
+        "SELECT a.kind, a.app, SUM(a.received), SUM(a.sent) FROM connections c"
+        " JOIN app_volumes a ON a.connection = c.id WHERE 1";
+    if (q.account) sql += " AND c.account = ?1";
+    if (!q.fromLocal.empty()) sql += " AND c.start_local >= ?2";
+    if (!q.toLocal.empty()) sql += " AND c.start_local < ?3";
+    sql += " GROUP BY a.kind, a.app";
+    Statement s;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s.s, nullptr) != SQLITE_OK) return false;
+    BindText(s.s, 1, q.account.value_or(""));
+    BindText(s.s, 2, q.fromLocal);
+    BindText(s.s, 3, q.toLocal);
+    int rc;
+    while ((rc = sqlite3_step(s.s)) == SQLITE_ROW) {
+        const int kind = sqlite3_column_int(s.s, 0);
+        if (kind < 0 || kind > static_cast<int>(AppRowKind::LocalNetwork)) continue;
+        rows.push_back({static_cast<AppRowKind>(kind), Text(s.s, 1),
+                        static_cast<std::uint64_t>(sqlite3_column_int64(s.s, 2)),
+                        static_cast<std::uint64_t>(sqlite3_column_int64(s.s, 3))});
+    }
+    return rc == SQLITE_DONE;
 }
 
 // Whether the journal's table has that column.
@@ -481,15 +512,57 @@ std::optional<std::size_t> SqliteJournal::importBatch(const std::vector<JournalR
     return added;
 }
 
+void SqliteJournal::keepAppVolumes(std::int64_t id, const std::vector<AppVolumeRow>& rows) {
+    if (!id || !ready()) return;
+    // All of the connection's rows or none: a half-kept set would not add up.
+    if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        failed("écrit");
+        return;
+    }
+    Statement remove, insert;
+    bool ok = sqlite3_prepare_v2(db_, "DELETE FROM app_volumes WHERE connection = ?1", -1,
+                                 &remove.s, nullptr) == SQLITE_OK &&
+              sqlite3_prepare_v2(db_, "INSERT INTO app_volumes VALUES (?1, ?2, ?3, ?4, ?5)", -1,
+                                 &insert.s, nullptr) == SQLITE_OK;
+    if (ok) {
+        sqlite3_bind_int64(remove.s, 1, id);
+        ok = sqlite3_step(remove.s) == SQLITE_DONE;
+    }
+    for (const AppVolumeRow& r : rows) {
+        if (!ok) break;
+        sqlite3_reset(insert.s);
+        sqlite3_bind_int64(insert.s, 1, id);
+        sqlite3_bind_int(insert.s, 2, static_cast<int>(r.kind));
+        BindText(insert.s, 3, r.app);
+        sqlite3_bind_int64(insert.s, 4, static_cast<sqlite3_int64>(r.received));
+        sqlite3_bind_int64(insert.s, 5, static_cast<sqlite3_int64>(r.sent));
+        ok = sqlite3_step(insert.s) == SQLITE_DONE;
+    }
+    if (ok && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return;
+    failed("écrit");
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+std::vector<AppVolumeRow> SqliteJournal::appVolumes(const JournalQuery& query) {
+    std::vector<AppVolumeRow> rows;
+    if (ready() && !SumAppVolumes(db_, query, rows)) {
+        failed("lu");
+        rows.clear();
+    }
+    return rows;
+}
+
 std::string SqliteJournal::takeError() {
     return std::exchange(error_, std::string());
 }
 
-std::map<std::string, std::vector<JournalRow>> ReadNewestRows(
-    const std::string& path, const std::vector<std::string>& accounts, int count) {
-    std::map<std::string, std::vector<JournalRow>> out;
+namespace {
+
+// The journal opened without writing anything: no journal made, none migrated, no side file
+// left. Null when it is missing or cannot be opened.
+sqlite3* OpenReadOnly(const std::string& path) {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return out;
+    if (::stat(path.c_str(), &st) != 0) return nullptr;
     // Read-only still makes the WAL's side files, and leaves them: when there is no WAL (the
     // journal closed cleanly) the file alone is read, as immutable; otherwise the program's
     // own side files are there to be shared.
@@ -502,9 +575,29 @@ std::map<std::string, std::vector<JournalRow>> ReadNewestRows(
     if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) !=
         SQLITE_OK) {
         sqlite3_close(db);
-        return out;
+        return nullptr;
     }
     sqlite3_busy_timeout(db, SqliteJournal::kBusyMs);
+    return db;
+}
+
+}  // namespace
+
+std::vector<AppVolumeRow> ReadAppVolumes(const std::string& path, const JournalQuery& query) {
+    std::vector<AppVolumeRow> rows;
+    sqlite3* db = OpenReadOnly(path);
+    if (!db) return rows;
+    // A journal from before the applications' bytes has none.
+    if (!SumAppVolumes(db, query, rows)) rows.clear();
+    sqlite3_close(db);
+    return rows;
+}
+
+std::map<std::string, std::vector<JournalRow>> ReadNewestRows(
+    const std::string& path, const std::vector<std::string>& accounts, int count) {
+    std::map<std::string, std::vector<JournalRow>> out;
+    sqlite3* db = OpenReadOnly(path);
+    if (!db) return out;
     bool volume = false;
     if (HasColumn(db, "volume_cost", volume)) {
         Statement s;

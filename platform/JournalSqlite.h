@@ -44,6 +44,8 @@ class SqliteJournal final : public ConnectionJournal {
     bool historyPending() override { return historyPending_; }
     std::optional<std::size_t> importHistoryBatch(const std::vector<JournalRow>& rows,
                                                   bool last) override;
+    void keepAppVolumes(std::int64_t id, const std::vector<AppVolumeRow>& rows) override;
+    std::vector<AppVolumeRow> appVolumes(const JournalQuery& query) override;
     std::string takeError() override;
 
   private:
@@ -86,5 +88,9 @@ class SqliteJournal final : public ConnectionJournal {
 // unreadable journal gives none.
 std::map<std::string, std::vector<JournalRow>> ReadNewestRows(
     const std::string& path, const std::vector<std::string>& accounts, int count);
+
+// The rows by application of the connections the query gives, summed as appVolumes() sums
+// them, read as ReadNewestRows reads: a journal from before them has none.
+std::vector<AppVolumeRow> ReadAppVolumes(const std::string& path, const JournalQuery& query);
 
 }  // namespace tallimer
