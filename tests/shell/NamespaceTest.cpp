@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <iostream>
 #include <sstream>
 #include <string>
 
@@ -132,6 +133,35 @@ TEST(NetworkNamespace, AVolumeAccountsBytesAreCountedPricedAndShown) {
     for (const char* step : {"ok start\n", "ok online\n", "ok send\n", "ok hint\n", "ok offline\n",
                              "ok journal ", "ok invoice ", "ok volume.inf\n", "ok hint-volume\n"})
         EXPECT_NE(log.find(step), std::string::npos) << step << "\n" << log;
+}
+
+// Where a volume account's bytes go on a mixed load over a real link (two applications'
+// downloads, a copy to the local network, UDP, brief connections), as an ordinary user reads
+// them: the rows add up to the link's bytes, each download is attributed within 1 %, and the
+// copy is left out of the billed volume when asked, by the program too.
+TEST(NetworkNamespace, EachApplicationsBytesAddUpToTheLinkAndTheLocalNetworkIsLeftOut) {
+    if (const std::string why = NamespaceRefused({"unshare", "ip", "nsenter", "setpriv"});
+        !why.empty())
+        GTEST_SKIP() << why;
+    const fs::path probe = BuildDir() / "tests" / "app_volume_probe";
+    if (!fs::exists(probe)) GTEST_SKIP() << "the probe is not built";
+    tallimer::test::TempDir dir;
+    const fs::path app = tallimer::test::LayOutProgram(dir.path(), BuildDir() / "app" / "tallimer");
+    const fs::path out = dir.path() / "scenario.out";
+    const std::string command =
+        "timeout 120 unshare -n -m bash '" +
+        (fs::path(Env("TALLIMER_SOURCE_DIR")) / "tests/shell/app-volume-scenario.sh").string() +
+        "' '" + app.string() + "' '" + probe.string() + "' >'" + out.string() + "' 2>&1";
+    const int status = std::system(command.c_str());
+    std::ostringstream text;
+    text << std::ifstream(out).rdbuf();
+    const std::string log = text.str();
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "the machine refuses what the scenario needs\n" << log;
+    EXPECT_EQ(status, 0) << log;
+    for (const char* step : {"ok counted\n", "ok leave-out-local\n", "ok program "})
+        EXPECT_NE(log.find(step), std::string::npos) << step << "\n" << log;
+    std::cout << log;  // the shares measured
 }
 
 }  // namespace
