@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 
 #include "metering/JournalKeeper.h"
 #include "metering/JournalStats.h"
@@ -16,10 +17,14 @@ __extension__ typedef unsigned __int128 Wide;
 // look at the sockets.
 constexpr std::uint64_t kReadAfter = 8 * 1024;
 // A reading that leaves more than this unexplained (and more than an eighth of what the link
-// moved, beyond what TCP's headers take) calls for a walk of the table at once.
+// moved, beyond what TCP's headers take) calls for a look at the quiet sockets and, if they do
+// not explain it, a walk of the table, at once.
 constexpr std::uint64_t kUnexplained = 32 * 1024;
-// Walks that find nothing new come ever less often, down to one every this many ticks.
-constexpr unsigned kLongestWalkGap = 32;
+// Looks that find nothing new come ever less often, down to one every this many ticks.
+constexpr unsigned kLongestLookGap = 32;
+// A socket that moved nothing in this many readings is quiet: looked at only when the link
+// moved bytes the others do not explain.
+constexpr unsigned kQuietAfter = 8;
 
 bool InNet(const IpAddress& a, const IpAddress& net, unsigned prefix) {
     if (a.family != net.family) return false;
@@ -237,8 +242,8 @@ void AppVolumeMeter::connectionStarted(const std::string& name, const Account& a
     link_.clear();
     baselined_ = false;
     unread_ = 0;
-    sinceWalk_ = 0;
-    walkEvery_ = 1;
+    sinceLook_ = 0;
+    lookEvery_ = 1;
     counted_.clear();
     localCounted_ = linkBytes_ = localLeftOut_ = AppBytes{};
     // What the sockets moved before the connection is not its own.
@@ -279,14 +284,19 @@ void AppVolumeMeter::read(bool leaveOutLocal) {
         unread_ = 0;
         return;
     }
-    ++sinceWalk_;
-    if (unread_ < kReadAfter || !readAgain(leaveOutLocal, explained)) return;
-    // Bytes the known sockets do not explain: a new socket, unless walks keep finding none.
-    const std::uint64_t unexplained = unread_ - std::min(unread_, explained);
-    if (unexplained > std::max(kUnexplained, unread_ / 8) && sinceWalk_ >= walkEvery_ &&
-        walk(false, leaveOutLocal, explained, foundNew)) {
-        sinceWalk_ = 0;
-        walkEvery_ = foundNew ? 1 : std::min(walkEvery_ * 2, kLongestWalkGap);
+    ++sinceLook_;
+    if (unread_ < kReadAfter || !readAgain(false, leaveOutLocal, explained)) return;
+    // Bytes the sockets that moved lately do not explain: one of the quiet ones woke, or a
+    // new socket was made; unless such looks keep finding nothing (UDP).
+    auto unexplained = [&] {
+        return unread_ - std::min(unread_, explained) > std::max(kUnexplained, unread_ / 8);
+    };
+    if (unexplained() && sinceLook_ >= lookEvery_) {
+        const std::uint64_t before = explained;
+        bool found = readAgain(true, leaveOutLocal, explained) && explained > before;
+        if (unexplained() && walk(false, leaveOutLocal, explained, foundNew)) found |= foundNew;
+        sinceLook_ = 0;
+        lookEvery_ = found ? 1 : std::min(lookEvery_ * 2, kLongestLookGap);
     }
     unread_ = 0;
 }
@@ -298,6 +308,7 @@ void AppVolumeMeter::count(Tracked& t, std::uint64_t received, std::uint64_t sen
     const std::uint64_t s = sent >= t.sent ? sent - t.sent : 0;
     t.received = received;
     t.sent = sent;
+    t.quiet = r + s > 0 ? 0 : std::min(t.quiet + 1, kQuietAfter);
     explained += r + s;
     AppBytes* into = nullptr;
     if (t.local && leaveOutLocal)
@@ -340,22 +351,23 @@ bool AppVolumeMeter::walk(bool baseline, bool leaveOutLocal, std::uint64_t& expl
     return true;
 }
 
-bool AppVolumeMeter::readAgain(bool leaveOutLocal, std::uint64_t& explained) {
-    if (tracked_.empty()) return true;
+bool AppVolumeMeter::readAgain(bool quiet, bool leaveOutLocal, std::uint64_t& explained) {
     std::vector<SocketId> ids;
-    ids.reserve(tracked_.size());
-    for (const auto& [cookie, t] : tracked_) ids.push_back(t.id);
+    for (const auto& [cookie, t] : tracked_)
+        if ((t.quiet >= kQuietAfter) == quiet) ids.push_back(t.id);
+    if (ids.empty()) return true;
     std::optional<std::vector<SocketCounters>> again = sockets_->readAgain(ids);
     if (!again) return false;
-    std::unordered_map<std::uint64_t, Tracked> next;
-    next.reserve(again->size());
+    std::unordered_set<std::uint64_t> present;
     for (const SocketCounters& s : *again) {
         auto known = tracked_.find(s.id.cookie);
         if (known == tracked_.end()) continue;
         count(known->second, s.received, s.sent, leaveOutLocal, explained);
-        next.emplace(s.id.cookie, std::move(known->second));
+        present.insert(s.id.cookie);
     }
-    tracked_ = std::move(next);
+    // The sockets gone keep what they were last seen with.
+    for (const SocketId& id : ids)
+        if (!present.count(id.cookie)) tracked_.erase(id.cookie);
     return true;
 }
 

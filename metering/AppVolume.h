@@ -80,11 +80,13 @@ class AppVolumeMeter : public VolumeCharge {
         std::string app;
         bool local = false;  // its peer is on the local network
         std::uint64_t received = 0, sent = 0;
+        unsigned quiet = 0;  // readings in a row that found it moved nothing
     };
     // Reads the sockets when the link moved enough.
     void read(bool leaveOutLocal);
     bool walk(bool baseline, bool leaveOutLocal, std::uint64_t& explained, bool& foundNew);
-    bool readAgain(bool leaveOutLocal, std::uint64_t& explained);
+    // The sockets that moved lately, or the quiet ones.
+    bool readAgain(bool quiet, bool leaveOutLocal, std::uint64_t& explained);
     void count(Tracked& t, std::uint64_t received, std::uint64_t sent, bool leaveOutLocal,
                std::uint64_t& explained);
     bool trackable(const SocketCounters& s) const;
@@ -96,10 +98,10 @@ class AppVolumeMeter : public VolumeCharge {
     std::unordered_map<std::uint64_t, Tracked> tracked_;  // by cookie
     std::vector<LinkNet> link_;
     bool baselined_ = false;
-    // When to read: the link's bytes since the last reading, and how often the table may be
-    // walked while walks find nothing new (UDP does not show in it).
+    // When to read: the link's bytes since the last reading, and how often the quiet sockets
+    // and the table may be looked at while such looks find nothing new (UDP shows in neither).
     std::uint64_t unread_ = 0;
-    unsigned sinceWalk_ = 0, walkEvery_ = 1;
+    unsigned sinceLook_ = 0, lookEvery_ = 1;
 
     std::map<std::string, AppBytes> counted_;  // each application's payload bytes
     AppBytes localCounted_;                    // the local network's, while left out
