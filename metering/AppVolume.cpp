@@ -225,14 +225,12 @@ std::vector<AppVolumeRow> PeriodAppVolumes(ConnectionJournal& journal, const std
 
 // ---- The meter
 
-bool AppVolumeMeter::trackable(const SocketCounters& s) const {
-    // Only what goes over the link counts; of it, a socket nobody can be named for is
-    // followed only for the local network.
+bool AppVolumeMeter::onLink(const SocketCounters& s) const {
+    // Only what goes over the link counts. A socket nobody can be named for is followed all
+    // the same: its bytes are explained, so they call for no look at the other sockets.
     const IpAddress local = Unmapped(s.id.local);
-    const bool onLink = std::any_of(link_.begin(), link_.end(), [&](const LinkNet& net) {
-        return Unmapped(net.address) == local;
-    });
-    return onLink && (!s.app.empty() || IsLocalNetwork(s.id.peer, link_));
+    return std::any_of(link_.begin(), link_.end(),
+                       [&](const LinkNet& net) { return Unmapped(net.address) == local; });
 }
 
 void AppVolumeMeter::connectionStarted(const std::string& name, const Account& account,
@@ -334,11 +332,13 @@ bool AppVolumeMeter::walk(bool baseline, bool leaveOutLocal, std::uint64_t& expl
             next.emplace(s.id.cookie, std::move(known->second));
             continue;
         }
-        if (!trackable(s)) continue;
+        if (!onLink(s)) continue;
         Tracked t{s.id, std::move(s.app), IsLocalNetwork(s.id.peer, link_), 0, 0};
         if (baseline) {
+            // Nothing says they will move: looked at when the link's bytes call for it.
             t.received = s.received;
             t.sent = s.sent;
+            t.quiet = kQuietAfter;
         } else {
             // Born since the last walk: all it moved is this connection's.
             foundNew = foundNew || s.received + s.sent > 0;

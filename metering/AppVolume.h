@@ -89,7 +89,7 @@ class AppVolumeMeter : public VolumeCharge {
     bool readAgain(bool quiet, bool leaveOutLocal, std::uint64_t& explained);
     void count(Tracked& t, std::uint64_t received, std::uint64_t sent, bool leaveOutLocal,
                std::uint64_t& explained);
-    bool trackable(const SocketCounters& s) const;
+    bool onLink(const SocketCounters& s) const;
 
     VolumeCharge& priced_;
     const VolumeBook& book_;
