@@ -21,7 +21,7 @@ constexpr std::uint64_t kReadAfter = 8 * 1024;
 // not explain it, a walk of the table, at once.
 constexpr std::uint64_t kUnexplained = 32 * 1024;
 // Looks that find nothing new come ever less often, down to one every this many ticks.
-constexpr unsigned kLongestLookGap = 32;
+constexpr unsigned kLongestLookGap = 64;
 // A socket that moved nothing in this many readings is quiet: looked at only when the link
 // moved bytes the others do not explain.
 constexpr unsigned kQuietAfter = 8;

@@ -1,9 +1,11 @@
 // The volume tariffs' reader and the typed volumes on any bytes. What is read writes out and
-// reads back the same; a volume typed is one the text of the statistics can show.
+// reads back the same; a volume typed is one the text of the statistics can show. A process's
+// cgroup file read for its application's name is taken on the same bytes.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "metering/AppVolume.h"
 #include "metering/Volume.h"
 
 using namespace tallimer;
@@ -19,5 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!VolumeRefusal(bytes).empty()) std::abort();
     }
     if (ParsePricePerMo(bytes) && !PricePerMoRefusal(bytes).empty()) std::abort();
+    if (AppIdOfCgroup(bytes).size() > bytes.size()) std::abort();
     return 0;
 }
