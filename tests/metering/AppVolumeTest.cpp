@@ -198,9 +198,7 @@ TEST_F(AppVolumeTest, TheLocalNetworkIsLeftOutOfThePriceOnlyWhenTheAccountSaysSo
 TEST_F(AppVolumeTest, AQuietLinkIsNotReadAndUdpWalksTheTableLessAndLess) {
     fake.add(1, "firefox", kInternet);
     connect();
-    EXPECT_EQ(fake.walks, 1);                      // what the sockets held before is set aside
-    for (int i = 0; i < 5; ++i) second(800, 800);  // a quiet link's chatter
-    EXPECT_EQ(fake.readsAgain, 0);
+    EXPECT_EQ(fake.walks, 1);  // what the sockets held before is set aside
 
     // A stream the sockets do not explain: looked for at once, then less and less often; a
     // socket that stays quiet is read only then.
@@ -212,6 +210,10 @@ TEST_F(AppVolumeTest, AQuietLinkIsNotReadAndUdpWalksTheTableLessAndLess) {
     for (int i = 0; i < 16 && rows().apps.count("wget") == 0; ++i) second(100000, 0);
     EXPECT_EQ(rows().apps.at("wget").received, 300000u);
     expectRowsAddUp();
+    // A quiet link's chatter is not worth a look, even at a socket that moved lately.
+    const int reads = fake.readsAgain;
+    for (int i = 0; i < 5; ++i) second(800, 800);
+    EXPECT_EQ(fake.readsAgain, reads);
 
     // Time billing: no socket is looked at.
     const int walks = fake.walks;
