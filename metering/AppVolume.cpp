@@ -35,17 +35,10 @@ bool InNet(const IpAddress& a, const IpAddress& net, unsigned prefix) {
     return (a.bytes[prefix / 8] & mask) == (net.bytes[prefix / 8] & mask);
 }
 
-IpAddress V4(std::uint8_t a, std::uint8_t b) {
+// A network by its first two bytes.
+IpAddress Net(std::uint8_t family, std::uint8_t a, std::uint8_t b) {
     IpAddress ip;
-    ip.family = 4;
-    ip.bytes[0] = a;
-    ip.bytes[1] = b;
-    return ip;
-}
-
-IpAddress V6(std::uint8_t a, std::uint8_t b) {
-    IpAddress ip;
-    ip.family = 6;
+    ip.family = family;
     ip.bytes[0] = a;
     ip.bytes[1] = b;
     return ip;
@@ -137,8 +130,8 @@ IpAddress Unmapped(const IpAddress& a) {
 bool IsLocalNetwork(const IpAddress& address, const std::vector<LinkNet>& link) {
     const IpAddress a = Unmapped(address);
     static const std::pair<IpAddress, unsigned> kLocal[] = {
-        {V4(10, 0), 8},     {V4(172, 16), 12}, {V4(192, 168), 16},
-        {V4(169, 254), 16}, {V6(0xFC, 0), 7},  {V6(0xFE, 0x80), 10}};
+        {Net(4, 10, 0), 8},     {Net(4, 172, 16), 12}, {Net(4, 192, 168), 16},
+        {Net(4, 169, 254), 16}, {Net(6, 0xFC, 0), 7},  {Net(6, 0xFE, 0x80), 10}};
     for (const auto& [net, prefix] : kLocal)
         if (InNet(a, net, prefix)) return true;
     for (const LinkNet& net : link) {

@@ -39,6 +39,19 @@ constexpr std::size_t kReceiveBuffer = 64 * 1024;
 constexpr std::size_t kInfoNeeded =
     offsetof(tcp_info, tcpi_bytes_received) + sizeof(tcp_info::tcpi_bytes_received);
 
+// A request to the kernel: its header and its body.
+template <class Body>
+struct Request {
+    Request(std::uint16_t type, std::uint16_t flags, std::uint32_t seq) {
+        header.nlmsg_len = sizeof *this;
+        header.nlmsg_type = type;
+        header.nlmsg_flags = static_cast<std::uint16_t>(NLM_F_REQUEST | flags);
+        header.nlmsg_seq = seq;
+    }
+    nlmsghdr header{};
+    Body body{};
+};
+
 std::uint8_t FamilyOf(int family) {
     return family == AF_INET ? 4 : family == AF_INET6 ? 6 : 0;
 }
@@ -212,26 +225,12 @@ bool SocketCountersLinux::dump(bool compatible, int family, std::vector<SocketCo
     };
     if (compatible) {
         // The older request walks the table once for both families.
-        struct {
-            nlmsghdr header;
-            inet_diag_req body;
-        } r{};
-        r.header.nlmsg_len = sizeof r;
-        r.header.nlmsg_type = TCPDIAG_GETSOCK;
-        r.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-        r.header.nlmsg_seq = seq;
+        Request<inet_diag_req> r(TCPDIAG_GETSOCK, NLM_F_DUMP, seq);
         r.body.idiag_ext = kInfo;
         r.body.idiag_states = kStates;
         return request(&r, sizeof r, seq, 0, each);
     }
-    struct {
-        nlmsghdr header;
-        inet_diag_req_v2 body;
-    } r{};
-    r.header.nlmsg_len = sizeof r;
-    r.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    r.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    r.header.nlmsg_seq = seq;
+    Request<inet_diag_req_v2> r(SOCK_DIAG_BY_FAMILY, NLM_F_DUMP, seq);
     r.body.sdiag_family = static_cast<std::uint8_t>(family);
     r.body.sdiag_protocol = IPPROTO_TCP;
     r.body.idiag_ext = kInfo;
@@ -280,23 +279,16 @@ std::optional<std::vector<SocketCounters>> SocketCountersLinux::readAgain(
     if (ids.empty()) return found;
     if (!ensureSocket()) return std::nullopt;
     found.reserve(ids.size());
-    struct Request {
-        nlmsghdr header;
-        inet_diag_req_v2 body;
-    };
-    std::vector<Request> batch;
+    std::vector<Request<inet_diag_req_v2>> batch;
     for (std::size_t from = 0; from < ids.size(); from += kBatch) {
         const std::size_t count = std::min(kBatch, ids.size() - from);
         const std::uint32_t first = seq_ + 1;
         seq_ += static_cast<std::uint32_t>(count);
-        batch.assign(count, Request{});
+        batch.clear();
         for (std::size_t i = 0; i < count; ++i) {
             const SocketId& id = ids[from + i];
-            Request& r = batch[i];
-            r.header.nlmsg_len = sizeof r;
-            r.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-            r.header.nlmsg_flags = NLM_F_REQUEST;
-            r.header.nlmsg_seq = first + static_cast<std::uint32_t>(i);
+            auto& r =
+                batch.emplace_back(SOCK_DIAG_BY_FAMILY, 0, first + static_cast<std::uint32_t>(i));
             r.body.sdiag_family = id.local.family == 4 ? AF_INET : AF_INET6;
             r.body.sdiag_protocol = IPPROTO_TCP;
             r.body.idiag_ext = kInfo;
@@ -311,7 +303,7 @@ std::optional<std::vector<SocketCounters>> SocketCountersLinux::readAgain(
             r.body.id.idiag_cookie[1] = static_cast<std::uint32_t>(id.cookie >> 32);
         }
         const bool read =
-            request(batch.data(), batch.size() * sizeof(Request), first,
+            request(batch.data(), batch.size() * sizeof(batch[0]), first,
                     static_cast<std::uint32_t>(count), [&found](const void* reply) {
                         SocketCounters s;
                         std::uint64_t inode = 0;

@@ -102,43 +102,43 @@ class NoPrice : public tallimer::VolumeCharge {
     }
 };
 
-// A second of a volume account in which one of the 200 sockets moved 64 KiB and explains the
-// link's bytes: the moving socket alone is looked at again. The bytes' own way through the
-// loopback is left out of the time.
-void BM_AppVolumeSecondExplained200(benchmark::State& state) {
+// A volume account's connection over 200 open sockets taken as the link's.
+struct Connection {
+    Connection() {
+        book["4G"];
+        meter.connectionStarted("4G", account, false);
+    }
+    float second(std::uint64_t received) { return meter.charge("4G", account, received, 0, {}); }
     OpenSockets open;
     LoopbackLink sockets;
     tallimer::VolumeBook book;
-    book["4G"];
     NoPrice price;
-    tallimer::AppVolumeMeter meter(price, book, &sockets);
     tallimer::Account account;
-    tallimer::CalendarReading reading{};
-    meter.connectionStarted("4G", account, false);
+    tallimer::AppVolumeMeter meter{price, book, &sockets};
+};
+
+// A second in which one of the sockets moved 64 KiB and explains the link's bytes: the moving
+// socket alone is looked at again. The bytes' own way through the loopback is left out.
+void BM_AppVolumeSecondExplained200(benchmark::State& state) {
+    Connection c;
     const std::string bytes(65536, 'x');
     std::string sink(65536, 0);
     for (auto _ : state) {
         state.PauseTiming();
-        send(open.pair().first, bytes.data(), bytes.size(), 0);
+        send(c.open.pair().first, bytes.data(), bytes.size(), 0);
         for (std::size_t got = 0; got < bytes.size();)
-            got += static_cast<std::size_t>(recv(open.pair().second, sink.data(), sink.size(), 0));
+            got +=
+                static_cast<std::size_t>(recv(c.open.pair().second, sink.data(), sink.size(), 0));
         state.ResumeTiming();
-        benchmark::DoNotOptimize(meter.charge("4G", account, 65536, 0, reading));
+        benchmark::DoNotOptimize(c.second(65536));
     }
 }
 BENCHMARK(BM_AppVolumeSecondExplained200);
 
+// A second of bytes no socket explains (UDP).
 void BM_AppVolumeSecond200(benchmark::State& state) {
-    OpenSockets open;
-    LoopbackLink sockets;
-    tallimer::VolumeBook book;
-    book["4G"];
-    NoPrice price;
-    tallimer::AppVolumeMeter meter(price, book, &sockets);
-    tallimer::Account account;
-    tallimer::CalendarReading reading{};
-    meter.connectionStarted("4G", account, false);
-    for (auto _ : state) benchmark::DoNotOptimize(meter.charge("4G", account, 200000, 0, reading));
+    Connection c;
+    for (auto _ : state) benchmark::DoNotOptimize(c.second(200000));
 }
 BENCHMARK(BM_AppVolumeSecond200);
 

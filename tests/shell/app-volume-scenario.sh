@@ -22,15 +22,7 @@ private_namespace
 ip link add veth0 type veth peer name veth1 2>/dev/null || exit 77
 command -v nsenter >/dev/null && command -v setpriv >/dev/null || exit 77
 
-unshare -n sleep 300 &
-peer=$!
-pids+=($peer)
-waitfor '[ "$(readlink /proc/$peer/ns/net)" != "$(readlink /proc/self/ns/net)" ]' || exit 77
-ip link set veth1 netns "$peer" || exit 77
-there() { nsenter -t "$peer" -n "$@"; }
-noipv6='f=/proc/sys/net/ipv6/conf/$0/disable_ipv6; [ ! -e "$f" ] || echo 1 >"$f"'
-sh -c "$noipv6" veth0
-there sh -c "$noipv6" veth1
+far_end
 there ip link set lo up
 there ip addr add 192.0.2.20/24 dev veth1
 there ip addr add 198.51.100.1/32 dev lo

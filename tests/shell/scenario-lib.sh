@@ -37,3 +37,18 @@ private_session_bus() {
     export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
     waitfor '[ -S "$XDG_RUNTIME_DIR/bus" ]' || fail "$1" "no private session bus"
 }
+
+# The far end of the link, veth1, in a network namespace of its own ($peer); `there CMD` runs a
+# command in it. No IPv6 chatter: the link carries the test's bytes and little else. Exits 77
+# when the machine refuses it.
+there() { nsenter -t "$peer" -n "$@"; }
+far_end() {
+    unshare -n sleep 300 &
+    peer=$!
+    pids+=($peer)
+    waitfor '[ "$(readlink /proc/$peer/ns/net)" != "$(readlink /proc/self/ns/net)" ]' || exit 77
+    ip link set veth1 netns "$peer" || exit 77
+    local noipv6='f=/proc/sys/net/ipv6/conf/$0/disable_ipv6; [ ! -e "$f" ] || echo 1 >"$f"'
+    sh -c "$noipv6" veth0
+    there sh -c "$noipv6" veth1
+}

@@ -21,17 +21,7 @@ ip link add veth0 type veth peer name veth1 2>/dev/null || exit 77
 command -v dbus-daemon >/dev/null && command -v nsenter >/dev/null || exit 77
 "$py" -c 'import gi, sqlite3' 2>/dev/null || exit 77
 
-# The far end of the link in a namespace of its own.
-unshare -n sleep 300 &
-peer=$!
-pids+=($peer)
-waitfor '[ "$(readlink /proc/$peer/ns/net)" != "$(readlink /proc/self/ns/net)" ]' || exit 77
-ip link set veth1 netns "$peer" || exit 77
-there() { nsenter -t "$peer" -n "$@"; }
-# No IPv6 chatter: the link carries the test's bytes and little else.
-noipv6='f=/proc/sys/net/ipv6/conf/$0/disable_ipv6; [ ! -e "$f" ] || echo 1 >"$f"'
-sh -c "$noipv6" veth0
-there sh -c "$noipv6" veth1
+far_end
 there ip addr add 192.0.2.20/24 dev veth1
 there ip link set veth1 up
 
