@@ -1,9 +1,13 @@
 #include "shell/CommandLine.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <optional>
+#include <set>
+#include <utility>
 #include <ostream>
 
 #include "metering/Report.h"
@@ -67,11 +71,26 @@ std::optional<SessionState> LiveState(const CommandPlace& place) {
 }  // namespace
 
 Command ParseCommand(const std::vector<std::string>& args) {
-    bool ours = false;
-    for (const std::string& a : args) ours = ours || a.rfind("--", 0) == 0 || a == "-h";
-    if (!ours) return {};
+    // The toolkit's options that take a value: « -platform offscreen --ligne » is a command.
+    static const std::set<std::string> kWithValue = {
+        "-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry",
+        "-qwindowicon", "-qwindowtitle", "-style", "-stylesheet", "-session", "-display",
+        "-geometry", "-title", "-name"};
+    std::vector<std::string> ours;
+    std::optional<std::string> stray;  // a word that is nobody's option
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.rfind("--", 0) == 0 || a == "-h")
+            ours.push_back(a);
+        else if (a.rfind('-', 0) != 0 || a.size() == 1)
+            stray = stray.value_or(a);
+        else if (kWithValue.count(a) && ++i == args.size())
+            stray = stray.value_or(a);
+    }
+    if (ours.empty()) return {};
+    if (stray) return {CommandKind::Bad, *stray};
     bool report = false, json = false, line = false, help = false;
-    for (const std::string& a : args) {
+    for (const std::string& a : ours) {
         if (a == "--rapport")
             report = true;
         else if (a == "--json")
@@ -117,6 +136,18 @@ int RunCommand(const Command& command, const CommandPlace& place, const Clock& c
     if (command.kind == CommandKind::Line) {
         out << StatusLine(live, french) << '\n';
         return 0;
+    }
+    // Files that are there but cannot be read would give a report of nothing as if it were
+    // the truth.
+    for (const auto& [name, folder] : {std::pair{"tallimer.inf", false}, {"Comptes/", true}}) {
+        const std::string path = place.dataFolder + name;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
+        if (fd < 0 && errno != ENOENT) {
+            err << "tallimer : " << (folder ? "le dossier « " : "le fichier « ") << path
+                << " » ne peut pas être lu : " << Reason(errno) << ".\n";
+            return 1;
+        }
+        if (fd >= 0) ::close(fd);
     }
     AccountCollection accounts;
     Report report;

@@ -6,6 +6,7 @@
 
 #include <QProcess>
 #include <filesystem>
+#include <map>
 
 #include "metering/JournalKeeper.h"
 #include "metering/JournalStats.h"
@@ -127,9 +128,29 @@ TEST(SqliteJournalTest, AKilledProgramLeavesItsRowAtMostAMinuteBehind) {
     QByteArray said;
     while (!said.contains('\n') && writer.waitForReadyRead(30000)) said += writer.readAll();
     ASSERT_TRUE(said.startsWith("ready 149000")) << said.toStdString();
-    writer.kill();  // SIGKILL: nothing of the program's own runs
-    ASSERT_TRUE(writer.waitForFinished(10000));
-    EXPECT_EQ(writer.exitStatus(), QProcess::CrashExit);
+    // The command line's reader, while the program holds the journal in WAL mode and after
+    // it was killed, sees the row kept in the log and leaves every byte of the folder as it
+    // was: no side file made, none truncated.
+    auto folder = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            files[e.path().filename().string()] = ReadFile(e.path());
+        return files;
+    };
+    auto newest = [&] { return ReadNewestRows(path, {"Maison"}, 4)["Maison"]; };
+    for (bool killed : {false, true}) {
+        if (killed) {
+            writer.kill();  // SIGKILL: nothing of the program's own runs
+            ASSERT_TRUE(writer.waitForFinished(10000));
+            EXPECT_EQ(writer.exitStatus(), QProcess::CrashExit);
+            fs::remove(path + "-shm");
+        }
+        const auto before = folder();
+        ASSERT_TRUE(before.count("journal.sqlite-wal"));
+        ASSERT_EQ(newest().size(), 1u);
+        EXPECT_EQ(newest()[0].durationMs, 119000);
+        EXPECT_EQ(folder(), before);
+    }
 
     SqliteJournal journal(path);
     EXPECT_FALSE(journal.created());
