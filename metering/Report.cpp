@@ -156,6 +156,8 @@ std::string ReportText(const Report& r, const Locale& l) {
                                   : "compte « " + Utf8(s.account) + " »") +
                ", " + LongDurationText(s.connectionMs) + " pour " + Money(s.connectionCost, l) +
                ", tarif " + RateName(s.rateIcon) + "\n";
+    } else if (r.silent) {
+        out += "Connexion en cours : la copie en marche ne répond pas.\n";
     } else {
         out += "Aucune connexion en cours.\n";
     }
@@ -169,8 +171,12 @@ std::string ReportJson(const Report& r, const Locale& l) {
     std::string out = "{\"version\":1,\"date\":\"" + IsoDateTime(r.now) + "\"";
     out += std::string(",\"en_ligne\":") + (online ? "true" : "false");
     // For waybar's custom modules, which read these three.
-    out += ",\"text\":" + JsonString(StatusLine(r.live, l));
-    out += std::string(",\"class\":\"") + (online ? "en-ligne" : "hors-ligne") + "\"";
+    out += ",\"text\":" + JsonString(r.silent ? kSilentLine : StatusLine(r.live, l));
+    out += std::string(",\"class\":\"") +
+           (online     ? "en-ligne"
+            : r.silent ? "sans-reponse"
+                       : "hors-ligne") +
+           "\"";
     out += ",\"tooltip\":" + JsonString(ReportText(r, l));
     out += ",\"comptes\":[";
     for (std::size_t i = 0; i < figures.size(); ++i) {
@@ -178,8 +184,8 @@ std::string ReportJson(const Report& r, const Locale& l) {
         const Account& a = f.account;
         const StatsPeriod p = BillingPeriod(a, 0, std::floor(r.now));
         out += i ? "," : "";
-        out += "{\"nom\":" + JsonString(f.source->name) + ",\"periode_debut\":\"" +
-               IsoDay(p.from) + "\",\"periode_fin\":\"" + IsoDay(p.to - 1) +
+        out += "{\"nom\":" + JsonString(f.source->name) + ",\"periode_debut\":\"" + IsoDay(p.from) +
+               "\",\"periode_fin\":\"" + IsoDay(p.to - 1) +
                "\",\"duree_ms\":" + Number(a.periodDuration.totalMs) +
                ",\"cout_eur\":" + Number(a.periodCost) +
                ",\"forfait\":" + (a.packageEnabled ? "true" : "false") +
@@ -189,11 +195,10 @@ std::string ReportJson(const Report& r, const Locale& l) {
                ",\"estimation_fin_periode_eur\":" + Number(EstimatedPeriodCost(a, r.now)) +
                ",\"derniere_connexion\":";
         if (const JournalRow* row = f.last)
-            out += "{\"debut\":" + JsonString(row->startLocal) +
-                   ",\"duree_ms\":" + Number(row->durationMs) +
-                   ",\"cout_eur\":" + Number(row->cost) +
-                   ",\"interrompue\":" + (row->end == JournalEnd::CutShort ? "true" : "false") +
-                   "}}";
+            out +=
+                "{\"debut\":" + JsonString(row->startLocal) +
+                ",\"duree_ms\":" + Number(row->durationMs) + ",\"cout_eur\":" + Number(row->cost) +
+                ",\"interrompue\":" + (row->end == JournalEnd::CutShort ? "true" : "false") + "}}";
         else
             out += "null}";
     }
@@ -203,8 +208,7 @@ std::string ReportJson(const Report& r, const Locale& l) {
     out += ",\"connexion_en_cours\":";
     if (online) {
         const SessionState& s = *r.live;
-        out += "{\"compte\":" + JsonString(s.account) +
-               ",\"duree_ms\":" + Number(s.connectionMs) +
+        out += "{\"compte\":" + JsonString(s.account) + ",\"duree_ms\":" + Number(s.connectionMs) +
                ",\"cout_eur\":" + Number(s.connectionCost) + ",\"tarif\":\"" +
                (s.rateIcon == 2 ? "reduit" : RateName(s.rateIcon)) + "\"}";
     } else {

@@ -501,10 +501,10 @@ std::map<std::string, std::vector<JournalRow>> ReadNewestRows(
     }
     auto* bytes = static_cast<unsigned char*>(sqlite3_malloc64(image->size()));
     if (bytes) std::memcpy(bytes, image->data(), image->size());
-    if (!bytes || sqlite3_deserialize(db, "main", bytes, static_cast<sqlite3_int64>(image->size()),
-                                      static_cast<sqlite3_int64>(image->size()),
-                                      SQLITE_DESERIALIZE_FREEONCLOSE |
-                                          SQLITE_DESERIALIZE_READONLY) != SQLITE_OK) {
+    if (!bytes || sqlite3_deserialize(
+                      db, "main", bytes, static_cast<sqlite3_int64>(image->size()),
+                      static_cast<sqlite3_int64>(image->size()),
+                      SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_READONLY) != SQLITE_OK) {
         sqlite3_close(db);
         return out;
     }

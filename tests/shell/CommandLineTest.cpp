@@ -139,20 +139,21 @@ TEST(CommandLine, TheProgramStoppedTheFilesAndTheJournalAreReportedAndNothingIsW
     const Output json = RunCommandLine({"--rapport", "--json"}, place);
     EXPECT_EQ(json.code, 0);
     // One line, as status bars read it, with the figures of the text.
-    EXPECT_EQ(json.out,
-              "{\"version\":1,\"date\":\"2026-12-08T14:05:00\",\"en_ligne\":false,\"text\":\"hors "
-              "ligne\",\"class\":\"hors-ligne\",\"tooltip\":" +
-                  JsonString(kStoppedReport) +
-                  ",\"comptes\":[{\"nom\":\"Free\",\"periode_debut\":\"2026-11-21\",\"periode_fin\":"
-                  "\"2026-12-20\",\"duree_ms\":600000,\"cout_eur\":4.6,\"forfait\":false,"
-                  "\"forfait_restant_ms\":null,\"estimation_fin_periode_eur\":7.6666665,"
-                  "\"derniere_connexion\":{\"debut\":\"2026-12-01T08:00:00\",\"duree_ms\":61000,"
-                  "\"cout_eur\":0.27,\"interrompue\":true}},{\"nom\":\"Wanadoo\",\"periode_debut\":"
-                  "\"2026-11-16\",\"periode_fin\":\"2026-12-15\",\"duree_ms\":3723000,\"cout_eur\":12.5,"
-                  "\"forfait\":true,\"forfait_restant_ms\":-5000,\"estimation_fin_periode_eur\":"
-                  "13.26087,\"derniere_connexion\":{\"debut\":\"2026-12-07T21:03:12\",\"duree_ms\":"
-                  "2710000,\"cout_eur\":3.21,\"interrompue\":false}}],\"total\":{\"duree_ms\":"
-                  "400000000000,\"cout_eur\":1234.5},\"connexion_en_cours\":null}\n");
+    EXPECT_EQ(
+        json.out,
+        "{\"version\":1,\"date\":\"2026-12-08T14:05:00\",\"en_ligne\":false,\"text\":\"hors "
+        "ligne\",\"class\":\"hors-ligne\",\"tooltip\":" +
+            JsonString(kStoppedReport) +
+            ",\"comptes\":[{\"nom\":\"Free\",\"periode_debut\":\"2026-11-21\",\"periode_fin\":"
+            "\"2026-12-20\",\"duree_ms\":600000,\"cout_eur\":4.6,\"forfait\":false,"
+            "\"forfait_restant_ms\":null,\"estimation_fin_periode_eur\":7.6666665,"
+            "\"derniere_connexion\":{\"debut\":\"2026-12-01T08:00:00\",\"duree_ms\":61000,"
+            "\"cout_eur\":0.27,\"interrompue\":true}},{\"nom\":\"Wanadoo\",\"periode_debut\":"
+            "\"2026-11-16\",\"periode_fin\":\"2026-12-15\",\"duree_ms\":3723000,\"cout_eur\":12.5,"
+            "\"forfait\":true,\"forfait_restant_ms\":-5000,\"estimation_fin_periode_eur\":"
+            "13.26087,\"derniere_connexion\":{\"debut\":\"2026-12-07T21:03:12\",\"duree_ms\":"
+            "2710000,\"cout_eur\":3.21,\"interrompue\":false}}],\"total\":{\"duree_ms\":"
+            "400000000000,\"cout_eur\":1234.5},\"connexion_en_cours\":null}\n");
     EXPECT_EQ(Listing(dir.path()), before);
 
     // The published schema, the one the README shows, accepts it.
@@ -284,7 +285,8 @@ TEST(CommandLine, FilesThatCannotBeReadAreSaidAndTheExitCodeIsOne) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to read as another user";
     TempDir dir;
     BuildFolder(dir.path());
-    fs::permissions(dir.path(), fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
+    fs::permissions(dir.path(),
+                    fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
     fs::permissions(dir.path() / "tallimer.inf", fs::perms::owner_read | fs::perms::owner_write);
     fs::permissions(dir.path() / "Comptes", fs::perms::owner_all);
     int pipe[2];

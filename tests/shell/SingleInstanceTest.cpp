@@ -10,17 +10,21 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTest>
 #include <QThread>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "tests/common/Fakes.h"
 
 using namespace tallimer;
 using tallimer::test::TempDir;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -39,6 +43,7 @@ TEST(InstanceLock, SecondHolderIsToldAndTheLockFreesWithItsHolder) {
 
 TEST(InstanceLock, NamedPerUserAndUnprotectedWhereNoFileCanBeMade) {
     TempDir dir;
+    EXPECT_EQ(InstanceLock("").acquire(), Outcome::Unprotected);
     InstanceLock lock(dir.path().string());
     const std::string uid = std::to_string(getuid());
     EXPECT_EQ(lock.lockPath(), dir.str() + "tallimer-" + uid + ".lock");
@@ -121,6 +126,110 @@ TEST(InstanceLock, SimultaneousStartsLeaveExactlyOne) {
     close(done[1]);
     EXPECT_EQ(std::count(results.begin(), results.end(), 'F'), 1) << results;
     EXPECT_EQ(std::count(results.begin(), results.end(), 'S'), kStarts - 1) << results;
+}
+
+// Runs `work` in a child process as the user nobody; its exit code.
+template <class Work>
+int AsAnotherUser(Work work) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(9);
+        _exit(work());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+
+// Where no runtime folder of the user's own is set, the lock and the socket go into a folder
+// made private; one another user made first, or a runtime folder others may write in, is
+// never used.
+TEST(InstanceLock, OnlyAFolderOfTheUsersOwnClosedToOthersHoldsTheLock) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    TempDir dir;
+    fs::permissions(dir.path(), fs::perms::all | fs::perms::sticky_bit);
+    const std::string runtime = dir.str() + "run";
+    fs::create_directory(runtime);
+    fs::permissions(runtime, fs::perms::all);
+    setenv("TMPDIR", dir.path().c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    std::string why;
+    const std::string own = dir.str() + "tallimer-" + std::to_string(getuid());
+    EXPECT_EQ(InstanceLock::PrivateFolder(false, &why), "");  // not made when not asked
+    EXPECT_EQ(InstanceLock::PrivateFolder(true, &why), own);
+    EXPECT_EQ(fs::status(own).permissions(), fs::perms::owner_all);
+    fs::permissions(runtime, fs::perms::owner_all);
+    EXPECT_EQ(InstanceLock::PrivateFolder(true), runtime);
+
+    unsetenv("XDG_RUNTIME_DIR");
+    fs::remove(own);
+    ASSERT_EQ(AsAnotherUser([&] { return mkdir(own.c_str(), 0777) == 0 ? 0 : 1; }), 0);
+    EXPECT_EQ(InstanceLock::PrivateFolder(true, &why), "");
+    EXPECT_EQ(why, "le dossier « " + own +
+                       " » n'est pas un dossier privé de cet utilisateur (un autre utilisateur a "
+                       "pu le créer)");
+    unsetenv("TMPDIR");
+}
+
+// Each end of the hand-over talks only to the same user: another user's listener is never
+// asked for figures, and another user's show request is never heard.
+TEST(InstanceServer, AnotherUsersPeerIsNeitherAskedNorHeard) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    TempDir dir;
+    fs::permissions(dir.path(), fs::perms::all);
+    const std::string ours = dir.str() + "ours.socket", theirs = dir.str() + "theirs.socket";
+    InstanceServer server;
+    ASSERT_TRUE(server.listen(ours));
+    fs::permissions(ours, fs::perms::all);
+    QSignalSpy shown(&server, &InstanceServer::showRequested);
+    QProcess forger;  // another user's listener, answering anything with forged figures
+    forger.start("setpriv",
+                 {"--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", "-c",
+                  "import socket,sys\ns=socket.socket(socket.AF_UNIX)\n"
+                  "s.bind(sys.argv[1]); s.listen(8); print('ready', flush=True)\n"
+                  "while True:\n c,_=s.accept(); c.recv(64)\n"
+                  " c.sendall(b'etat 1\\nfin\\n'); c.close()",
+                  QString::fromStdString(theirs)});
+    ASSERT_TRUE(forger.waitForReadyRead(10000)) << forger.readAllStandardError().toStdString();
+    bool listened = true;
+    EXPECT_FALSE(AskState(theirs, 2000, &listened));
+    EXPECT_FALSE(listened);
+    EXPECT_FALSE(SendShowMessage(theirs));
+    forger.kill();
+    forger.waitForFinished();
+
+    EXPECT_EQ(AsAnotherUser([&] { return SendShowMessage(ours) ? 0 : 1; }), 1);
+    EXPECT_TRUE(SendShowMessage(ours));
+    ASSERT_TRUE(shown.wait(5000));
+    EXPECT_EQ(shown.count(), 1);
+}
+
+// Sixteen clients that connect and say nothing whole hold no place for long: a second start's
+// show request still arrives.
+TEST(InstanceServer, IdleClientsDoNotBlindTheHandOver) {
+    TempDir dir;
+    const std::string path = dir.str() + "s.socket";
+    InstanceServer server;
+    ASSERT_TRUE(server.listen(path));
+    QSignalSpy shown(&server, &InstanceServer::showRequested);
+    std::vector<std::unique_ptr<QLocalSocket>> idle;
+    for (int i = 0; i < 16; ++i) {
+        idle.push_back(std::make_unique<QLocalSocket>());
+        idle.back()->connectToServer(QString::fromStdString(path));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return idle.back()->state() == QLocalSocket::ConnectedState; }, 5000));
+        idle.back()->write("et");
+        idle.back()->flush();
+    }
+    QCoreApplication::processEvents();
+    std::atomic<bool> sent = false;
+    std::thread second([&] { sent = SendShowMessage(path); });
+    EXPECT_TRUE(shown.wait(10000));
+    second.join();
+    EXPECT_TRUE(sent);
+    // The idle ones are let go.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return idle.front()->state() == QLocalSocket::UnconnectedState; }, 10000));
 }
 
 // Leaves a socket file that nobody listens on, as a crashed copy does.
