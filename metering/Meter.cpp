@@ -209,6 +209,7 @@ void Meter::Connect() {
     statsOpen_ = true;
     takeBaselines();
     metering_ = true;
+    ++connections_;
     host_->refreshDisplay();
     host_->setTickEnabled(true);
     if (closingError) std::rethrow_exception(closingError);

@@ -62,6 +62,7 @@ class Meter {
     // Stops metering and logs the connection; does nothing when not metering.
     void Disconnect();
     bool metering() const { return metering_; }
+    unsigned connectionNumber() const { return connections_; }
     const std::string& providerName() const { return providerName_; }
 
     // Metering state, read by the display and the dialogs.
@@ -100,6 +101,7 @@ class Meter {
     VolumeCharge* volume_ = nullptr;
     std::string providerName_;
     bool metering_ = false;
+    unsigned connections_ = 0;
     // lastTick holds a reading. A reading of exactly 00:00:00.000 is 0 too, so "lastTick is 0"
     // alone would make the next tick measure nothing.
     bool haveLastTick_ = false;

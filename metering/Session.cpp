@@ -91,6 +91,19 @@ void Session::disconnect() {
              });
 }
 
+void Session::switchConnection(const std::string& address) {
+    if (!meter_.metering()) return;
+    const SessionState last = state();
+    switching_ = true;
+    StepThen(
+        [&] {
+            disconnect();
+            connect(address);
+        },
+        [this] { switching_ = false; });
+    changed(last);
+}
+
 void Session::tick() {
     StepThen([this] { meter_.TimerTick(); }, [this] { changed(); });
 }

@@ -101,6 +101,9 @@ class Session : private MeterHost {
     // even when it raised, and its error is raised after them.
     void connect(const std::string& address);
     void disconnect();
+    // The primary connection became another one, or the same one dialled again: the metered
+    // connection ends and the next begins, told as one step (the last figures, then the new).
+    void switchConnection(const std::string& address);
     // The one-second tick and the minute save while metering.
     void tick();
     void minute(const std::string& address);
@@ -114,11 +117,13 @@ class Session : private MeterHost {
     bool saveFiles();
 
     // The figures as they stand, and who is told when a metering step changed them (each tick,
-    // a connection's start and end). Called on the metering path: it must be quick.
+    // a connection's start and end); after a switch, with the last figures of the connection
+    // that ended. Called on the metering path: it must be quick.
     SessionState state() const { return StateOf(meter_); }
+    using ChangedListener = std::function<void(const std::optional<SessionState>& ended)>;
     // The icon's hint as the figures stand.
     std::string trayHint() const;
-    void setChangedListener(std::function<void()> listener) { changed_ = std::move(listener); }
+    void setChangedListener(ChangedListener listener) { changed_ = std::move(listener); }
     // The overall duration starts again from zero.
     void resetOverallDuration();
 
@@ -160,8 +165,8 @@ class Session : private MeterHost {
     void checkAlerts();
     void openJournal();
     void importHistorySlice();
-    void changed() {
-        if (changed_) changed_();
+    void changed(const std::optional<SessionState>& ended = std::nullopt) {
+        if (changed_ && !switching_) changed_(ended);
     }
 
     // MeterHost: the closings and lines are the session's; the rest is shown by its host.
@@ -193,7 +198,8 @@ class Session : private MeterHost {
     std::unique_ptr<SlicedTask> historyImport_;      // into ownJournal_
     std::unique_ptr<JournalKeeper> journalKeeper_;
     ConnectionJournal* journal_ = nullptr;
-    std::function<void()> changed_;
+    ChangedListener changed_;
+    bool switching_ = false;  // the steps of a switch are told once, together
     std::string unsaved_;  // the first file the last save could not write
 };
 

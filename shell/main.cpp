@@ -214,8 +214,8 @@ int main(int argc, char** argv) {
     // The session as the command line and the desktop's bus read it.
     // The session's state for the hand-over socket and the bus; each metering step wakes the bus.
     Session& session = fPrinc->session();
-    session.setChangedListener([] {
-        if (sessionBus) sessionBus->changed();
+    session.setChangedListener([](const std::optional<SessionState>& ended) {
+        if (sessionBus) sessionBus->changed(ended);
     });
     const std::function<SessionState()> sessionState = [&session] { return session.state(); };
     server.setStateAnswer([&] { return StateText(sessionState(), data.folder); });
