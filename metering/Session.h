@@ -200,7 +200,7 @@ class Session : private MeterHost {
     ConnectionJournal* journal_ = nullptr;
     ChangedListener changed_;
     bool switching_ = false;  // the steps of a switch are told once, together
-    std::string unsaved_;  // the first file the last save could not write
+    std::string unsaved_;     // the first file the last save could not write
 };
 
 }  // namespace tallimer
