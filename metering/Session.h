@@ -98,8 +98,12 @@ class Session : private MeterHost {
     void recover();
 
     // The connection lifecycle. The meter's step comes first; the journal and the save follow
-    // even when it raised, and its error is raised after them.
+    // even when it raised, and its error is raised after them. A connection begins once its
+    // account's name is known: when the name source answers later, its errors are reported
+    // through the host, and its first tick counts the time waited.
     void connect(const std::string& address);
+    // A connection whose name is still awaited.
+    bool starting() const { return asking_.has_value(); }
     void disconnect();
     // The primary connection became another one, or the same one dialled again: the metered
     // connection ends and the next begins, told as one step (the last figures, then the new).
@@ -161,6 +165,10 @@ class Session : private MeterHost {
     enum class SaveMoment { Connected, Disconnected, Minute, Exit };
     // False when something could not be written.
     bool save(SaveMoment moment);
+    // Metering begins under that name, the connection having lasted waitedMs already.
+    void begin(const std::string& address, const std::string& name, std::int64_t waitedMs);
+    // The name's answer to the asking numbered `number`.
+    void named(unsigned number, const std::string& name);
     // The alerts due for the account metered last, each shown once as a notification.
     void checkAlerts();
     void openJournal();
@@ -199,6 +207,18 @@ class Session : private MeterHost {
     std::unique_ptr<JournalKeeper> journalKeeper_;
     ConnectionJournal* journal_ = nullptr;
     ChangedListener changed_;
+    // The connection waiting for its name: its address, when it began, when it ended if it
+    // has (monotonic ms), and which asking it is.
+    struct Asking {
+        std::string address;
+        std::int64_t since = 0;
+        std::optional<std::int64_t> ended;
+        unsigned number = 0;
+    };
+    std::optional<Asking> asking_;
+    std::exception_ptr* answering_ = nullptr;  // while the name is asked: where errors go
+    unsigned asks_ = 0;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // answers after the end are dropped
     bool switching_ = false;  // the steps of a switch are told once, together
     std::string unsaved_;     // the first file the last save could not write
 };
