@@ -21,10 +21,6 @@ const QString kManagerPath = QStringLiteral("/org/freedesktop/NetworkManager");
 const QString kActive = QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
 const QString kBusService = QStringLiteral("org.freedesktop.DBus");
 
-// How long an answer is waited for before asking again: a NetworkManager stopped a while
-// still names the connection when it comes back.
-constexpr int kAskMs = 25000;
-
 // Read at each connection rather than once per process as the bus library does, so a system
 // bus started anew elsewhere is found.
 QString SystemBusAddress() {
@@ -49,8 +45,8 @@ void NetworkManagerName::Fill(Primary& primary, const QDBusMessage& active) {
 
 NetworkManagerName::NetworkManagerName(int timeoutMs) : timeoutMs_(timeoutMs) {}
 
-NetworkManagerName::NetworkManagerName(const QDBusConnection& bus, int timeoutMs)
-    : bus_(bus), timeoutMs_(timeoutMs) {}
+NetworkManagerName::NetworkManagerName(const QDBusConnection& bus, int timeoutMs, int askMs)
+    : bus_(bus), timeoutMs_(timeoutMs), askMs_(askMs) {}
 
 QDBusConnection NetworkManagerName::bus(bool renew) {
     if (bus_) {
@@ -150,7 +146,7 @@ void NetworkManagerName::readLater(const QDBusConnection& b,
         kService, kManagerPath, QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("Get"));
     get << kService << QStringLiteral("PrimaryConnection");
-    auto* first = new QDBusPendingCallWatcher(b.asyncCall(get, kAskMs), this);
+    auto* first = new QDBusPendingCallWatcher(b.asyncCall(get, askMs_), this);
     connect(first, &QDBusPendingCallWatcher::finished, this,
             [this, b, done, failure](QDBusPendingCallWatcher* call) {
                 call->deleteLater();
@@ -170,7 +166,7 @@ void NetworkManagerName::readLater(const QDBusConnection& b,
                     kService, primary.path, QStringLiteral("org.freedesktop.DBus.Properties"),
                     QStringLiteral("GetAll"));
                 all << kActive;
-                auto* second = new QDBusPendingCallWatcher(b.asyncCall(all, kAskMs), this);
+                auto* second = new QDBusPendingCallWatcher(b.asyncCall(all, askMs_), this);
                 connect(second, &QDBusPendingCallWatcher::finished, this,
                         [done, primary, failure](QDBusPendingCallWatcher* call) mutable {
                             call->deleteLater();

@@ -14,11 +14,15 @@ namespace tallimer {
 class NetworkManagerName : public QObject, public ConnectionNameSource, public MeteredLinkSource {
     Q_OBJECT
   public:
+    // A NetworkManager stopped a while still names the connection when it comes back.
+    static constexpr int kAskMs = 25000;
     // On the system bus, reconnecting when it was not there at the previous reading or has
     // gone since (the bus daemon restarted).
     explicit NetworkManagerName(int timeoutMs = 500);
-    // On a given bus (tests use a private one).
-    explicit NetworkManagerName(const QDBusConnection& bus, int timeoutMs = 500);
+    // On a given bus (tests use a private one). askMs: how long an answer without blocking is
+    // waited for before it is asked again.
+    explicit NetworkManagerName(const QDBusConnection& bus, int timeoutMs = 500,
+                                int askMs = kAskMs);
 
     // The primary connection's Id; empty when NetworkManager is absent, has no primary
     // connection, or does not answer within the timeout. A reading that fails otherwise is
@@ -68,6 +72,7 @@ class NetworkManagerName : public QObject, public ConnectionNameSource, public M
 
     std::optional<QDBusConnection> bus_;  // empty: the system bus
     int timeoutMs_;
+    int askMs_ = kAskMs;
     std::function<void()> onSwitch_;
     bool subscribed_ = false;
     bool joined_ = false;  // the system bus was reached once

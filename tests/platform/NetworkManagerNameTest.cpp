@@ -296,8 +296,9 @@ TEST_F(NetworkManagerNameTest, EmptyWhenThePrimaryConnectionIsGone) {
 TEST_F(NetworkManagerNameTest, ASlowAnswerNamesTheConnectionWithoutHoldingTheThread) {
     serveManager(kPrimaryPath);
     serve(kPrimaryPath, new ActiveStandIn(QStringLiteral("Club Internet"), {}, &gate_));
+    // Asked again every 100 ms while the answer does not come.
     NetworkManagerName source(QDBusConnection::connectToBus(address(), QStringLiteral("nm-client")),
-                              100);
+                              100, 100);
     std::optional<std::string> named;
     source.askName([&](std::string name) { named = name; });
     int ticks = 0;
@@ -306,7 +307,7 @@ TEST_F(NetworkManagerNameTest, ASlowAnswerNamesTheConnectionWithoutHoldingTheThr
     tick.start(10);
     ASSERT_TRUE(QTest::qWaitFor([&] { return ticks >= 20; }, 10000));
     EXPECT_FALSE(named);
-    gate_.release();
+    gate_.release(100);  // every asking answered from now on
     ASSERT_TRUE(QTest::qWaitFor([&] { return named.has_value(); }, 10000));
     EXPECT_EQ(*named, "Club Internet");
 }
