@@ -236,6 +236,10 @@ TEST(CommandLine, TheRunningCopysFiguresComeOverItsSocket) {
                           "tarif forfait\n"),
               std::string::npos)
         << report;
+    // A copy busy the whole time it is waited for (its loop held here) is not said off line.
+    const Output busy = RunCommandLine({"--rapport", "--json"}, place);
+    EXPECT_NE(busy.out.find(R"("text":"sans réponse","class":"sans-reponse")"), std::string::npos)
+        << busy.out;
     answeredFolder = "/elsewhere/";
     EXPECT_EQ(run({"--ligne"}).out, "hors ligne\n");
 }

@@ -168,6 +168,10 @@ TEST(InstanceLock, OnlyAFolderOfTheUsersOwnClosedToOthersHoldsTheLock) {
     EXPECT_EQ(why, "le dossier « " + own +
                        " » n'est pas un dossier privé de cet utilisateur (un autre utilisateur a "
                        "pu le créer)");
+    // Closed to everyone but that user: still theirs.
+    fs::remove(own);
+    ASSERT_EQ(AsAnotherUser([&] { return mkdir(own.c_str(), 0700) == 0 ? 0 : 1; }), 0);
+    EXPECT_EQ(InstanceLock::PrivateFolder(true), "");
     unsetenv("TMPDIR");
 }
 
@@ -227,9 +231,9 @@ TEST(InstanceServer, IdleClientsDoNotBlindTheHandOver) {
     EXPECT_TRUE(shown.wait(10000));
     second.join();
     EXPECT_TRUE(sent);
-    // The idle ones are let go.
+    // The idle ones are let go, the last one too.
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return idle.front()->state() == QLocalSocket::UnconnectedState; }, 10000));
+        [&] { return idle.back()->state() == QLocalSocket::UnconnectedState; }, 10000));
 }
 
 // Leaves a socket file that nobody listens on, as a crashed copy does.
