@@ -151,6 +151,29 @@ TEST(SqliteJournalTest, AKilledProgramLeavesItsRowAtMostAMinuteBehind) {
         EXPECT_EQ(newest()[0].durationMs, 119000);
         EXPECT_EQ(folder(), before);
     }
+    // A save caught half written (its last page's bytes not there yet) is not read: the
+    // reader sees the save before it.
+    {
+        const std::string torn = dir.str() + "torn/journal.sqlite";
+        fs::create_directory(dir.path() / "torn");
+        std::string wal = ReadFile(path + "-wal");
+        auto big32 = [&](std::size_t at) {
+            std::uint32_t v = 0;
+            for (int i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(wal[at + i]);
+            return v;
+        };
+        const std::size_t frame = 24 + big32(8);
+        std::size_t lastCommit = 0;
+        for (std::size_t at = 32; at + frame <= wal.size(); at += frame)
+            if (big32(at + 4) != 0) lastCommit = at;
+        ASSERT_NE(lastCommit, 0u);
+        std::fill_n(wal.begin() + static_cast<std::ptrdiff_t>(lastCommit + 24), frame - 24, '\0');
+        WriteFile(torn, ReadFile(path));
+        WriteFile(torn + "-wal", wal);
+        const auto rows = ReadNewestRows(torn, {"Maison"}, 4)["Maison"];
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_LT(rows[0].durationMs, 119000);
+    }
 
     SqliteJournal journal(path);
     EXPECT_FALSE(journal.created());
