@@ -81,7 +81,8 @@ TEST_F(SessionBusTest, AWidgetReadsTheStateAndOpensTheStatistics) {
     EXPECT_EQ(p.value("EnLigne").toBool(), true);
     EXPECT_EQ(p.value("Compte").toString(), "Wanadoo");
     EXPECT_EQ(p.value("DureeConnexionMs").toLongLong(), 754000);
-    EXPECT_FLOAT_EQ(p.value("CoutConnexionEur").toFloat(), 1.23f);
+    // The amount as printed, not the float's binary value 1.2300000190734863.
+    EXPECT_EQ(p.value("CoutConnexionEur").toDouble(), 1.23);
     EXPECT_EQ(p.value("Tarif").toInt(), 2);
     EXPECT_EQ(p.value("FinPeriode").toString(), "2026-12-15");
     EXPECT_EQ(p.value("DureeTotaleMs").toLongLong(), 5'000'000'000);
