@@ -369,4 +369,99 @@ TEST(DataFolderLock, ASecondCopyOnTheSameDataEndsWithoutWritingWhateverItsRuntim
     EXPECT_EQ(probe.acquire(""), Outcome::First);  // freed with its holder
 }
 
+// Another user's process holding the data folder's lock is never this user's running copy:
+// in a folder closed to others' writes the lock is made anew and the program runs; where
+// others may write, the program says why it cannot run.
+TEST(DataFolderLock, AnotherUsersHoldIsNeverTakenForTheUsersCopy) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    const fs::path program = tallimer::test::BuildDir() / "app" / "tallimer";
+    ASSERT_TRUE(fs::exists(program)) << program;
+    TempDir dir;
+    fs::copy(tallimer::test::Env("TALLIMER_SOURCE_DIR") + "/data", dir.path(),
+             fs::copy_options::recursive);
+    fs::copy_file(program, dir.path() / "tallimer");
+    fs::permissions(dir.path(),
+                    fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
+    const std::string lock = dir.str() + ".tallimer.lock";
+    // A lock file from before locks were closed to others: anyone could open and hold it.
+    tallimer::test::WriteFile(lock, "");
+    fs::permissions(lock, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                              fs::perms::others_read);
+    {
+        // Taken by the user's own copy, such a file is closed to others.
+        DataFolderLock own(dir.str());
+        ASSERT_EQ(own.acquire(""), Outcome::First);
+        EXPECT_EQ(fs::status(lock).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    }
+    fs::permissions(lock, fs::perms::group_read | fs::perms::others_read, fs::perm_options::add);
+    auto intrude = [&](QProcess& p, const char* how) {
+        p.start("setpriv",
+                {"--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", "-c",
+                 "import fcntl, os, sys, time\n"
+                 "p = sys.argv[1]\n"
+                 "if sys.argv[2] == 'plant':\n"
+                 "    fd = os.open(p + '.x', os.O_CREAT | os.O_RDWR, 0o666)\n"
+                 "    os.rename(p + '.x', p)\n"
+                 "else:\n"
+                 "    fd = os.open(p, os.O_RDONLY)\n"
+                 "fcntl.flock(fd, fcntl.LOCK_EX)\n"
+                 "print('ready', flush=True)\n"
+                 "time.sleep(600)",
+                 QString::fromStdString(lock), how});
+        ASSERT_TRUE(p.waitForReadyRead(10000)) << p.readAllStandardError().toStdString();
+    };
+    QProcess intruder, copy;
+    struct Reap {
+        QProcess& p;
+        ~Reap() {
+            if (p.state() == QProcess::NotRunning) return;
+            p.kill();
+            p.waitForFinished();
+        }
+    } reapIntruder{intruder}, reapCopy{copy};
+    auto launch = [&] {
+        fs::create_directories(dir.path() / "run");
+        fs::permissions(dir.path() / "run", fs::perms::owner_all);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir.str() + "run"));
+        copy.setProcessEnvironment(env);
+        copy.start(QString::fromStdString(dir.str() + "tallimer"), {});
+        ASSERT_TRUE(copy.waitForStarted(10000));
+    };
+
+    intrude(intruder, "hold");
+    launch();
+    const std::string socket = dir.str() + "run/tallimer-" + std::to_string(getuid()) + ".socket";
+    for (int i = 0; i < 1200 && !SomeoneListens(socket); ++i) {
+        QThread::msleep(50);
+        ASSERT_EQ(copy.state(), QProcess::Running) << copy.readAllStandardError().toStdString();
+    }
+    DataFolderLock probe(dir.str());
+    ASSERT_EQ(probe.acquire(""), Outcome::Second);
+    EXPECT_FALSE(probe.heldByAnotherUser());
+    EXPECT_EQ(probe.holderSocket(), socket);
+    EXPECT_EQ(fs::status(lock).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    copy.terminate();
+    ASSERT_TRUE(copy.waitForFinished(30000));
+    EXPECT_EQ(copy.exitCode(), 0);
+    EXPECT_EQ(copy.readAllStandardError().toStdString(),
+              "tallimer : un programme d'un autre utilisateur tenait le verrou du dossier de "
+              "données « " +
+                  dir.str() + " » ; ce verrou est remplacé et le programme démarre.\n");
+    intruder.kill();
+    intruder.waitForFinished();
+
+    // Where others may write, their lock may be theirs to hold: nothing is started.
+    fs::permissions(dir.path(), fs::perms::all);
+    intrude(intruder, "plant");
+    launch();
+    ASSERT_TRUE(copy.waitForFinished(30000));
+    EXPECT_EQ(copy.exitCode(), 1);
+    EXPECT_EQ(copy.readAllStandardError().toStdString(),
+              "tallimer : le dossier de données « " + dir.str() +
+                  " » est tenu par un programme d'un autre utilisateur : le programme ne peut pas "
+                  "démarrer sur ces données.\n");
+}
+
 }  // namespace
