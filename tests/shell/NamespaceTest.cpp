@@ -74,7 +74,7 @@ TEST(NetworkNamespace, LinkUpMetersLinkDownWritesTheTime) {
 // The command line and the session bus while the program meters a real link, then stopped,
 // with another user's lock and socket planted, NetworkManager stopped 3 s as the connection
 // starts and sixteen idle clients on the socket: the right account at the right price, one
-// line of JSON, the journal read in WAL mode without a lock or a byte written.
+// line of JSON that waybar shows, the journal read in WAL mode without a lock or a byte written.
 TEST(NetworkNamespace, TheCommandLineAndTheBusReadTheRunningSession) {
     if (const std::string why = NamespaceRefused({"unshare", "dbus-send", "setpriv", "strace"});
         !why.empty())
@@ -89,8 +89,9 @@ TEST(NetworkNamespace, TheCommandLineAndTheBusReadTheRunningSession) {
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
         GTEST_SKIP() << "the machine refuses a private network namespace";
     ASSERT_EQ(status, 0) << log;
-    for (const char* step : {"ok intruder\n", "ok slow-nm\n", "ok json\n", "ok idle\n", "ok wal\n",
-                             "ok offline-again\n", "ok stopped\n", "ok schema\n"})
+    for (const char* step :
+         {"ok intruder\n", "ok slow-nm\n", "ok json\n", "ok waybar\n", "ok idle\n", "ok wal\n",
+          "ok offline-again\n", "ok stopped\n", "ok schema\n"})
         EXPECT_NE(log.find(step), std::string::npos) << step << "\n" << log;
 }
 

@@ -92,6 +92,30 @@ property EnLigne | grep -q "boolean true" || fail json "EnLigne: $(property EnLi
 property Ligne | grep -qE 'string "[0-9]{2}:[0-9]{2}:[0-9]{2} · 0,74 €"' || fail json "$(property Ligne)"
 ok json
 
+# waybar itself, under a compositor without a screen, runs the command as the README says and
+# shows its text; the compositor refuses root, the bar does not.
+if command -v sway >/dev/null && command -v waybar >/dev/null &&
+    /usr/bin/python3 -c 'import gi; gi.require_version("Atspi", "2.0")' 2>/dev/null; then
+    mkdir -p -m 700 "$dir/wayland"
+    chown 65534:65534 "$dir/wayland"
+    printf 'output HEADLESS-1 resolution 640x480\n' >"$dir/sway.conf"
+    env -i PATH="$PATH" HOME="$dir/wayland" XDG_RUNTIME_DIR="$dir/wayland" WLR_BACKENDS=headless \
+        WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+        setpriv --reuid=65534 --regid=65534 --clear-groups sway -c "$dir/sway.conf" \
+        >"$dir/../sway.log" 2>&1 &
+    pids+=($!)
+    waitfor '[ -S "$dir/wayland/wayland-1" ]' || fail waybar "sway: $(cat "$dir/../sway.log")"
+    printf '{"modules-left": ["custom/tallimer"], "custom/tallimer": {"exec": "%s --rapport --json", "return-type": "json", "interval": 1}}\n' \
+        "$app" >"$dir/../waybar.json"
+    env -u QT_QPA_PLATFORM WAYLAND_DISPLAY="$dir/wayland/wayland-1" GDK_BACKEND=wayland \
+        waybar -c "$dir/../waybar.json" >"$dir/../waybar.log" 2>&1 &
+    pids+=($!)
+    shown() { /usr/bin/python3 "$here/bar-labels.py" waybar 2>/dev/null; }
+    waitfor 'shown | grep -qE "$line"' ||
+        fail waybar "the bar shows « $(shown) »: $(tail -5 "$dir/../waybar.log")"
+    ok waybar
+fi
+
 # Sixteen clients that never end their request: the line still shows the connection.
 socket="$TMPDIR/tallimer-$(id -u)/tallimer-$(id -u).socket"
 [ -S "$socket" ] || fail idle "no socket in the private folder: $(ls -la "$TMPDIR")"
