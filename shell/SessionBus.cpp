@@ -1,5 +1,6 @@
 #include "shell/SessionBus.h"
 
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -101,17 +102,34 @@ void SessionBus::publish(const SessionState& s) {
     publishing_ = &s;
     const QVariantMap all = properties();
     publishing_ = nullptr;
-    emit Changed(all);
+    const QString interface = QStringLiteral("org.example.tallimer.Session");
+    QList<QDBusMessage> out{
+        QDBusMessage::createSignal(kBusPath, interface, QStringLiteral("Changed"))};
+    out.front() << all;
     QVariantMap changed;
     for (auto it = all.begin(); it != all.end(); ++it)
         if (published_.value(it.key()) != it.value()) changed.insert(it.key(), it.value());
     published_ = all;
-    if (changed.isEmpty()) return;
-    QDBusMessage signal =
-        QDBusMessage::createSignal(kBusPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                   QStringLiteral("PropertiesChanged"));
-    signal << QStringLiteral("org.example.tallimer.Session") << changed << QStringList();
-    bus_.send(signal);
+    if (!changed.isEmpty()) {
+        out << QDBusMessage::createSignal(kBusPath,
+                                          QStringLiteral("org.freedesktop.DBus.Properties"),
+                                          QStringLiteral("PropertiesChanged"));
+        out.back() << interface << changed << QStringList();
+    }
+    // Each message sent from this thread wakes the bus's own thread: handed over together,
+    // they go out in one wake-up.
+    QObject* const busSide = bus_.interface();
+    if (busSide && busSide->thread() != thread()) {
+        QMetaObject::invokeMethod(
+            busSide,
+            [bus = bus_, out] {
+                for (const QDBusMessage& m : out) bus.send(m);
+            },
+            Qt::QueuedConnection);
+    } else {
+        for (const QDBusMessage& m : out) bus_.send(m);
+    }
+    emit publications_.sent(all);
 }
 
 QVariantMap SessionBus::properties() const {

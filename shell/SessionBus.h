@@ -28,6 +28,14 @@ namespace tallimer {
 inline constexpr const char* kBusName = "org.example.tallimer";
 inline constexpr const char* kBusPath = "/org/example/tallimer";
 
+// Within the program, what Changed has just carried. Not the service's own signal: every
+// signal of the service, exported or not, costs the bus's thread a wake-up.
+class Publications : public QObject {
+    Q_OBJECT
+  signals:
+    void sent(const QVariantMap& etat);
+};
+
 class SessionBus : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.example.tallimer.Session")
@@ -57,6 +65,7 @@ class SessionBus : public QObject, protected QDBusContext {
     void changed(const std::optional<SessionState>& ended = std::nullopt);
     // Every property by name, as Changed carries them.
     QVariantMap properties() const;
+    Publications* publications() { return &publications_; }
     // The callers of « Suivre » still on the bus.
     std::size_t followers() const { return followers_.size(); }
 
@@ -84,6 +93,7 @@ class SessionBus : public QObject, protected QDBusContext {
     Q_SCRIPTABLE void Suivre();
 
   signals:
+    // Described on the bus; sent as a message with PropertiesChanged, never emitted here.
     Q_SCRIPTABLE void Changed(const QVariantMap& etat);
 
   private:
@@ -108,6 +118,7 @@ class SessionBus : public QObject, protected QDBusContext {
     std::deque<SessionState> ended_;  // last figures still to tell, in order
     mutable const SessionState* publishing_ = nullptr;
     QVariantMap published_;  // as PropertiesChanged last told them
+    Publications publications_;
 };
 
 }  // namespace tallimer

@@ -108,7 +108,7 @@ TEST_F(SessionBusTest, ChangedGoesOutAtMostOnceASecondAndTheLastStepIsNotLost) {
     SessionBus bus([this] { return state_; }, {}, clock_);
     offer(bus, "program");
     ASSERT_TRUE(bus.offered());
-    QSignalSpy spy(&bus, &SessionBus::Changed);
+    QSignalSpy spy(bus.publications(), &Publications::sent);
     bus.changed();
     ASSERT_EQ(spy.count(), 1);
     clock_.advance(1000);
@@ -152,7 +152,7 @@ TEST_F(SessionBusTest, AProxyFollowsThePropertiesAndASwitchIsNeverOffLine) {
     SessionBus bus([this] { return state_; }, {}, clock_);
     offer(bus, "program");
     ASSERT_TRUE(bus.offered());
-    QSignalSpy spy(&bus, &SessionBus::Changed);
+    QSignalSpy spy(bus.publications(), &Publications::sent);
     QProcess proxy;
     StartClients(proxy, address_, {"proxy"});
     QByteArray heard;
@@ -178,6 +178,7 @@ TEST_F(SessionBusTest, AProxyFollowsThePropertiesAndASwitchIsNeverOffLine) {
     clock_.advance(1000);
     bus.changed(last);
     ASSERT_TRUE(hear("True Wanadoo 760000\n")) << heard.toStdString();
+    ASSERT_TRUE(hear("Changed True Wanadoo 760000\n")) << heard.toStdString();
     clock_.advance(900);
     ASSERT_TRUE(spy.wait(5000));
     ASSERT_TRUE(hear("True Club Internet 0\n")) << heard.toStdString();
@@ -212,7 +213,7 @@ TEST_F(SessionBusTest, FollowersThatVanishStopTheTicks) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return after.isFinished(); }, 10000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return bus.followers() == 0; }, 10000)) << bus.followers();
 
-    QSignalSpy spy(&bus, &SessionBus::Changed);
+    QSignalSpy spy(bus.publications(), &Publications::sent);
     bus.changed();  // the first step
     clock_.advance(1000);
     state_.connectionMs += 1000;

@@ -2,7 +2,8 @@
 # Clients of the program's session bus service, as desktop widgets make them.
 #   bus-clients.py ADDRESS proxy      a Gio.DBusProxy, as widgets and shell extensions read
 #                                     properties: prints its cached EnLigne, Compte and
-#                                     DureeConnexionMs at start and after each change it hears
+#                                     DureeConnexionMs at start and after each change it hears,
+#                                     and the same from each Changed signal ("Changed ...")
 #   bus-clients.py ADDRESS follow N   N connections that each call Suivre, then all vanish
 import os
 import sys
@@ -31,7 +32,12 @@ if mode == "proxy":
         values = [proxy.get_cached_property(n) for n in ("EnLigne", "Compte", "DureeConnexionMs")]
         print(" ".join(str(v.unpack()) if v is not None else "-" for v in values), flush=True)
 
+    def signal(_proxy, _sender, name, parameters):
+        state = parameters.unpack()[0]
+        print(name, *(state[n] for n in ("EnLigne", "Compte", "DureeConnexionMs")), flush=True)
+
     proxy.connect("g-properties-changed", show)
+    proxy.connect("g-signal", signal)
     show()
     GLib.MainLoop().run()
 else:
