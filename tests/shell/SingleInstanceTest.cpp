@@ -236,6 +236,16 @@ TEST(InstanceServer, IdleClientsDoNotBlindTheHandOver) {
         [&] { return idle.back()->state() == QLocalSocket::UnconnectedState; }, 10000));
 }
 
+// Whatever fails, no process started by a test outlives it.
+struct Reap {
+    QProcess& p;
+    ~Reap() {
+        if (p.state() == QProcess::NotRunning) return;
+        p.kill();
+        p.waitForFinished();
+    }
+};
+
 // Leaves a socket file that nobody listens on, as a crashed copy does.
 void LeaveStaleSocket(const std::string& path) {
     sockaddr_un address{};
@@ -328,15 +338,7 @@ TEST(DataFolderLock, ASecondCopyOnTheSameDataEndsWithoutWritingWhateverItsRuntim
     };
 
     QProcess first, second;
-    // Whatever fails, no copy outlives the test.
-    struct Reap {
-        QProcess& p;
-        ~Reap() {
-            if (p.state() == QProcess::NotRunning) return;
-            p.kill();
-            p.waitForFinished();
-        }
-    } reapFirst{first}, reapSecond{second};
+    Reap reapFirst{first}, reapSecond{second};
     launch(first, "run1");
     // The first copy is up once it listens; it holds the folder and says there where.
     const std::string socket = dir.str() + "run1/tallimer-" + std::to_string(getuid()) + ".socket";
@@ -411,14 +413,7 @@ TEST(DataFolderLock, AnotherUsersHoldIsNeverTakenForTheUsersCopy) {
         ASSERT_TRUE(p.waitForReadyRead(10000)) << p.readAllStandardError().toStdString();
     };
     QProcess intruder, copy;
-    struct Reap {
-        QProcess& p;
-        ~Reap() {
-            if (p.state() == QProcess::NotRunning) return;
-            p.kill();
-            p.waitForFinished();
-        }
-    } reapIntruder{intruder}, reapCopy{copy};
+    Reap reapIntruder{intruder}, reapCopy{copy};
     auto launch = [&] {
         fs::create_directories(dir.path() / "run");
         fs::permissions(dir.path() / "run", fs::perms::owner_all);
