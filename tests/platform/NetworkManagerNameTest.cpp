@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QMutex>
@@ -133,6 +134,13 @@ class NetworkManagerNameTest : public ::testing::Test {
         QDBusConnection::disconnectFromBus(QStringLiteral("nm-stand-in"));
         server_ = QDBusConnection::connectToBus(address_, QStringLiteral("nm-stand-in"));
         ASSERT_TRUE(server_.isConnected());
+        // The old connection's end reaches the bus in its own time: its name goes with it.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return !server_.interface()->isServiceRegistered(
+                    QStringLiteral("org.freedesktop.NetworkManager"));
+            },
+            10000));
     }
     // NetworkManager's switch: the property changes, then the signal tells.
     void switchPrimary(const QString& path, const QString& interface = kManagerInterface) {
