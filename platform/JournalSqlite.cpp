@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <tuple>
 #include <utility>
 
+#include "platform/WalImage.h"
 #include "support/FieldText.h"
 
 namespace tallimer {
@@ -558,26 +560,26 @@ std::string SqliteJournal::takeError() {
 
 namespace {
 
-// The journal opened without writing anything: no journal made, none migrated, no side file
-// left. Null when it is missing or cannot be opened.
+// The journal opened without writing anything: read in memory, since SQLite's own read-only
+// opening of a journal in WAL mode still maps its index read-write, takes locks and may make
+// side files. Null when it is missing or cannot be read.
 sqlite3* OpenReadOnly(const std::string& path) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return nullptr;
-    // Read-only still makes the WAL's side files, and leaves them: when there is no WAL (the
-    // journal closed cleanly) the file alone is read, as immutable; otherwise the program's
-    // own side files are there to be shared.
-    std::string uri =
-        "file:" + PercentEscaped(path, [](unsigned char c) {
-            return !(std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~');
-        });
-    uri += ::stat((path + "-wal").c_str(), &st) == 0 ? "?mode=ro" : "?mode=ro&immutable=1";
+    const std::optional<std::string> image = DatabaseImage(path);
+    if (!image) return nullptr;
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) !=
-        SQLITE_OK) {
+    if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
         sqlite3_close(db);
         return nullptr;
     }
-    sqlite3_busy_timeout(db, SqliteJournal::kBusyMs);
+    auto* bytes = static_cast<unsigned char*>(sqlite3_malloc64(image->size()));
+    if (bytes) std::memcpy(bytes, image->data(), image->size());
+    if (!bytes || sqlite3_deserialize(
+                      db, "main", bytes, static_cast<sqlite3_int64>(image->size()),
+                      static_cast<sqlite3_int64>(image->size()),
+                      SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_READONLY) != SQLITE_OK) {
+        sqlite3_close(db);
+        return nullptr;
+    }
     return db;
 }
 
