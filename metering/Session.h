@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,8 +45,9 @@ class SessionHost {
     virtual void setTickEnabled(bool /*enabled*/) {}
     // An error, said once the running step has returned.
     virtual void reportLater(const std::exception& /*error*/) {}
-    // A notice in the notification area (an alert, the history import's end).
-    virtual void notify(const std::string& /*text*/) {}
+    // A notice in the notification area (an alert, the history import's end); false when
+    // nothing could show it.
+    virtual bool notify(const std::string& /*text*/) { return false; }
     // Runs the work once the events waiting now are handled; without a host it never runs.
     virtual void later(std::function<void()> /*work*/) {}
 };
@@ -156,7 +158,8 @@ class Session : private MeterHost {
     enum class SaveMoment { Connected, Disconnected, Minute, Exit };
     // False when something could not be written.
     bool save(SaveMoment moment);
-    // The alerts due for the account metered last, each shown once as a notification.
+    // The alerts due for the account metered last, shown together in one notification and
+    // marked as said once shown.
     void checkAlerts();
     void openJournal();
     void importHistorySlice();
@@ -195,6 +198,8 @@ class Session : private MeterHost {
     ConnectionJournal* journal_ = nullptr;
     std::function<void()> changed_;
     std::string unsaved_;  // the first file the last save could not write
+    // The period's bytes from which a volume alert falls due: looked at each tick.
+    std::uint64_t volumeAlertAt_ = std::numeric_limits<std::uint64_t>::max();
 };
 
 }  // namespace tallimer
