@@ -131,20 +131,20 @@ TEST_F(StatsModule, AMissingOrForeignModuleIsSaidInFrenchAndTheProgramGoesOn) {
 
     w->Statistiques1->trigger();
     EXPECT_EQ(TakeMessage(*w).toStdString(),
-              "Les statistiques ne peuvent pas s'ouvrir : module introuvable.");
+              "Les statistiques ne peuvent pas s'ouvrir\u00A0: module introuvable.");
     EXPECT_EQ(w->statsWindow(), nullptr);
 
     fs::copy_file(BuildDir() / "tests" / "libforeign_stats_module.so", here);
     w->Statistiques1->trigger();
     EXPECT_EQ(TakeMessage(*w).toStdString(),
-              "Les statistiques ne peuvent pas s'ouvrir : module d'une autre version.");
+              "Les statistiques ne peuvent pas s'ouvrir\u00A0: module d'une autre version.");
     EXPECT_EQ(w->statsWindow(), nullptr);
 
     fs::remove(here);
     WriteFile(here, "not a library");
     w->Statistiques1->trigger();
     EXPECT_EQ(TakeMessage(*w).toStdString(),
-              "Les statistiques ne peuvent pas s'ouvrir : module illisible.");
+              "Les statistiques ne peuvent pas s'ouvrir\u00A0: module illisible.");
     EXPECT_EQ(w->statsWindow(), nullptr);
 
     // The program went on: the module put in place now opens at the next try.

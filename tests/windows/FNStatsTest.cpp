@@ -121,7 +121,7 @@ TEST_F(StatsWindow, OpensFromTheMenuAndCtrlTWithTheJournalsFigures) {
     TfStats& s = Stats(w);
     EXPECT_TRUE(s.isVisible());
     EXPECT_EQ(s.windowTitle(), "Statistiques");
-    EXPECT_EQ(totals().value(0), "Connexions : 0");
+    EXPECT_EQ(totals().value(0), "Connexions\u00A0: 0");
     s.close();
 
     journal.rows = {Row("Modem", "2001-02-15T23:59:59", 600000, 3),  // the last period's
@@ -146,12 +146,12 @@ TEST_F(StatsWindow, OpensFromTheMenuAndCtrlTWithTheJournalsFigures) {
     EXPECT_EQ(s.cbPeriode->itemText(0), "Période en cours (du 16/02/2001 au 15/03/2001)");
     EXPECT_EQ(s.cbPeriode->itemText(1), "Période du 16/01/2001 au 15/02/2001");
     QStringList t = totals();
-    EXPECT_EQ(t.value(0), "Connexions : 2");
-    EXPECT_EQ(t.value(1), "Durée totale : 01:03:03");
-    EXPECT_EQ(t.value(2), "Coût total : 1,75");
-    EXPECT_EQ(t.value(3), "Connexion moyenne : 00:31:31 pour 0,88");
-    EXPECT_EQ(t.value(4), "Octets reçus : 1,5 Mo");
-    EXPECT_TRUE(t.contains("Estimation en fin de période : 3,27 pour 01:57:41"));
+    EXPECT_EQ(t.value(0), "Connexions\u00A0: 2");
+    EXPECT_EQ(t.value(1), "Durée totale\u00A0: 01:03:03");
+    EXPECT_EQ(t.value(2), "Coût total\u00A0: 1,75");
+    EXPECT_EQ(t.value(3), "Connexion moyenne\u00A0: 00:31:31 pour 0,88");
+    EXPECT_EQ(t.value(4), "Octets reçus\u00A0: 1,5 Mo");
+    EXPECT_TRUE(t.contains("Estimation en fin de période\u00A0: 3,27 pour 01:57:41"));
     EXPECT_TRUE(t.contains("(14,5 jours écoulés, 13,5 jours restants)"));
     EXPECT_EQ(s.chJours->chart()->series().size(), 3);
     // "Soir et week-end": Saturday and Sunday stand out, no weekday hour does.
@@ -182,9 +182,9 @@ TEST_F(StatsWindow, OpensFromTheMenuAndCtrlTWithTheJournalsFigures) {
 
     // The other account and the previous period.
     s.cbPeriode->setCurrentIndex(1);
-    EXPECT_EQ(totals().value(2), "Coût total : 3,00");
+    EXPECT_EQ(totals().value(2), "Coût total\u00A0: 3,00");
     s.cbCompte->setCurrentIndex(1);
-    EXPECT_EQ(totals().value(2), "Coût total : 9,00");
+    EXPECT_EQ(totals().value(2), "Coût total\u00A0: 9,00");
 }
 
 // Pictures of a year of connections at the window's own size, for the build's artefacts.
@@ -206,7 +206,7 @@ TEST_F(StatsWindow, PicturesOfAYearOfConnections) {
     TfStats& s = Stats(*window);
     s.resize(900, 700);  // the default size; the test screen is smaller
     s.cbPeriode->setCurrentIndex(s.cbPeriode->count() - 1);  // everything
-    EXPECT_EQ(totals().value(0), "Connexions : 1500");
+    EXPECT_EQ(totals().value(0), "Connexions\u00A0: 1500");
     const char* build = std::getenv("TALLIMER_BUILD_DIR");
     std::filesystem::path folder = build ? std::filesystem::path(build) / "artefacts" : dir.path();
     std::filesystem::create_directories(folder);
@@ -227,15 +227,21 @@ TEST_F(StatsWindow, PicturesOfAYearOfConnections) {
 // A volume tariff typed beside the alerts: refused when malformed, then written to volume.inf;
 // its figures and two charts for its account only, and nothing of it left once turned off.
 TEST_F(StatsWindow, AVolumeTariffTypedShowsItsFiguresAndChartsForItsAccountOnly) {
-    auto bytes = [](JournalRow r, std::uint64_t received, std::uint64_t sent) {
+    // What the link moved, and what the volume tariff counted of it.
+    auto bytes = [](JournalRow r, std::uint64_t received, std::uint64_t sent,
+                    std::uint64_t counted) {
         r.bytesReceived = received;
         r.bytesSent = sent;
+        r.volumeBytes = counted;
         return r;
     };
-    journal.rows = {bytes(Row("Modem", "2001-02-10T10:00:00", 60000, 1), 7 * kMo, 2 * kMo),
-                    bytes(Row("Modem", "2001-03-01T21:00:00", 60000, 1), 250 * kMo, 50 * kMo),
-                    bytes(Row("Modem", "2001-03-02T08:00:00", 60000, 1), 400 * kMo, 100 * kMo),
-                    Row("Autre", "2001-03-01T10:00:00", 1000, 9)};
+    journal.rows = {
+        bytes(Row("Modem", "2001-02-10T10:00:00", 60000, 1), 7 * kMo, 2 * kMo, 7 * kMo),
+        // Before the tariff: the link's bytes, none counted.
+        bytes(Row("Modem", "2001-02-20T10:00:00", 60000, 1), 170000 * kMo, 20000 * kMo, 0),
+        bytes(Row("Modem", "2001-03-01T21:00:00", 60000, 1), 250 * kMo, 50 * kMo, 250 * kMo),
+        bytes(Row("Modem", "2001-03-02T08:00:00", 60000, 1), 400 * kMo, 100 * kMo, 400 * kMo),
+        Row("Autre", "2001-03-01T10:00:00", 1000, 9)};
     window->SetJournal(&journal);
     names.name = "Modem";
     window->Connect();
@@ -246,7 +252,7 @@ TEST_F(StatsWindow, AVolumeTariffTypedShowsItsFiguresAndChartsForItsAccountOnly)
     auto timeOnly = [&] {
         EXPECT_EQ(tabs.count(), 5);
         EXPECT_EQ(tabs.widget(4), s.pgVolume);
-        EXPECT_FALSE(totals().join('\n').contains("Volume"));
+        EXPECT_FALSE(totals().join('\n').contains("Volume de la période"));
         EXPECT_TRUE(s.lbOffre->isHidden());
     };
     timeOnly();
@@ -256,13 +262,15 @@ TEST_F(StatsWindow, AVolumeTariffTypedShowsItsFiguresAndChartsForItsAccountOnly)
     s.edVolumeInclus->setText("1,5 Gb");
     EXPECT_FALSE(s.ApplyAlertSettings());
     EXPECT_EQ(s.lbAlertes->text(),
-              "« 1,5 Gb » n'est pas un volume correct : tapez un nombre et son unité, par exemple "
+              "«\u00A01,5 Gb\u00A0» n'est pas un volume correct\u00A0: tapez un nombre et son "
+              "unité, par exemple "
               "500 Mo, 20 Go ou 1,5 Go.");
     s.edVolumeInclus->setText("1,5 Go");
     s.edPrixAuDela->setText("-0,05");
     EXPECT_FALSE(s.ApplyAlertSettings());
     EXPECT_EQ(s.lbAlertes->text(),
-              "« -0,05 » n'est pas un prix par Mo correct : tapez un nombre positif ou nul, par "
+              "«\u00A0-0,05\u00A0» n'est pas un prix par Mo correct\u00A0: tapez un nombre positif "
+              "ou nul, par "
               "exemple 0,05.");
     EXPECT_TRUE(window->session().volumes().empty());
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "volume.inf"));
@@ -277,16 +285,20 @@ TEST_F(StatsWindow, AVolumeTariffTypedShowsItsFiguresAndChartsForItsAccountOnly)
 
     // The period's count as the meter kept it; the 2nd of March is the 15th of 28 days.
     VolumeAccount& counted = window->session().volumes().at("Modem");
-    counted.periodBytes = 600 * kMo;
+    counted.periodBytes = 620 * kMo;
     counted.freeBytes = 30 * kMo;
     window->Statistiques1->trigger();
     EXPECT_EQ(s.edVolumeInclus->text(), "1,5 Go");
     QStringList t = totals();
     for (const char* line :
-         {"Volume de la période : 600 Mo sur 1,5 Go", "Volume estimé en fin de période : 1,1 Go",
-          "Reste par jour jusqu'au 15/03/2001 : 64 Mo", "Heures creuses gratuites : 30 Mo"})
-        EXPECT_TRUE(t.contains(line)) << line;
-    // The rows' bytes received only: by start hour and by day, against the cap.
+         {"Volume\u00A0: 650 Mo pour 0,00", "Volume de la période\u00A0: 620 Mo sur 1,5 Go",
+          "Volume estimé en fin de période\u00A0: 1,2 Go",
+          "Reste par jour jusqu'au 15/03/2001\u00A0: 63 Mo",
+          "Heures creuses gratuites\u00A0: 30 Mo"})
+        EXPECT_TRUE(t.contains(QString::fromUtf8(line))) << line;
+    // The charts count what the figures beside them count: the tariff's bytes, the 170 Go
+    // moved before it in no bar; the day's cumulative ends on the period's volume with its
+    // free hours. By start hour and by day, against the cap.
     ASSERT_EQ(tabs.count(), 7);
     EXPECT_EQ(tabs.tabText(4), "Volume par jour");
     EXPECT_EQ(tabs.tabText(5), "Volume par heure");
@@ -294,6 +306,7 @@ TEST_F(StatsWindow, AVolumeTariffTypedShowsItsFiguresAndChartsForItsAccountOnly)
     ASSERT_TRUE(hours);
     EXPECT_EQ(hours->barSets()[0]->at(21), 250);
     EXPECT_EQ(hours->barSets()[0]->at(8), 400);
+    EXPECT_EQ(hours->barSets()[0]->at(10), 0);
     EXPECT_EQ(s.chVolumeHeures->chart()->axes(Qt::Vertical).value(0)->titleText(), "Volume (Mo)");
     QList<QAbstractSeries*> days = s.chVolumeJours->chart()->series();
     ASSERT_EQ(days.size(), 3);
@@ -311,7 +324,7 @@ TEST_F(StatsWindow, AVolumeTariffTypedShowsItsFiguresAndChartsForItsAccountOnly)
         SavePicture(s.grab(), QString("statistiques-volume-") + name);
     }
     s.cbPeriode->setCurrentIndex(1);
-    EXPECT_EQ(totals().back(), "Volume compté : 7 Mo");
+    EXPECT_TRUE(totals().contains("Volume\u00A0: 7 Mo pour 0,00"));
 
     s.cbCompte->setCurrentIndex(1);
     timeOnly();
@@ -335,9 +348,9 @@ TEST_F(StatsWindow, AMeteredLinkOffersTheCurrentAccountAVolumeTariffAndSetsNone)
     window->Statistiques1->trigger();
     TfStats& s = Stats(*window);
     EXPECT_FALSE(s.lbOffre->isHidden());
-    EXPECT_EQ(QTextDocumentFragment::fromHtml(s.lbOffre->text()).toPlainText().replace('\n', ' '),
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(s.lbOffre->text()).toRawText(),
               "Le bureau signale cette connexion comme limitée (au volume). Vous pouvez lui "
-              "donner un tarif au volume dans l'onglet « Facturation au volume ».");
+              "donner un tarif au volume dans l'onglet «\u00A0Alertes et volume\u00A0».");
     emit s.lbOffre->linkActivated("volume");
     EXPECT_EQ(s.tabGraphiques->currentWidget(), s.pgVolume);
     EXPECT_FALSE(s.cbVolume->isChecked());
@@ -372,12 +385,12 @@ TEST_F(StatsWindow, AlertSettingsAreTypedCheckedAndAlertOncePerPeriod) {
     s.edBudget->setText("12 euros");
     EXPECT_FALSE(s.ApplyAlertSettings());
     EXPECT_EQ(s.lbAlertes->text(),
-              "Budget invalide : tapez un montant en euros, par exemple 15,50.");
+              "Budget invalide\u00A0: tapez un montant en euros, par exemple 15,50.");
     s.edBudget->setText("10,5");
     s.edAlerteForfait->setText("2h");
     EXPECT_FALSE(s.ApplyAlertSettings());
     EXPECT_EQ(s.lbAlertes->text(),
-              "Alerte forfait invalide : tapez une durée en heures et "
+              "Alerte forfait invalide\u00A0: tapez une durée en heures et "
               "minutes, par exemple 1:30.");
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "alertes.inf"));
     s.edAlerteForfait->setText("1:30");
@@ -394,9 +407,11 @@ TEST_F(StatsWindow, AlertSettingsAreTypedCheckedAndAlertOncePerPeriod) {
     w.Connect();
     w.SaveTimerTimer();
     ASSERT_EQ(tray.messages.size(), 1u);
-    EXPECT_EQ(tray.messages[0].toStdString().rfind(
-                  "Le Tallimer Internet: 80 % du budget de la période : 9,00 € sur 10,50 €.", 0),
-              0u);
+    EXPECT_EQ(
+        tray.messages[0].toStdString().rfind(
+            "Le Tallimer Internet: 80\u00A0% du budget de la période\u00A0: 9,00 € sur 10,50 €.",
+            0),
+        0u);
 
     // A restart reads what was said already.
     window.reset();
@@ -409,7 +424,8 @@ TEST_F(StatsWindow, AlertSettingsAreTypedCheckedAndAlertOncePerPeriod) {
     window->accounts().find("Modem")->periodCost = 11;
     window->SaveTimerTimer();
     ASSERT_EQ(tray.messages.size(), 2u);
-    EXPECT_NE(tray.messages[1].indexOf("Budget de la période atteint : 11,00 € pour 10,50 €."), -1);
+    EXPECT_NE(tray.messages[1].indexOf("Budget de la période atteint\u00A0: 11,00 € pour 10,50 €."),
+              -1);
 }
 
 // What an existing user brings: the account of no name (no NetworkManager), a running invoice
@@ -442,8 +458,9 @@ TEST_F(StatsWindow, UnnamedAccountAndImportedHistoryCountedRight) {
     while (w.importingHistory()) QCoreApplication::processEvents();  // taken in by slices
     w.Statistiques1->trigger();
     TfStats& s = Stats(w);
-    EXPECT_EQ(tray.messages, std::vector<QString>{"Le Tallimer Internet: Import de l'historique : "
-                                                  "1 ligne non reconnue, ignorée."});
+    EXPECT_EQ(tray.messages,
+              std::vector<QString>{"Le Tallimer Internet: Import de l'historique\u00A0: "
+                                   "1 ligne non reconnue, ignorée."});
     auto choose = [&s](const QString& shown) {
         const int at = s.cbCompte->findData(shown, Qt::ToolTipRole);
         s.cbCompte->setCurrentIndex(at);
@@ -453,18 +470,18 @@ TEST_F(StatsWindow, UnnamedAccountAndImportedHistoryCountedRight) {
     ASSERT_TRUE(choose(QString(296, 'n')));
     EXPECT_LT(s.cbCompte->currentText().size(), 100);
     s.cbPeriode->setCurrentIndex(1);
-    EXPECT_EQ(totals().value(0), "Connexions : 1");
+    EXPECT_EQ(totals().value(0), "Connexions\u00A0: 1");
 
     // temp.rtf fits every account's period: kept apart, its fee once and no connection.
     ASSERT_TRUE(choose("Historique importé"));
     EXPECT_FALSE(s.bnAlertes->isEnabled());
     QStringList t = totals();
-    EXPECT_EQ(t.value(0), "Connexions : 3");
-    EXPECT_EQ(t.value(2), "Coût total : 4,00");
-    EXPECT_TRUE(t.contains("Connexions importées des factures : pas de détail par tarif"));
-    EXPECT_TRUE(t.contains("Prix du forfait : 1,00"));
+    EXPECT_EQ(t.value(0), "Connexions\u00A0: 3");
+    EXPECT_EQ(t.value(2), "Coût total\u00A0: 4,00");
+    EXPECT_TRUE(t.contains("Connexions importées des factures\u00A0: pas de détail par tarif"));
+    EXPECT_TRUE(t.contains("Prix du forfait\u00A0: 1,00"));
     // No billing date of its own: the calendar month, 2 days counted.
-    EXPECT_TRUE(t.contains("Estimation en fin de période : 47,50 pour 01:02:00"));
+    EXPECT_TRUE(t.contains("Estimation en fin de période\u00A0: 47,50 pour 01:02:00"));
 
     // The unnamed account: listed, its alerts kept and said, the package's by default.
     names.name = "";
@@ -473,13 +490,14 @@ TEST_F(StatsWindow, UnnamedAccountAndImportedHistoryCountedRight) {
     w.SaveTimerTimer();
     ASSERT_EQ(tray.messages.size(), 3u);
     EXPECT_NE(tray.messages[1].indexOf("Forfait presque épuisé"), -1);
-    EXPECT_NE(tray.messages[2].indexOf("Budget de la période atteint : 0,70 € pour 0,50 €."), -1);
+    EXPECT_NE(tray.messages[2].indexOf("Budget de la période atteint\u00A0: 0,70 € pour 0,50 €."),
+              -1);
     EXPECT_EQ(ReadFile(dir.path() / "alertes.inf").rfind("\t0\t0.5\t-1\t", 0), 0u);
     w.Disconnect();
     w.Statistiques1->trigger();
     ASSERT_TRUE(choose("(sans nom)"));
     EXPECT_EQ(s.edBudget->text(), "0,50");
-    EXPECT_EQ(totals().value(0), "Connexions : 1");
+    EXPECT_EQ(totals().value(0), "Connexions\u00A0: 1");
 }
 
 // The charts and the window as a newcomer reads them at the default size.

@@ -11,7 +11,13 @@
 #include <QWidget>
 #include <algorithm>
 #include <cstdlib>
+#include <ostream>
 #include <string>
+
+// Texts as people read them in a failure's message.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace tallimer::test {
 
