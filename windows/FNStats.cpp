@@ -18,6 +18,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
@@ -431,7 +432,8 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     auto* filter = new QHBoxLayout;
     filter->addWidget(cbFiltre);
     filter->addWidget(deDu);
-    filter->addWidget(label("a&u", deAu));
+    deAu->setAccessibleName("au");
+    filter->addWidget(new QLabel("au", this));
     filter->addWidget(deAu);
     filter->addStretch(1);
 
@@ -443,6 +445,8 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     lvConnexions->setSortingEnabled(true);
     lvConnexions->sortByColumn(ColStart, Qt::DescendingOrder);
     lvConnexions->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // Arrows go from row to row; Tab leaves the list instead of walking its cells.
+    lvConnexions->setTabKeyNavigation(false);
     lvConnexions->verticalHeader()->hide();
     lvConnexions->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     lvConnexions->horizontalHeader()->setStretchLastSection(true);
@@ -559,6 +563,8 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
         tabGraphiques->setCurrentWidget(pgVolume);
         cbVolume->setFocus(Qt::OtherFocusReason);
     });
+    // Its one link is followed by Return as soon as the note has the focus.
+    lbOffre->installEventFilter(this);
 
     auto* left = new QVBoxLayout;
     left->addWidget(totaux, 1);
@@ -572,6 +578,32 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     layout->addLayout(filter);
     layout->addWidget(lvConnexions, 1);
     layout->addLayout(buttons);
+
+    // Tab goes as the eye reads: the choosers, the figures and the offer, the tabs and the
+    // page shown, the filter, the list, the exports.
+    QWidget* order[] = {cbCompte,
+                        cbPeriode,
+                        lbTotaux,
+                        lbOffre,
+                        tabGraphiques->tabBar(),
+                        edBudget,
+                        edAlerteForfait,
+                        cbFeries,
+                        cbVolume,
+                        edVolumeInclus,
+                        edPrixAuDela,
+                        edPrixParMo,
+                        cbEnvoyes,
+                        cbHeuresCreuses,
+                        bnAlertes,
+                        cbFiltre,
+                        deDu,
+                        deAu,
+                        lvConnexions,
+                        bnCsv,
+                        bnJson,
+                        bnPng};
+    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
     connect(cbCompte, &QComboBox::currentIndexChanged, this, &TfStats::cbCompteChange);
     connect(cbPeriode, &QComboBox::currentIndexChanged, this, &TfStats::cbPeriodeChange);
@@ -592,6 +624,17 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(tabGraphiques, &QTabWidget::currentChanged, this, [this] {
         bnPng->setEnabled(qobject_cast<QChartView*>(tabGraphiques->currentWidget()));
     });
+}
+
+bool TfStats::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lbOffre && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+            emit lbOffre->linkActivated(QStringLiteral("volume"));
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TfStats::Open() {
@@ -975,7 +1018,7 @@ void TfStats::showCharts() {
         auto* cumulative = new QLineSeries;
         cumulative->setName("Coût cumulé");
         auto* minutes = new QLineSeries;
-        minutes->setName("Durée du jour (minutes)");
+        minutes->setName("Minutes du jour");
         double topCost = 0, topMinutes = 0;
         double first = 0, last = 0;
         for (const DayBucket& d : s.days) {

@@ -129,6 +129,9 @@ class TfStats : public QWidget, public StatsView {
     QChartView* chVolumeJours = nullptr;
     QChartView* chVolumeHeures = nullptr;
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void cbCompteChange();
     void cbPeriodeChange();

@@ -60,6 +60,7 @@ void BuildPrincCommands(TfPrinc& w) {
         action->setObjectName(name);
         action->setShortcut(key);
         action->setShortcutContext(Qt::WidgetShortcut);
+        action->setShortcutVisibleInContextMenu(true);
     };
     item(w.Restaurer1, "Restaurer1", "&Restaurer", &TfPrinc::Restaurer1Click, {});
     w.PopupMenu1->setDefaultAction(w.Restaurer1);

@@ -4,6 +4,7 @@
 
 #include <QAbstractItemModel>
 #include <QAction>
+#include <QApplication>
 #include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
@@ -14,22 +15,31 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
 #include <QTextDocumentFragment>
+#include <QTimer>
+#include <QTreeView>
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
+#include <functional>
+#include <memory>
 
 #include "accounts/AccountFiles.h"
 #include "invoices/Invoices.h"
@@ -576,4 +586,228 @@ TEST_F(StatsWindow, ChartsAndWindowReadTrueAtTheDefaultSize) {
 
     QTest::keyClick(&s, Qt::Key_Escape);
     EXPECT_FALSE(s.isVisible());
+}
+
+namespace {
+
+// The user's part in the modal windows that come up one after another: each step waits for
+// the window it is for, then acts on it. A step never met ends the test's wait with a failure.
+struct Step {
+    std::function<bool(QWidget*)> is;
+    std::function<void(QWidget*)> act;
+};
+void Play(std::shared_ptr<std::deque<Step>> steps, int looks = 0) {
+    QTimer::singleShot(5, qApp, [steps, looks] {
+        QWidget* shown = QApplication::activeModalWidget();
+        if (steps->empty()) return;
+        if (!shown || !shown->isVisible() || !steps->front().is(shown)) {
+            if (looks < 2000) return Play(steps, looks + 1);
+            ADD_FAILURE() << "a window never came up";
+            if (shown) static_cast<QDialog*>(shown)->reject();
+            return;
+        }
+        const Step step = steps->front();
+        steps->pop_front();
+        Play(steps);  // goes on watching while this step waits in a window of its own
+        step.act(shown);
+    });
+}
+template <class Window>
+bool Is(QWidget* w) {
+    return qobject_cast<Window*>(w) != nullptr;
+}
+
+}  // namespace
+
+// At its default size the window holds what it shows: the list keeps eight rows and every tab
+// its whole label, before and after "Appliquer" sets a budget and a volume tariff from the
+// keyboard where the offer note was; the texts it adds are French, « ko » included.
+TEST_F(StatsWindow, AtItsDefaultSizeTheListKeepsItsRowsAndEveryTabItsLabel) {
+    FakeMeteredLink link;
+    link.metered = true;
+    dependencies.meteredLink = &link;
+    window = std::make_unique<TfPrinc>(dependencies);
+    window->OnlineIP1->SetEnabled(false);
+    journal.rows = GeneratedRows("Modem", 400, EncodeDate(2001, 3, 2));
+    window->SetJournal(&journal);
+    names.name = "Modem";
+    window->Connect();
+    window->Statistiques1->trigger();
+    TfStats& s = Stats(*window);
+    QApplication::setActiveWindow(&s);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&s));
+    s.resize(900, 700);
+    ASSERT_EQ(s.size(), QSize(900, 700));
+    auto laidOut = [&s](const char* when) {
+        QTabBar* bar = s.tabGraphiques->tabBar();
+        for (int tab = 0; tab < bar->count(); ++tab) {
+            s.tabGraphiques->setCurrentIndex(tab);
+            QCoreApplication::processEvents();
+            const QTableView& list = *s.lvConnexions;
+            EXPECT_GE(list.viewport()->height() / list.rowHeight(0), 8) << when;
+            const QRect label = bar->tabRect(tab).adjusted(4, 2, -4, -2);
+            EXPECT_TRUE(bar->rect().contains(bar->tabRect(tab)));
+            EXPECT_TRUE(label.contains(bar->fontMetrics().boundingRect(
+                label, Qt::AlignCenter | Qt::TextWordWrap, bar->tabText(tab))))
+                << bar->tabText(tab).toStdString();
+            SavePicture(s.grab(), QString("statistiques-%1-%2").arg(when).arg(tab + 1));
+        }
+        EXPECT_TRUE(s.rect().contains(QRect(bar->mapTo(&s, QPoint()), bar->size())));
+        // The figures whole, however many lines they have.
+        EXPECT_GE(s.lbTotaux->parentWidget()->height(), s.lbTotaux->sizeHint().height()) << when;
+    };
+    laidOut("avant");
+
+    // The offer's link by Tab and Return, then the settings typed and applied by Return.
+    for (int i = 0; i < 40 && QApplication::focusWidget() != s.lbOffre; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), s.lbOffre);
+    QTest::keyClick(s.lbOffre, Qt::Key_Return);
+    EXPECT_EQ(s.tabGraphiques->currentWidget(), s.pgVolume);
+    EXPECT_EQ(QApplication::focusWidget(), s.cbVolume)
+        << QApplication::focusWidget()->metaObject()->className();
+    QTest::keyClick(s.cbVolume, Qt::Key_Space);
+    QTest::keyClicks(s.edBudget, "abc");
+    QTest::keyClick(s.edBudget, Qt::Key_Return);
+    const QString refused = s.lbAlertes->text();
+    s.edBudget->setText("250");
+    QTest::keyClicks(s.edVolumeInclus, "1,5 Go");
+    QTest::keyClick(s.edVolumeInclus, Qt::Key_Return);
+    EXPECT_EQ(s.lbAlertes->text(), "Réglages enregistrés.");
+    EXPECT_EQ(window->session().alerts()["Modem"].budget, 250);
+    ASSERT_EQ(window->session().volumes().count("Modem"), 1u);
+    window->session().volumes()["Modem"].periodBytes = 1234;
+    window->Statistiques1->trigger();
+    s.resize(900, 700);
+    EXPECT_TRUE(s.lbOffre->isHidden());
+    ASSERT_EQ(s.tabGraphiques->count(), 7);
+    laidOut("apres");
+
+    // What the window writes itself: a no-break space before : ; ? ! % and inside « », units
+    // in small letters, and every label of a field ending alike.
+    QStringList texts{refused, s.lbTotaux->text()};
+    for (QWidget* w : s.findChildren<QWidget*>()) {
+        for (const char* property : {"text", "placeholderText", "title"})
+            texts << w->property(property).toString();
+        if (auto* label = qobject_cast<QLabel*>(w); label && label->buddy()) {
+            EXPECT_TRUE(label->text().endsWith("\u00A0:")) << label->text().toStdString();
+        }
+    }
+    for (QChartView* view : s.findChildren<QChartView*>()) {
+        texts << view->chart()->title();
+        for (QAbstractAxis* axis : view->chart()->axes()) texts << axis->titleText();
+    }
+    for (int tab = 0; tab < s.tabGraphiques->count(); ++tab) texts << s.tabGraphiques->tabText(tab);
+    static const QRegularExpression loose(" [:;?!%]|« | »|\\bKo\\b");
+    for (const QString& text : texts) EXPECT_FALSE(text.contains(loose)) << text.toStdString();
+    EXPECT_TRUE(s.lbTotaux->text().contains(" ko") || s.lbTotaux->text().contains("\u00A0ko"));
+}
+
+// The charts say what the figures beside them say: on a period's first day its one day is a
+// point to see, and a connection's volume money is a line of its own, not a time rate's.
+TEST_F(StatsWindow, OnThePeriodsFirstDayThePointShowsAndTheVolumesMoneyIsItsOwn) {
+    Account account;
+    account.nextInvoice = EncodeDate(2001, 3, 15);
+    account.pricePerSecond = 0.001f;
+    account.offPeakPrice = 0.0005f;
+    WriteFile(dir.path() / "Comptes" / "Modem.fai", WriteAccount(account));
+    VolumeBook book;
+    SetVolumeTariff(book, "Modem", account, {kMo, 0.05f, 0, true, false});
+    ASSERT_TRUE(SaveVolumeBook(dir.str() + kVolumeFile, book));
+    clock.local = {2001, 2, 16, 18, 0, 0, 0, 6};  // the period's first day
+    window = std::make_unique<TfPrinc>(dependencies);
+    window->OnlineIP1->SetEnabled(false);
+    JournalRow r = Row("Modem", "2001-02-16T10:00:00", 70000, 1.26f);
+    r.normalMs = 30000;   // 0,03
+    r.reducedMs = 40000;  // 0,02
+    r.volumeBytes = 25200 * kMo;
+    r.volumeCost = 1.21f;
+    r.bytesReceived = 25200 * kMo;
+    journal.rows = {r};
+    window->SetJournal(&journal);
+    names.name = "Modem";
+    window->Connect();
+    window->Statistiques1->trigger();
+    TfStats& s = Stats(*window);
+    s.resize(900, 700);
+    const QStringList t = totals();
+    for (const char* line :
+         {"Tarif normal\u00A0: 00:00:30 pour 0,03", "Tarif réduit\u00A0: 00:00:40 pour 0,02",
+          "Volume\u00A0: 25 Go pour 1,21", "Économie du tarif réduit\u00A0: 0,02"})
+        EXPECT_TRUE(t.contains(QString::fromUtf8(line))) << line;
+
+    for (QChartView* view : {s.chJours, s.chVolumeJours}) {
+        s.tabGraphiques->setCurrentWidget(view);
+        QCoreApplication::processEvents();
+        const QImage shot = view->grab().toImage();
+        const QRect plot = view->mapFromScene(view->chart()->mapToScene(view->chart()->plotArea()))
+                               .boundingRect()
+                               .adjusted(1, 1, -1, -1);
+        int seen = 0;
+        for (QAbstractSeries* series : view->chart()->series()) {
+            auto* line = qobject_cast<QLineSeries*>(series);
+            if (!line || line->count() != 1) continue;
+            for (int y = plot.top(); y <= plot.bottom(); ++y)
+                for (int x = plot.left(); x <= plot.right(); ++x)
+                    seen += QColor(shot.pixel(x, y)) == line->color();
+        }
+        EXPECT_GT(seen, 0) << view->objectName().toStdString();
+    }
+}
+
+// An export never replaces a file without asking, even when the extension it adds makes the
+// name typed into an existing file's.
+TEST_F(StatsWindow, AnExportAsksBeforeReplacingAFileTheExtensionNames) {
+    window->Statistiques1->trigger();
+    TfStats& s = Stats(*window);
+    const QString folder = QString::fromStdString(dir.str());
+    WriteFile(dir.path() / "sans-extension.csv", "les 21 octets de Anne");
+    WriteFile(dir.path() / "a.b.csv", "une autre feuille");
+    auto name = [folder](const QString& typed) {
+        return [folder, typed](QWidget* w) {
+            auto* dialog = static_cast<QFileDialog*>(w);
+            dialog->setDirectory(folder);
+            QLineEdit* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+            QApplication::setActiveWindow(dialog);
+            edit->setFocus();
+            edit->clear();
+            QTest::keyClicks(edit, typed);
+            QTest::keyClick(edit, Qt::Key_Return);
+        };
+    };
+    QStringList asked;
+    auto answer = [&asked](QMessageBox::StandardButton button) {
+        return [&asked, button](QWidget* w) {
+            auto* box = static_cast<QMessageBox*>(w);
+            asked << box->text();
+            box->button(button)->click();
+        };
+    };
+    Play(std::make_shared<std::deque<Step>>(
+        std::deque<Step>{{Is<QFileDialog>, name("sans-extension")},
+                         {Is<QMessageBox>, answer(QMessageBox::No)},
+                         {Is<QFileDialog>, name("a.b")},
+                         {Is<QMessageBox>, answer(QMessageBox::No)},
+                         {Is<QFileDialog>, name("a.b")},
+                         {Is<QMessageBox>, answer(QMessageBox::Yes)}}));
+    s.bnCsv->click();
+    ASSERT_EQ(asked.size(), 3);
+    EXPECT_TRUE(asked[0].contains("sans-extension.csv")) << asked[0].toStdString();
+    EXPECT_TRUE(asked[1].contains("a.b.csv")) << asked[1].toStdString();
+    EXPECT_EQ(ReadFile(dir.path() / "sans-extension.csv"), "les 21 octets de Anne");
+    EXPECT_EQ(ReadFile(dir.path() / "a.b.csv"), ExportCsv({}));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "a.b"));
+
+    // The save dialog's columns whole at its own size, "Dernière modification" included.
+    std::unique_ptr<QFileDialog> dialog = s.ExportDialog(TfStats::ExportKind::Csv);
+    dialog->show();
+    QCoreApplication::processEvents();
+    auto* files = dialog->findChild<QTreeView*>("treeView");
+    ASSERT_TRUE(files);
+    int columns = 0;
+    for (int i = 0; i < files->header()->count(); ++i) {
+        EXPECT_GE(files->header()->sectionSize(i), files->header()->sectionSizeHint(i)) << i;
+        columns += files->header()->sectionSize(i);
+    }
+    EXPECT_LE(columns, files->viewport()->width());
 }
