@@ -413,6 +413,7 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     // The charts and the settings, their tabs down the side: one more chart is one more line.
     tabGraphiques = new SideTabs(this);
     tabGraphiques->setObjectName("tabGraphiques");
+    tabGraphiques->tabBar()->setAccessibleName("Graphiques");
     chJours = NewChartView("chJours", "Par jour", this);
     chMois = NewChartView("chMois", "Par mois", this);
     chHeures = NewChartView("chHeures", "Par heure", this);
@@ -626,7 +627,28 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     });
 }
 
+namespace {
+
+// Widens the save dialog to show each column of its file list with its whole title, a
+// vertical scroll bar beside them.
+void FitColumns(QFileDialog& dialog) {
+    auto* files = dialog.findChild<QTreeView*>("treeView");
+    if (!files) return;
+    QHeaderView* header = files->header();
+    int needed = files->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, files);
+    for (int i = 0; i < header->count(); ++i) {
+        header->resizeSection(i, std::max(header->sectionSize(i), header->sectionSizeHint(i)));
+        if (!header->isSectionHidden(i)) needed += header->sectionSize(i);
+    }
+    const int shown = files->viewport()->width();
+    if (needed > shown) dialog.resize(dialog.width() + needed - shown, dialog.height());
+}
+
+}  // namespace
+
 bool TfStats::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show)
+        if (auto* dialog = qobject_cast<QFileDialog*>(watched)) FitColumns(*dialog);
     if (watched == lbOffre && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
@@ -1188,17 +1210,8 @@ std::unique_ptr<QFileDialog> TfStats::ExportDialog(ExportKind kind) {
     // A name typed without a dot gets its extension before the dialog asks about overwriting.
     dialog->setDefaultSuffix(Extension(kind));
     dialog->selectFile(SuggestedFileName(kind));
-    // Every column's title whole at the dialog's size, "Dernière modification" too.
-    if (auto* files = dialog->findChild<QTreeView*>("treeView")) {
-        QHeaderView* header = files->header();
-        int needed = 0;
-        for (int i = 0; i < header->count(); ++i) {
-            header->resizeSection(i, std::max(header->sectionSize(i), header->sectionSizeHint(i)));
-            if (!header->isSectionHidden(i)) needed += header->sectionSize(i);
-        }
-        const int shown = files->viewport()->width();
-        if (needed > shown) dialog->resize(dialog->width() + needed - shown, dialog->height());
-    }
+    // Every column's title whole once it shows, "Dernière modification" too.
+    dialog->installEventFilter(this);
     return dialog;
 }
 

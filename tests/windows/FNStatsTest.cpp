@@ -31,6 +31,7 @@
 #include <QTest>
 #include <QTextDocumentFragment>
 #include <QTimer>
+#include <QTranslator>
 #include <QTreeView>
 #include <QValueAxis>
 #include <algorithm>
@@ -43,6 +44,7 @@
 
 #include "accounts/AccountFiles.h"
 #include "invoices/Invoices.h"
+#include "shell/Application.h"
 #include "tests/common/Fakes.h"
 #include "tests/common/GeneratedRows.h"
 #include "tests/common/qt/DialogChecks.h"
@@ -682,6 +684,19 @@ TEST_F(StatsWindow, AtItsDefaultSizeTheListKeepsItsRowsAndEveryTabItsLabel) {
     EXPECT_TRUE(s.lbOffre->isHidden());
     ASSERT_EQ(s.tabGraphiques->count(), 7);
     laidOut("apres");
+    // Heard by a screen reader as read beside them, and reached by their letters.
+    ExpectNamedAndReachedByAlt(s);
+    const std::pair<QWidget*, const char*> said[] = {{s.edBudget, "Budget de la période"},
+                                                     {s.edAlerteForfait, "Alerte forfait (reste)"},
+                                                     {s.edVolumeInclus, "Volume inclus"},
+                                                     {s.edPrixAuDela, "Prix par Mo au-delà"},
+                                                     {s.edPrixParMo, "Prix par Mo"},
+                                                     {s.deDu, "Du"},
+                                                     {s.deAu, "au"},
+                                                     {s.lvConnexions, "Connexions"}};
+    for (auto [control, name] : said) EXPECT_EQ(Name(control), QString::fromUtf8(name)) << name;
+    EXPECT_EQ(LabelledBy(s.cbCompte), "Compte\u00A0:");
+    EXPECT_EQ(LabelledBy(s.cbPeriode), "Période\u00A0:");
 
     // What the window writes itself: a no-break space before : ; ? ! % and inside « », units
     // in small letters, and every label of a field ending alike.
@@ -799,6 +814,8 @@ TEST_F(StatsWindow, AnExportAsksBeforeReplacingAFileTheExtensionNames) {
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "a.b"));
 
     // The save dialog's columns whole at its own size, "Dernière modification" included.
+    QTranslator* french = InstallFrenchQtTexts(*QCoreApplication::instance());
+    ASSERT_TRUE(french);
     std::unique_ptr<QFileDialog> dialog = s.ExportDialog(TfStats::ExportKind::Csv);
     dialog->show();
     QCoreApplication::processEvents();
@@ -810,4 +827,7 @@ TEST_F(StatsWindow, AnExportAsksBeforeReplacingAFileTheExtensionNames) {
         columns += files->header()->sectionSize(i);
     }
     EXPECT_LE(columns, files->viewport()->width());
+    EXPECT_EQ(files->model()->headerData(3, Qt::Horizontal).toString(), "Dernière modification");
+    QCoreApplication::removeTranslator(french);
+    delete french;
 }

@@ -4,13 +4,13 @@
 
 #include <QAccessible>
 #include <QAction>
-#include <QComboBox>
-#include <QPushButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolBar>
@@ -31,54 +31,6 @@ using namespace tallimer;
 using namespace tallimer::test;
 
 namespace {
-
-QString Name(QWidget* control) {
-    return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
-}
-
-// Shown and active, as the user has it in front of them.
-void Activate(QWidget& window) {
-    window.show();
-    QApplication::setActiveWindow(&window);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-}
-
-// Where the Tab key goes from the window's first stop, once round.
-QList<QWidget*> TabStops(QWidget& window) {
-    QList<QWidget*> stops;
-    if (QApplication::focusWidget()) stops << QApplication::focusWidget();
-    for (int i = 0; i < 50; ++i) {
-        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &window,
-                        Qt::Key_Tab);
-        if (stops.contains(QApplication::focusWidget())) break;
-        stops << QApplication::focusWidget();
-    }
-    return stops;
-}
-
-// Each control the Tab key reaches is said by name, and each underlined letter is the
-// window's only one and takes Alt to its control.
-void ExpectNamedAndReachedByAlt(QWidget& window) {
-    Activate(window);
-    for (QWidget* stop : TabStops(window))
-        EXPECT_FALSE(Name(stop).isEmpty()) << stop->metaObject()->className();
-    QString letters;
-    for (QWidget* w : window.findChildren<QWidget*>()) {
-        const QString text = w->property("text").toString();
-        const qsizetype at = text.indexOf('&');
-        if (!w->isVisibleTo(&window) || at < 0 || at + 1 >= text.size()) continue;
-        const QChar letter = text[at + 1].toLower();
-        EXPECT_FALSE(letters.contains(letter)) << text.toStdString();
-        letters += letter;
-        auto* label = qobject_cast<QLabel*>(w);
-        if (!label || !label->buddy()) continue;
-        QTest::keyClick(&window, letter.toLatin1(), Qt::AltModifier);
-        QWidget* reached =
-            label->buddy()->focusProxy() ? label->buddy()->focusProxy() : label->buddy();
-        EXPECT_EQ(QApplication::focusWidget(), reached) << text.toStdString();
-    }
-    EXPECT_FALSE(letters.isEmpty());
-}
 
 // Takes the addresses the desktop is asked to open.
 class UrlCatcher : public QObject {
