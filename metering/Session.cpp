@@ -95,6 +95,7 @@ void Session::tick() {
     StepThen([this] { meter_.TimerTick(); },
              [this] {
                  // A volume moves fast: its alerts are not left waiting for the minute save.
+                 if (volumes_.empty()) return changed();
                  if (const auto v = volumes_.find(meter_.providerName());
                      v != volumes_.end() && v->second.periodBytes >= volumeAlertAt_)
                      checkAlerts();

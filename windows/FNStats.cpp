@@ -17,6 +17,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -87,10 +88,23 @@ class SideTabBar : public QTabBar {
     using QTabBar::QTabBar;
 
   protected:
+    // Asked at every layout of the bar: each label's box is measured once.
     QSize tabSizeHint(int index) const override {
-        const QSize text = textBox(tabText(index)).size();
-        return {text.width() + style()->pixelMetric(QStyle::PM_TabBarTabHSpace, nullptr, this),
-                text.height() + style()->pixelMetric(QStyle::PM_TabBarTabVSpace, nullptr, this)};
+        const QString label = tabText(index);
+        auto known = sizes_.find(label);
+        if (known == sizes_.end()) {
+            const QSize text = textBox(label).size();
+            known = sizes_.insert(
+                label,
+                {text.width() + style()->pixelMetric(QStyle::PM_TabBarTabHSpace, nullptr, this),
+                 text.height() + style()->pixelMetric(QStyle::PM_TabBarTabVSpace, nullptr, this)});
+        }
+        return *known;
+    }
+    void changeEvent(QEvent* event) override {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            sizes_.clear();
+        QTabBar::changeEvent(event);
     }
     QSize minimumTabSizeHint(int index) const override { return tabSizeHint(index); }
     void paintEvent(QPaintEvent*) override {
@@ -113,6 +127,7 @@ class SideTabBar : public QTabBar {
     }
 
   private:
+    mutable QHash<QString, QSize> sizes_;
     QRect textBox(const QString& text) const {
         const int width = fontMetrics().horizontalAdvance(QStringLiteral("Volume par heure"));
         return fontMetrics().boundingRect(QRect(0, 0, width, 0xFFFF),
@@ -395,20 +410,15 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     choosers->addWidget(label("&Période\u00A0:", cbPeriode));
     choosers->addWidget(cbPeriode, 2);
 
-    // The figures are read, and selected, from the keyboard too. However many lines they
-    // take, the list below keeps its rows: past the room they have, they scroll.
+    // The figures are a Tab stop, for a screen reader to read them (a keyboard cursor in
+    // them would cost their layout at every resize). However many lines they take, the list
+    // below keeps its rows: their height is never asked of the window.
     lbTotaux = new QLabel(this);
     lbTotaux->setObjectName("lbTotaux");
-    lbTotaux->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    lbTotaux->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lbTotaux->setFocusPolicy(Qt::StrongFocus);
     lbTotaux->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    auto* totaux = new QScrollArea(this);
-    totaux->setObjectName("saTotaux");
-    totaux->setWidget(lbTotaux);
-    totaux->setWidgetResizable(true);
-    totaux->setFrameShape(QFrame::NoFrame);
-    totaux->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    totaux->setFocusPolicy(Qt::NoFocus);
-    totaux->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    lbTotaux->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
 
     // The charts and the settings, their tabs down the side: one more chart is one more line.
     tabGraphiques = new SideTabs(this);
@@ -541,8 +551,8 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     reglagesLayout->addStretch(1);
     // Within the tab's room at any font size.
     auto* page = new QScrollArea(this);
-    page->setWidget(reglages);
     page->setWidgetResizable(true);
+    page->setWidget(reglages);
     page->setFrameShape(QFrame::NoFrame);
     pgVolume = page;
     pgVolume->setObjectName("pgVolume");
@@ -568,7 +578,7 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     lbOffre->installEventFilter(this);
 
     auto* left = new QVBoxLayout;
-    left->addWidget(totaux, 1);
+    left->addWidget(lbTotaux, 1);
     left->addWidget(lbOffre);
     auto* top = new QHBoxLayout;
     top->addLayout(left);
