@@ -716,6 +716,23 @@ TEST_F(StatsWindow, AtItsDefaultSizeTheListKeepsItsRowsAndEveryTabItsLabel) {
     static const QRegularExpression loose(" [:;?!%]|« | »|\\bKo\\b");
     for (const QString& text : texts) EXPECT_FALSE(text.contains(loose)) << text.toStdString();
     EXPECT_TRUE(s.lbTotaux->text().contains(" ko") || s.lbTotaux->text().contains("\u00A0ko"));
+
+    // Large text, as a desktop's accessibility setting gives it: the list keeps its rows.
+    const QFont normal = QApplication::font();
+    QFont large = normal;
+    large.setPointSizeF(normal.pointSizeF() * 1.25);
+    QApplication::setFont(large);
+    window = std::make_unique<TfPrinc>(dependencies);
+    window->OnlineIP1->SetEnabled(false);
+    window->SetJournal(&journal);
+    window->Connect();
+    window->Statistiques1->trigger();
+    TfStats& larger = Stats(*window);
+    larger.resize(900, 700);
+    QCoreApplication::processEvents();
+    QApplication::setFont(normal);
+    EXPECT_EQ(larger.size(), QSize(900, 700));
+    EXPECT_GE(larger.lvConnexions->viewport()->height() / larger.lvConnexions->rowHeight(0), 8);
 }
 
 // The charts say what the figures beside them say: on a period's first day its one day is a
