@@ -684,6 +684,13 @@ TEST_F(StatsWindow, AtItsDefaultSizeTheListKeepsItsRowsAndEveryTabItsLabel) {
     EXPECT_TRUE(s.lbOffre->isHidden());
     ASSERT_EQ(s.tabGraphiques->count(), 7);
     laidOut("apres");
+    // Room for more charts to come: an eighth tab keeps every label whole.
+    auto* more = new QWidget;
+    s.tabGraphiques->addTab(more, "Par application");
+    s.resize(900, 700);
+    EXPECT_EQ(s.size(), QSize(900, 700));
+    laidOut("huit");
+    delete more;
     // Heard by a screen reader as read beside them, and reached by their letters.
     ExpectNamedAndReachedByAlt(s);
     const std::pair<QWidget*, const char*> said[] = {{s.edBudget, "Budget de la période"},
