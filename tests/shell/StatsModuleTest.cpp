@@ -110,15 +110,15 @@ TEST_F(StatsModule, TheProgramLeavesChartsToTheModuleWhichOpensTheWindowFromTheB
     ASSERT_NE(w->statsWindow(), nullptr);
     // The account files and the journal's rows read across, figures exact.
     const QStringList totals = ShownTotals(*w).split('\n');
-    EXPECT_EQ(totals.value(0).toStdString(), "Connexions : 1");
-    EXPECT_EQ(totals.value(1).toStdString(), "Durée totale : 01:02:03");
-    EXPECT_EQ(totals.value(2).toStdString(), "Coût total : 1,25");
+    EXPECT_EQ(totals.value(0).toStdString(), "Connexions\u00A0: 1");
+    EXPECT_EQ(totals.value(1).toStdString(), "Durée totale\u00A0: 01:02:03");
+    EXPECT_EQ(totals.value(2).toStdString(), "Coût total\u00A0: 1,25");
     // A second opening shows the same window again.
     StatsView* first = w->statsWindow();
     w->findChild<QWidget*>("fStats")->close();
     w->Statistiques1->trigger();
     EXPECT_EQ(w->statsWindow(), first);
-    EXPECT_EQ(ShownTotals(*w).section(QChar(10), 0, 0).toStdString(), "Connexions : 1");
+    EXPECT_EQ(ShownTotals(*w).section(QChar(10), 0, 0).toStdString(), "Connexions\u00A0: 1");
 }
 
 TEST_F(StatsModule, AMissingOrForeignModuleIsSaidInFrenchAndTheProgramGoesOn) {
@@ -152,5 +152,5 @@ TEST_F(StatsModule, AMissingOrForeignModuleIsSaidInFrenchAndTheProgramGoesOn) {
     fs::copy_file(BuildDir() / "app" / kStatsModuleFile, here);
     w->Statistiques1->trigger();
     EXPECT_EQ(TakeMessage(*w).toStdString(), "");
-    EXPECT_EQ(ShownTotals(*w).section(QChar(10), 0, 0).toStdString(), "Connexions : 1");
+    EXPECT_EQ(ShownTotals(*w).section(QChar(10), 0, 0).toStdString(), "Connexions\u00A0: 1");
 }
