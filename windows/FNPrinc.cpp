@@ -77,8 +77,6 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     LayOutPrinc(*this);
     fitHeight();
     connect(teDureeTotalTotale, &TTimeEdit::clicked, this, &TfPrinc::teDureeTotalTotaleClick);
-    connect(teDureeTotalTotale, &TTimeEdit::doubleClicked, this,
-            &TfPrinc::teDureeTotalTotaleDblClick);
     for (QWidget* figure :
          {static_cast<QWidget*>(teCoutTotal), static_cast<QWidget*>(tePrixTotalTotal),
           static_cast<QWidget*>(teDureeTotalTotale)})
@@ -450,34 +448,21 @@ void TfPrinc::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 bool TfPrinc::eventFilter(QObject* watched, QEvent* event) {
-    // F2 or Return on a figure does what its double-click does.
+    // F2 or Return on a figure does what a double-click on it does.
+    bool asked = event->type() == QEvent::MouseButtonDblClick;
     if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_F2 || key == Qt::Key_Return || key == Qt::Key_Enter) {
-            if (watched == teCoutTotal) {
-                teCoutTotalDblClick();
-                return true;
-            }
-            if (watched == tePrixTotalTotal) {
-                tePrixTotalTotalDblClick();
-                return true;
-            }
-            if (watched == teDureeTotalTotale) {
-                teDureeTotalTotaleDblClick();
-                return true;
-            }
-        }
+        asked = key == Qt::Key_F2 || key == Qt::Key_Return || key == Qt::Key_Enter;
     }
-    if (event->type() == QEvent::MouseButtonDblClick) {
-        if (watched == teCoutTotal) {
-            teCoutTotalDblClick();
+    const std::pair<QObject*, void (TfPrinc::*)()> figures[] = {
+        {teCoutTotal, &TfPrinc::teCoutTotalDblClick},
+        {tePrixTotalTotal, &TfPrinc::tePrixTotalTotalDblClick},
+        {teDureeTotalTotale, &TfPrinc::teDureeTotalTotaleDblClick}};
+    for (const auto& [figure, handler] : figures)
+        if (asked && watched == figure) {
+            (this->*handler)();
             return true;
         }
-        if (watched == tePrixTotalTotal) {
-            tePrixTotalTotalDblClick();
-            return true;
-        }
-    }
     return QWidget::eventFilter(watched, event);
 }
 

@@ -111,6 +111,18 @@ class StatsWindow : public ::testing::Test {
     }
 
     static TfStats& Stats(TfPrinc& w) { return static_cast<TfStats&>(*w.statsWindow()); }
+    // A new run of the program on the folder and the journal, metering "Modem", its
+    // statistics open at their default size.
+    TfStats& reopen() {
+        window = std::make_unique<TfPrinc>(dependencies);
+        window->OnlineIP1->SetEnabled(false);
+        window->SetJournal(&journal);
+        names.name = "Modem";
+        window->Connect();
+        window->Statistiques1->trigger();
+        Stats(*window).resize(900, 700);
+        return Stats(*window);
+    }
     QStringList totals() { return Stats(*window).lbTotaux->text().split('\n'); }
 
     TempDir dir;
@@ -628,17 +640,10 @@ TEST_F(StatsWindow, AtItsDefaultSizeTheListKeepsItsRowsAndEveryTabItsLabel) {
     FakeMeteredLink link;
     link.metered = true;
     dependencies.meteredLink = &link;
-    window = std::make_unique<TfPrinc>(dependencies);
-    window->OnlineIP1->SetEnabled(false);
     journal.rows = GeneratedRows("Modem", 400, EncodeDate(2001, 3, 2));
-    window->SetJournal(&journal);
-    names.name = "Modem";
-    window->Connect();
-    window->Statistiques1->trigger();
-    TfStats& s = Stats(*window);
+    TfStats& s = reopen();
     QApplication::setActiveWindow(&s);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&s));
-    s.resize(900, 700);
     ASSERT_EQ(s.size(), QSize(900, 700));
     auto laidOut = [&s](const char* when) {
         QTabBar* bar = s.tabGraphiques->tabBar();
@@ -729,13 +734,7 @@ TEST_F(StatsWindow, AtItsDefaultSizeTheListKeepsItsRowsAndEveryTabItsLabel) {
     QFont large = normal;
     large.setPointSizeF(normal.pointSizeF() * 1.25);
     QApplication::setFont(large);
-    window = std::make_unique<TfPrinc>(dependencies);
-    window->OnlineIP1->SetEnabled(false);
-    window->SetJournal(&journal);
-    window->Connect();
-    window->Statistiques1->trigger();
-    TfStats& larger = Stats(*window);
-    larger.resize(900, 700);
+    TfStats& larger = reopen();
     QCoreApplication::processEvents();
     QApplication::setFont(normal);
     EXPECT_EQ(larger.size(), QSize(900, 700));
@@ -754,8 +753,6 @@ TEST_F(StatsWindow, OnThePeriodsFirstDayThePointShowsAndTheVolumesMoneyIsItsOwn)
     SetVolumeTariff(book, "Modem", account, {kMo, 0.05f, 0, true, false});
     ASSERT_TRUE(SaveVolumeBook(dir.str() + kVolumeFile, book));
     clock.local = {2001, 2, 16, 18, 0, 0, 0, 6};  // the period's first day
-    window = std::make_unique<TfPrinc>(dependencies);
-    window->OnlineIP1->SetEnabled(false);
     JournalRow r = Row("Modem", "2001-02-16T10:00:00", 70000, 1.26f);
     r.normalMs = 30000;   // 0,03
     r.reducedMs = 40000;  // 0,02
@@ -763,12 +760,7 @@ TEST_F(StatsWindow, OnThePeriodsFirstDayThePointShowsAndTheVolumesMoneyIsItsOwn)
     r.volumeCost = 1.21f;
     r.bytesReceived = 25200 * kMo;
     journal.rows = {r};
-    window->SetJournal(&journal);
-    names.name = "Modem";
-    window->Connect();
-    window->Statistiques1->trigger();
-    TfStats& s = Stats(*window);
-    s.resize(900, 700);
+    TfStats& s = reopen();
     const QStringList t = totals();
     for (const char* line :
          {"Tarif normal\u00A0: 00:00:30 pour 0,03", "Tarif réduit\u00A0: 00:00:40 pour 0,02",
