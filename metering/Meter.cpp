@@ -39,7 +39,8 @@ void Meter::TimerTick() {
         const std::int64_t now = clock_.monotonicMs();
         if (!haveLastTick_) {
             if (lastTick == 0) lastTick = tickTime;
-            lastMono_ = now;
+            lastMono_ = now - waitedMs_;
+            waitedMs_ = 0;
         }
         const msTIME elapsed(
             static_cast<std::int32_t>(std::clamp<std::int64_t>(now - lastMono_, 0, INT32_MAX)));
@@ -179,10 +180,10 @@ void Meter::takeBaselines() {
     }
 }
 
-void Meter::Connect() {
+void Meter::Connect(const std::optional<std::string>& name, std::int64_t waitedMs) {
     if (metering_) return;
     creditCharged = false;
-    providerName_ = names_.defaultConnectionName();
+    providerName_ = name ? *name : names_.defaultConnectionName();
     currentAccount = &accounts_.findOrCreate(providerName_);
     host_->showProviderName(providerName_);
     std::exception_ptr closingError;
@@ -205,10 +206,12 @@ void Meter::Connect() {
     bytesReceived = bytesSent = 0;
     lastTick = 0;
     haveLastTick_ = false;
+    waitedMs_ = std::max<std::int64_t>(waitedMs, 0);
     creditRemaining = currentAccount->creditDuration;
     statsOpen_ = true;
     takeBaselines();
     metering_ = true;
+    ++connections_;
     host_->refreshDisplay();
     host_->setTickEnabled(true);
     if (closingError) std::rethrow_exception(closingError);

@@ -56,12 +56,15 @@ class Meter {
     void ChargeElapsed(msTIME elapsed);
     void UpdateThroughput(msTIME elapsed);
 
-    // Starts metering. While already metering it does nothing. An error while closing the
-    // account's period is raised again once the connection is metered all the same.
-    void Connect();
+    // Starts metering, under the given account name or the name source's. While already
+    // metering it does nothing. An error while closing the account's period is raised again
+    // once the connection is metered all the same. waitedMs: how long the connection has
+    // already lasted (its name was waited for), counted by its first tick.
+    void Connect(const std::optional<std::string>& name = std::nullopt, std::int64_t waitedMs = 0);
     // Stops metering and logs the connection; does nothing when not metering.
     void Disconnect();
     bool metering() const { return metering_; }
+    unsigned connectionNumber() const { return connections_; }
     const std::string& providerName() const { return providerName_; }
 
     // Metering state, read by the display and the dialogs.
@@ -100,10 +103,12 @@ class Meter {
     VolumeCharge* volume_ = nullptr;
     std::string providerName_;
     bool metering_ = false;
+    unsigned connections_ = 0;
     // lastTick holds a reading. A reading of exactly 00:00:00.000 is 0 too, so "lastTick is 0"
     // alone would make the next tick measure nothing.
     bool haveLastTick_ = false;
     std::int64_t lastMono_ = 0;  // monotonic reading the next tick measures from
+    std::int64_t waitedMs_ = 0;  // what the first tick counts
     bool statsOpen_ = false;     // the counters are read only during a connection
     // A counter not yet read in this connection: its first reading only sets the baseline.
     bool receivedFresh_ = false;

@@ -133,9 +133,8 @@ std::string ReportText(const Report& r, const Locale& l) {
         out += "  " + BillingPeriod(a, 0, std::floor(r.now)).label + "\n";
         out += "  Durée : " + LongDurationText(a.periodDuration.totalMs) + "\n";
         out += "  Coût : " + Money(a.periodCost, l) + "\n";
-        if (a.packageEnabled)
-            out += "  Forfait restant : " +
-                   LongDurationText(std::max<std::int64_t>(a.packageRemaining.totalMs, 0)) + "\n";
+        // As the window shows it, negative once the package is overrun.
+        if (a.packageEnabled) out += "  Forfait restant : " + a.packageRemaining.ToText() + "\n";
         out += "  Estimation à la fin de la période : " + Money(EstimatedPeriodCost(a, r.now), l) +
                "\n";
         if (const JournalRow* row = f.last)
@@ -157,6 +156,8 @@ std::string ReportText(const Report& r, const Locale& l) {
                                   : "compte « " + Utf8(s.account) + " »") +
                ", " + LongDurationText(s.connectionMs) + " pour " + Money(s.connectionCost, l) +
                ", tarif " + RateName(s.rateIcon) + "\n";
+    } else if (r.silent) {
+        out += "Connexion en cours : la copie en marche ne répond pas.\n";
     } else {
         out += "Aucune connexion en cours.\n";
     }
@@ -164,52 +165,54 @@ std::string ReportText(const Report& r, const Locale& l) {
 }
 
 std::string ReportJson(const Report& r, const Locale& l) {
+    // One line: status bars read their command's output a line at a time.
     const std::vector<Figures> figures = FiguresOf(r);
     const bool online = r.live && r.live->online;
-    std::string out = "{\n  \"version\": 1,\n  \"date\": \"" + IsoDateTime(r.now) + "\",\n";
-    out += std::string("  \"en_ligne\": ") + (online ? "true" : "false") + ",\n";
+    std::string out = "{\"version\":1,\"date\":\"" + IsoDateTime(r.now) + "\"";
+    out += std::string(",\"en_ligne\":") + (online ? "true" : "false");
     // For waybar's custom modules, which read these three.
-    out += "  \"text\": " + JsonString(StatusLine(r.live, l)) + ",\n";
-    out += std::string("  \"class\": \"") + (online ? "en-ligne" : "hors-ligne") + "\",\n";
-    out += "  \"tooltip\": " + JsonString(ReportText(r, l)) + ",\n";
-    out += "  \"comptes\": [";
+    out += ",\"text\":" + JsonString(r.silent ? kSilentLine : StatusLine(r.live, l));
+    out += std::string(",\"class\":\"") +
+           (online     ? "en-ligne"
+            : r.silent ? "sans-reponse"
+                       : "hors-ligne") +
+           "\"";
+    out += ",\"tooltip\":" + JsonString(ReportText(r, l));
+    out += ",\"comptes\":[";
     for (std::size_t i = 0; i < figures.size(); ++i) {
         const Figures& f = figures[i];
         const Account& a = f.account;
         const StatsPeriod p = BillingPeriod(a, 0, std::floor(r.now));
-        out += i ? ",\n" : "\n";
-        out += "    {\"nom\": " + JsonString(f.source->name) + ", \"periode_debut\": \"" +
-               IsoDay(p.from) + "\", \"periode_fin\": \"" + IsoDay(p.to - 1) +
-               "\", \"duree_ms\": " + Number(a.periodDuration.totalMs) +
-               ", \"cout_eur\": " + Number(a.periodCost) +
-               ", \"forfait\": " + (a.packageEnabled ? "true" : "false") +
-               ", \"forfait_restant_ms\": " +
-               (a.packageEnabled ? Number(std::max<std::int64_t>(a.packageRemaining.totalMs, 0))
+        out += i ? "," : "";
+        out += "{\"nom\":" + JsonString(f.source->name) + ",\"periode_debut\":\"" + IsoDay(p.from) +
+               "\",\"periode_fin\":\"" + IsoDay(p.to - 1) +
+               "\",\"duree_ms\":" + Number(a.periodDuration.totalMs) +
+               ",\"cout_eur\":" + Number(a.periodCost) +
+               ",\"forfait\":" + (a.packageEnabled ? "true" : "false") +
+               ",\"forfait_restant_ms\":" +
+               (a.packageEnabled ? Number(std::int64_t{a.packageRemaining.totalMs})
                                  : std::string("null")) +
-               ", \"estimation_fin_periode_eur\": " + Number(EstimatedPeriodCost(a, r.now)) +
-               ", \"derniere_connexion\": ";
+               ",\"estimation_fin_periode_eur\":" + Number(EstimatedPeriodCost(a, r.now)) +
+               ",\"derniere_connexion\":";
         if (const JournalRow* row = f.last)
-            out += "{\"debut\": " + JsonString(row->startLocal) +
-                   ", \"duree_ms\": " + Number(row->durationMs) +
-                   ", \"cout_eur\": " + Number(row->cost) +
-                   ", \"interrompue\": " + (row->end == JournalEnd::CutShort ? "true" : "false") +
-                   "}}";
+            out +=
+                "{\"debut\":" + JsonString(row->startLocal) +
+                ",\"duree_ms\":" + Number(row->durationMs) + ",\"cout_eur\":" + Number(row->cost) +
+                ",\"interrompue\":" + (row->end == JournalEnd::CutShort ? "true" : "false") + "}}";
         else
             out += "null}";
     }
-    out += figures.empty() ? "],\n" : "\n  ],\n";
     const OverallState o = OverallOf(r);
-    out += "  \"total\": {\"duree_ms\": " + Number(o.overallDuration.totalMs) +
-           ", \"cout_eur\": " + Number(o.overallCost) + "},\n";
-    out += "  \"connexion_en_cours\": ";
+    out += "],\"total\":{\"duree_ms\":" + Number(o.overallDuration.totalMs) +
+           ",\"cout_eur\":" + Number(o.overallCost) + "}";
+    out += ",\"connexion_en_cours\":";
     if (online) {
         const SessionState& s = *r.live;
-        out += "{\"compte\": " + JsonString(s.account) +
-               ", \"duree_ms\": " + Number(s.connectionMs) +
-               ", \"cout_eur\": " + Number(s.connectionCost) + ", \"tarif\": \"" +
-               (s.rateIcon == 2 ? "reduit" : RateName(s.rateIcon)) + "\"}\n";
+        out += "{\"compte\":" + JsonString(s.account) + ",\"duree_ms\":" + Number(s.connectionMs) +
+               ",\"cout_eur\":" + Number(s.connectionCost) + ",\"tarif\":\"" +
+               (s.rateIcon == 2 ? "reduit" : RateName(s.rateIcon)) + "\"}";
     } else {
-        out += "null\n";
+        out += "null";
     }
     return out + "}\n";
 }

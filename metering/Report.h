@@ -26,7 +26,11 @@ struct Report {
     std::vector<ReportAccount> accounts;  // the metered one too, even before its file exists
     OverallState overall;
     std::optional<SessionState> live;  // the running copy's, when one answered
+    bool silent = false;               // a copy runs on this folder but did not answer
 };
+
+// What the line says of a copy that took the request and never answered: not off line.
+inline constexpr const char* kSilentLine = "sans réponse";
 
 // French text, one block per account, then the totals and the connection in progress.
 std::string ReportText(const Report& report, const Locale& locale);

@@ -1,5 +1,7 @@
 #include "metering/Session.h"
 
+#include <utility>
+
 #include "metering/Report.h"
 #include "support/Errors.h"
 #include "support/FileWrite.h"
@@ -70,9 +72,56 @@ void Session::recover() {
 // ---- Connection lifecycle
 
 void Session::connect(const std::string& address) {
+    if (meter_.metering()) return;
+    // Back on line before the name came: the same connection goes on.
+    if (asking_) {
+        asking_->ended.reset();
+        return;
+    }
+    const unsigned number = ++asks_;
+    asking_ = Asking{address, clock_->monotonicMs(), std::nullopt, number};
+    std::weak_ptr<int> alive = alive_;
+    std::exception_ptr error;
+    answering_ = &error;
+    names_->askName([this, alive, number](std::string name) {
+        if (alive.lock()) named(number, name);
+    });
+    answering_ = nullptr;
+    if (error) std::rethrow_exception(error);
+}
+
+void Session::named(unsigned number, const std::string& name) {
+    if (!asking_ || asking_->number != number) return;
+    const Asking asked = *std::exchange(asking_, std::nullopt);
+    // Answered later: the time waited is connection time, up to the link's end if it went.
+    std::exception_ptr* const caller = std::exchange(answering_, nullptr);
+    const std::int64_t waited =
+        caller ? 0 : (asked.ended ? *asked.ended : clock_->monotonicMs()) - asked.since;
+    try {
+        begin(asked.address, name, waited);
+        if (asked.ended) {
+            tick();
+            disconnect();
+        }
+    } catch (...) {
+        // Raised to the one who asked when the answer came at once, reported otherwise.
+        if (caller) {
+            *caller = std::current_exception();
+        } else {
+            try {
+                throw;
+            } catch (const std::exception& e) {
+                host_->reportLater(e);
+            } catch (...) {
+            }
+        }
+    }
+}
+
+void Session::begin(const std::string& address, const std::string& name, std::int64_t waitedMs) {
     const bool wasMetering = meter_.metering();
     // Metering runs even when the period could not be closed.
-    StepThen([this] { meter_.Connect(); },
+    StepThen([&] { meter_.Connect(name, waitedMs); },
              [&] {
                  if (!wasMetering) keeper().connected(address);
                  save(SaveMoment::Connected);
@@ -81,6 +130,10 @@ void Session::connect(const std::string& address) {
 }
 
 void Session::disconnect() {
+    if (asking_) {
+        if (!asking_->ended) asking_->ended = clock_->monotonicMs();
+        return;
+    }
     const bool wasMetering = meter_.metering();
     StepThen([this] { meter_.Disconnect(); },
              [&] {
@@ -89,6 +142,19 @@ void Session::disconnect() {
                  save(SaveMoment::Disconnected);
                  changed();
              });
+}
+
+void Session::switchConnection(const std::string& address) {
+    if (!meter_.metering()) return;
+    const SessionState last = state();
+    switching_ = true;
+    StepThen(
+        [&] {
+            disconnect();
+            connect(address);
+        },
+        [this] { switching_ = false; });
+    changed(last);
 }
 
 void Session::tick() {
@@ -110,6 +176,11 @@ void Session::minute(const std::string& address) {
 
 std::string Session::end() {
     try {
+        // A connection still waiting for its name is metered under what the source says now.
+        if (asking_) {
+            if (!asking_->ended) asking_->ended = clock_->monotonicMs();
+            named(asking_->number, names_->defaultConnectionName());
+        }
         // A connection still metered ends with the program: its cost is in the period's
         // totals, so its line belongs on the running invoice too.
         meter_.Disconnect();

@@ -100,9 +100,16 @@ class Session : private MeterHost {
     void recover();
 
     // The connection lifecycle. The meter's step comes first; the journal and the save follow
-    // even when it raised, and its error is raised after them.
+    // even when it raised, and its error is raised after them. A connection begins once its
+    // account's name is known: when the name source answers later, its errors are reported
+    // through the host, and its first tick counts the time waited.
     void connect(const std::string& address);
+    // A connection whose name is still awaited.
+    bool starting() const { return asking_.has_value(); }
     void disconnect();
+    // The primary connection became another one, or the same one dialled again: the metered
+    // connection ends and the next begins, told as one step (the last figures, then the new).
+    void switchConnection(const std::string& address);
     // The one-second tick and the minute save while metering.
     void tick();
     void minute(const std::string& address);
@@ -116,11 +123,13 @@ class Session : private MeterHost {
     bool saveFiles();
 
     // The figures as they stand, and who is told when a metering step changed them (each tick,
-    // a connection's start and end). Called on the metering path: it must be quick.
+    // a connection's start and end); after a switch, with the last figures of the connection
+    // that ended. Called on the metering path: it must be quick.
     SessionState state() const { return StateOf(meter_); }
+    using ChangedListener = std::function<void(const std::optional<SessionState>& ended)>;
     // The icon's hint as the figures stand.
     std::string trayHint() const;
-    void setChangedListener(std::function<void()> listener) { changed_ = std::move(listener); }
+    void setChangedListener(ChangedListener listener) { changed_ = std::move(listener); }
     // The overall duration starts again from zero.
     void resetOverallDuration();
 
@@ -158,13 +167,17 @@ class Session : private MeterHost {
     enum class SaveMoment { Connected, Disconnected, Minute, Exit };
     // False when something could not be written.
     bool save(SaveMoment moment);
+    // Metering begins under that name, the connection having lasted waitedMs already.
+    void begin(const std::string& address, const std::string& name, std::int64_t waitedMs);
+    // The name's answer to the asking numbered `number`.
+    void named(unsigned number, const std::string& name);
     // The alerts due for the account metered last, shown together in one notification and
     // marked as said once shown.
     void checkAlerts();
     void openJournal();
     void importHistorySlice();
-    void changed() {
-        if (changed_) changed_();
+    void changed(const std::optional<SessionState>& ended = std::nullopt) {
+        if (changed_ && !switching_) changed_(ended);
     }
 
     // MeterHost: the closings and lines are the session's; the rest is shown by its host.
@@ -196,8 +209,21 @@ class Session : private MeterHost {
     std::unique_ptr<SlicedTask> historyImport_;      // into ownJournal_
     std::unique_ptr<JournalKeeper> journalKeeper_;
     ConnectionJournal* journal_ = nullptr;
-    std::function<void()> changed_;
-    std::string unsaved_;  // the first file the last save could not write
+    ChangedListener changed_;
+    // The connection waiting for its name: its address, when it began, when it ended if it
+    // has (monotonic ms), and which asking it is.
+    struct Asking {
+        std::string address;
+        std::int64_t since = 0;
+        std::optional<std::int64_t> ended;
+        unsigned number = 0;
+    };
+    std::optional<Asking> asking_;
+    std::exception_ptr* answering_ = nullptr;  // while the name is asked: where errors go
+    unsigned asks_ = 0;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // answers after the end are dropped
+    bool switching_ = false;  // the steps of a switch are told once, together
+    std::string unsaved_;     // the first file the last save could not write
     // The period's bytes from which a volume alert falls due: looked at each tick.
     std::uint64_t volumeAlertAt_ = std::numeric_limits<std::uint64_t>::max();
 };

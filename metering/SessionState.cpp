@@ -9,10 +9,12 @@ SessionState StateOf(const Meter& meter) {
     s.online = meter.metering();
     s.overallMs = meter.overallDuration.totalMs;
     s.overallCost = meter.overallCost;
-    if (!s.online) return s;
+    // Off line, the last connection's figures stay, as the window shows them.
     s.account = meter.providerName();
     s.connectionMs = meter.connectionDuration.totalMs;
     s.connectionCost = meter.connectionCost;
+    s.connection = meter.connectionNumber();
+    if (!s.online) return s;
     s.rateIcon = meter.rateIcon;
     if (const Account* a = meter.currentAccount) {
         s.periodMs = a->periodDuration.totalMs;

@@ -10,9 +10,12 @@ namespace tallimer {
 
 struct SessionState {
     bool online = false;  // a connection is being metered
-    std::string account;  // the connection's account (its connection name); "" unnamed
+    // The connection's account (its connection name), "" unnamed, and its figures; off line,
+    // the last connection's.
+    std::string account;
     std::int64_t connectionMs = 0;
     float connectionCost = 0;
+    unsigned connection = 0;    // connections begun in this run: a new one is another number
     std::uint8_t rateIcon = 0;  // 0 off line, 1 normal, 2 reduced, 3 package
     // The metered account's current period; all zero off line.
     std::int64_t periodMs = 0;

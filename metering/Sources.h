@@ -13,6 +13,12 @@ class ConnectionNameSource {
   public:
     virtual ~ConnectionNameSource() = default;
     virtual std::string defaultConnectionName() = 0;
+    // The same, told to `answer` once known, on the program's thread: a source that must ask
+    // another program answers later rather than hold the thread. It may never answer when
+    // the program ends first.
+    virtual void askName(std::function<void(std::string)> answer) {
+        answer(defaultConnectionName());
+    }
     // Called, on the program's thread, when the primary connection becomes another one. A
     // source that cannot tell never calls: nothing else splits a connection.
     virtual void setOnSwitch(std::function<void()> callback) { (void)callback; }

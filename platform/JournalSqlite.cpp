@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <tuple>
 #include <utility>
 
+#include "platform/WalImage.h"
 #include "support/FieldText.h"
 
 namespace tallimer {
@@ -488,23 +490,24 @@ std::string SqliteJournal::takeError() {
 std::map<std::string, std::vector<JournalRow>> ReadNewestRows(
     const std::string& path, const std::vector<std::string>& accounts, int count) {
     std::map<std::string, std::vector<JournalRow>> out;
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return out;
-    // Read-only still makes the WAL's side files, and leaves them: when there is no WAL (the
-    // journal closed cleanly) the file alone is read, as immutable; otherwise the program's
-    // own side files are there to be shared.
-    std::string uri =
-        "file:" + PercentEscaped(path, [](unsigned char c) {
-            return !(std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~');
-        });
-    uri += ::stat((path + "-wal").c_str(), &st) == 0 ? "?mode=ro" : "?mode=ro&immutable=1";
+    // Read in memory: SQLite's own read-only opening of a journal in WAL mode still maps its
+    // index read-write, takes locks and may make side files.
+    const std::optional<std::string> image = DatabaseImage(path);
+    if (!image) return out;
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) !=
-        SQLITE_OK) {
+    if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
         sqlite3_close(db);
         return out;
     }
-    sqlite3_busy_timeout(db, SqliteJournal::kBusyMs);
+    auto* bytes = static_cast<unsigned char*>(sqlite3_malloc64(image->size()));
+    if (bytes) std::memcpy(bytes, image->data(), image->size());
+    if (!bytes || sqlite3_deserialize(
+                      db, "main", bytes, static_cast<sqlite3_int64>(image->size()),
+                      static_cast<sqlite3_int64>(image->size()),
+                      SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_READONLY) != SQLITE_OK) {
+        sqlite3_close(db);
+        return out;
+    }
     bool volume = false;
     if (HasColumn(db, "volume_cost", volume)) {
         Statement s;

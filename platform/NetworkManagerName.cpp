@@ -4,6 +4,7 @@
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 
 #ifdef Q_OS_WIN
@@ -20,19 +21,39 @@ const QString kManagerPath = QStringLiteral("/org/freedesktop/NetworkManager");
 const QString kActive = QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
 const QString kBusService = QStringLiteral("org.freedesktop.DBus");
 
+// Read at each connection rather than once per process as the bus library does, so a system
+// bus started anew elsewhere is found.
+QString SystemBusAddress() {
+    const QString address = qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS");
+    return address.isEmpty() ? QStringLiteral("unix:path=/run/dbus/system_bus_socket") : address;
+}
+
 }  // namespace
+
+void NetworkManagerName::Fill(Primary& primary, const QDBusMessage& active) {
+    const QVariantMap values = qdbus_cast<QVariantMap>(active.arguments()[0]);
+    auto text = [&](const char* name) {
+        const QVariant v = values.value(QLatin1String(name));
+        return v.metaType() == QMetaType::fromType<QString>() ? v.toString() : QString();
+    };
+    primary.id = text("Id");
+    primary.uuid = text("Uuid");
+    const auto devices =
+        qdbus_cast<QList<QDBusObjectPath>>(values.value(QStringLiteral("Devices")));
+    if (!devices.isEmpty()) primary.device = devices.first().path();
+}
 
 NetworkManagerName::NetworkManagerName(int timeoutMs) : timeoutMs_(timeoutMs) {}
 
-NetworkManagerName::NetworkManagerName(const QDBusConnection& bus, int timeoutMs)
-    : bus_(bus), timeoutMs_(timeoutMs) {}
+NetworkManagerName::NetworkManagerName(const QDBusConnection& bus, int timeoutMs, int askMs)
+    : bus_(bus), timeoutMs_(timeoutMs), askMs_(askMs) {}
 
 QDBusConnection NetworkManagerName::bus(bool renew) {
     if (bus_) {
         subscribe(*bus_);
         return *bus_;
     }
-    QDBusConnection c = QDBusConnection::connectToBus(QDBusConnection::SystemBus, kSystemBusName);
+    QDBusConnection c = QDBusConnection::connectToBus(SystemBusAddress(), kSystemBusName);
     // A connection that has died (the daemon restarted) stays under its name until dropped:
     // dropped now, so this reading gets a live one.
     if (renew || !c.isConnected()) {
@@ -40,7 +61,7 @@ QDBusConnection NetworkManagerName::bus(bool renew) {
         subscribed_ = false;
         // A new bus gives unique names afresh: the old NetworkManager's may come back.
         known_.owner.clear();
-        c = QDBusConnection::connectToBus(QDBusConnection::SystemBus, kSystemBusName);
+        c = QDBusConnection::connectToBus(SystemBusAddress(), kSystemBusName);
         if (!c.isConnected()) {
             QDBusConnection::disconnectFromBus(kSystemBusName);
             return c;
@@ -94,20 +115,93 @@ void NetworkManagerName::managerChanged(const QString&, const QString&, const QS
 
 void NetworkManagerName::recheck() {
     if (!onSwitch_) return;
-    Failure failure = Failure::None;
     QDBusConnection b = bus(false);
-    const std::optional<Primary> now = read(b, failure);
-    if (!now || now->path.isEmpty() || now->path == QLatin1String("/")) return;
-    const Primary before = known_;
-    known_ = *now;
-    // Nothing known yet is no switch: the connection in progress keeps the name it has.
-    if (before.path.isEmpty()) return;
-    if (now->path == before.path && now->owner == before.owner) return;  // read already
-    // A restarted NetworkManager taking the same connection over is no new call; the same
-    // NetworkManager making it active again (a new path) is a redial.
-    if (now->owner != before.owner && !now->uuid.isEmpty() && now->uuid == before.uuid) return;
-    std::function<void()> callback = onSwitch_;  // may be replaced while it runs
-    callback();
+    readLater(b, [this](std::optional<Primary> now, Failure) {
+        if (!onSwitch_ || !now || now->path.isEmpty() || now->path == QLatin1String("/")) return;
+        const Primary before = known_;
+        known_ = *now;
+        // Nothing known yet is no switch: the connection in progress keeps the name it has.
+        if (before.path.isEmpty()) return;
+        if (now->path == before.path && now->owner == before.owner) return;  // read already
+        // A restarted NetworkManager taking the same connection over is no new call; the same
+        // NetworkManager making it active again (a new path) is a redial.
+        if (now->owner != before.owner && !now->uuid.isEmpty() && now->uuid == before.uuid) return;
+        std::function<void(void)> callback = onSwitch_;  // may be replaced while it runs
+        fresh_ = true;
+        callback();
+        fresh_ = false;
+    });
+}
+
+void NetworkManagerName::readLater(const QDBusConnection& b,
+                                   std::function<void(std::optional<Primary>, Failure)> done) {
+    auto failure = [](const QDBusError& error) {
+        const QDBusError::ErrorType type = error.type();
+        return type == QDBusError::NoReply || type == QDBusError::Timeout ||
+                       type == QDBusError::TimedOut
+                   ? Failure::Timeout
+                   : Failure::Other;
+    };
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kService, kManagerPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    get << kService << QStringLiteral("PrimaryConnection");
+    auto* first = new QDBusPendingCallWatcher(b.asyncCall(get, askMs_), this);
+    connect(first, &QDBusPendingCallWatcher::finished, this,
+            [this, b, done, failure](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                const QDBusMessage reply = call->reply();
+                if (call->isError()) return done(std::nullopt, failure(call->error()));
+                Primary primary;
+                primary.owner = reply.service();
+                const QList<QVariant> args = reply.arguments();
+                if (!args.isEmpty() && args[0].canConvert<QDBusVariant>()) {
+                    const QVariant path = qvariant_cast<QDBusVariant>(args[0]).variant();
+                    if (path.metaType() == QMetaType::fromType<QDBusObjectPath>())
+                        primary.path = qvariant_cast<QDBusObjectPath>(path).path();
+                }
+                if (primary.path.isEmpty() || primary.path == QLatin1String("/"))
+                    return done(primary, Failure::None);
+                QDBusMessage all = QDBusMessage::createMethodCall(
+                    kService, primary.path, QStringLiteral("org.freedesktop.DBus.Properties"),
+                    QStringLiteral("GetAll"));
+                all << kActive;
+                auto* second = new QDBusPendingCallWatcher(b.asyncCall(all, askMs_), this);
+                connect(second, &QDBusPendingCallWatcher::finished, this,
+                        [done, primary, failure](QDBusPendingCallWatcher* call) mutable {
+                            call->deleteLater();
+                            // An active connection gone by now (a restart) is no answer.
+                            if (call->isError())
+                                return done(std::nullopt, failure(call->error()) == Failure::Timeout
+                                                              ? Failure::Timeout
+                                                              : Failure::Gone);
+                            const QDBusMessage active = call->reply();
+                            if (!active.arguments().isEmpty()) Fill(primary, active);
+                            done(primary, Failure::None);
+                        });
+            });
+}
+
+void NetworkManagerName::askName(std::function<void(std::string)> answer) {
+    askName(std::move(answer), 2);
+}
+
+void NetworkManagerName::askName(std::function<void(std::string)> answer, int again) {
+    // A switch being told: its connection was read just now.
+    if (fresh_) return answer(known_.id.toStdString());
+    QDBusConnection b = bus(false);
+    if (!b.isConnected()) return answer({});
+    readLater(b, [this, answer, again](std::optional<Primary> primary, Failure failure) {
+        if (primary) {
+            if (!primary->id.isEmpty() || !primary->uuid.isEmpty()) known_ = *primary;
+            return answer(primary->id.toStdString());
+        }
+        // Stopped or busy: waited for again; its connection gone meanwhile: read again, a few
+        // times. Gone, or never there: no name.
+        if (failure == Failure::Timeout) return askName(answer, again);
+        if (failure == Failure::Gone && again > 0) return askName(answer, again - 1);
+        answer({});
+    });
 }
 
 std::optional<QDBusMessage> NetworkManagerName::call(const QDBusConnection& bus,
@@ -147,17 +241,7 @@ std::optional<NetworkManagerName::Primary> NetworkManagerName::read(const QDBusC
     // An active connection that is gone by now (a restart) is no answer: read again.
     auto active = call(b, primary.path, QStringLiteral("GetAll"), {kActive}, failure);
     if (!active) return std::nullopt;
-    if (active->arguments().isEmpty()) return primary;
-    const QVariantMap values = qdbus_cast<QVariantMap>(active->arguments()[0]);
-    auto text = [&](const char* name) {
-        const QVariant v = values.value(QLatin1String(name));
-        return v.metaType() == QMetaType::fromType<QString>() ? v.toString() : QString();
-    };
-    primary.id = text("Id");
-    primary.uuid = text("Uuid");
-    const auto devices =
-        qdbus_cast<QList<QDBusObjectPath>>(values.value(QStringLiteral("Devices")));
-    if (!devices.isEmpty()) primary.device = devices.first().path();
+    if (!active->arguments().isEmpty()) Fill(primary, *active);
     return primary;
 }
 

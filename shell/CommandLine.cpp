@@ -1,10 +1,14 @@
 #include "shell/CommandLine.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <optional>
 #include <ostream>
+#include <set>
+#include <utility>
 
 #include "metering/Report.h"
 #include "platform/JournalSqlite.h"
@@ -14,8 +18,9 @@ namespace tallimer {
 
 namespace {
 
-// Long enough for a copy busy with a tick, short enough for a status bar's refresh.
-constexpr int kAnswerMs = 500;
+// A copy answers within milliseconds; one busy with a slow disk gets longer, as saying it is
+// off line while it meters would be wrong.
+constexpr int kAnswerMs = 5000;
 
 const char* const kHelp =
     "Usage : tallimer [--rapport [--json] | --ligne | --help]\n"
@@ -49,14 +54,21 @@ std::string Reason(int error) {
     }
 }
 
-// The running copy's state, if a copy on this very folder answers.
-std::optional<SessionState> LiveState(const CommandPlace& place) {
+// The running copy's state, if a copy on this very folder answers; `silent` when the copy
+// holding the folder took the request and never answered.
+std::optional<SessionState> LiveState(const CommandPlace& place, bool& silent) {
     std::string asked;
+    silent = false;
     for (const std::string& socket : place.sockets) {
         if (socket.empty() || socket == asked) continue;
+        const bool holder = asked.empty() && socket == place.sockets.front();
         asked = socket;
-        const auto answer = AskState(socket, kAnswerMs);
-        if (!answer) continue;
+        bool listened = false;
+        const auto answer = AskState(socket, kAnswerMs, &listened);
+        if (!answer) {
+            silent = silent || (holder && listened);
+            continue;
+        }
         std::string folder;
         auto state = ParseStateText(*answer, folder);
         if (state && folder == place.dataFolder) return state;
@@ -67,11 +79,26 @@ std::optional<SessionState> LiveState(const CommandPlace& place) {
 }  // namespace
 
 Command ParseCommand(const std::vector<std::string>& args) {
-    bool ours = false;
-    for (const std::string& a : args) ours = ours || a.rfind("--", 0) == 0 || a == "-h";
-    if (!ours) return {};
+    // The toolkit's options that take a value: « -platform offscreen --ligne » is a command.
+    static const std::set<std::string> kWithValue = {
+        "-platform",    "-platformpluginpath", "-platformtheme", "-plugin",     "-qwindowgeometry",
+        "-qwindowicon", "-qwindowtitle",       "-style",         "-stylesheet", "-session",
+        "-display",     "-geometry",           "-title",         "-name"};
+    std::vector<std::string> ours;
+    std::optional<std::string> stray;  // a word that is nobody's option
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.rfind("--", 0) == 0 || a == "-h")
+            ours.push_back(a);
+        else if (a.rfind('-', 0) != 0 || a.size() == 1)
+            stray = stray.value_or(a);
+        else if (kWithValue.count(a) && ++i == args.size())
+            stray = stray.value_or(a);
+    }
+    if (ours.empty()) return {};
+    if (stray) return {CommandKind::Bad, *stray};
     bool report = false, json = false, line = false, help = false;
-    for (const std::string& a : args) {
+    for (const std::string& a : ours) {
         if (a == "--rapport")
             report = true;
         else if (a == "--json")
@@ -113,10 +140,23 @@ int RunCommand(const Command& command, const CommandPlace& place, const Clock& c
         return 1;
     }
     const Locale french = Locale::french();
-    const std::optional<SessionState> live = LiveState(place);
+    bool silent = false;
+    const std::optional<SessionState> live = LiveState(place, silent);
     if (command.kind == CommandKind::Line) {
-        out << StatusLine(live, french) << '\n';
+        out << (silent ? kSilentLine : StatusLine(live, french)) << '\n';
         return 0;
+    }
+    // Files that are there but cannot be read would give a report of nothing as if it were
+    // the truth.
+    for (const auto& [name, folder] : {std::pair{"tallimer.inf", false}, {"Comptes/", true}}) {
+        const std::string path = place.dataFolder + name;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
+        if (fd < 0 && errno != ENOENT) {
+            err << "tallimer : " << (folder ? "le dossier « " : "le fichier « ") << path
+                << " » ne peut pas être lu : " << Reason(errno) << ".\n";
+            return 1;
+        }
+        if (fd >= 0) ::close(fd);
     }
     AccountCollection accounts;
     Report report;
@@ -130,6 +170,7 @@ int RunCommand(const Command& command, const CommandPlace& place, const Clock& c
     if (live && live->online && !accounts.find(live->account))
         report.accounts.push_back({live->account, Account{}, std::move(rows[live->account])});
     report.live = live;
+    report.silent = silent;
     report.now = LocalNow(clock);
     out << (command.kind == CommandKind::ReportJson ? ReportJson(report, french)
                                                     : ReportText(report, french));

@@ -1,14 +1,17 @@
 #include "shell/SessionBus.h"
 
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QMetaProperty>
 #include <QTimer>
+#include <cstdlib>
 
 #include "metering/JournalStats.h"
 #include "metering/Report.h"
+#include "support/FieldText.h"
 
 namespace tallimer {
 
@@ -56,11 +59,20 @@ void SessionBus::offer(QDBusConnection bus) {
             });
 }
 
-void SessionBus::changed() {
+namespace {
+
+// What a widget must hear at once: another connection, its end, another account or rate.
+bool Step(const SessionState& a, const SessionState& b) {
+    return a.online != b.online || a.account != b.account || a.rateIcon != b.rateIcon ||
+           a.connection != b.connection;
+}
+
+}  // namespace
+
+void SessionBus::changed(const std::optional<SessionState>& ended) {
     if (!offered_) return;
-    const SessionState now = state_();
-    const bool step = !sent_ || now.online != lastState_.online ||
-                      now.account != lastState_.account || now.rateIcon != lastState_.rateIcon;
+    if (ended) ended_.push_back(*ended);
+    const bool step = !ended_.empty() || !sent_ || Step(state_(), lastState_);
     if (!step && followers_.empty() && !pending_->isActive()) return;
     const std::int64_t since = clock_.monotonicMs() - lastSent_;
     if (!sent_ || since >= kGapMs)
@@ -71,36 +83,90 @@ void SessionBus::changed() {
 
 void SessionBus::emitNow() {
     pending_->stop();
+    SessionState s;
+    if (!ended_.empty()) {
+        s = std::move(ended_.front());
+        ended_.pop_front();
+    } else {
+        s = state_();
+    }
     sent_ = true;
     lastSent_ = clock_.monotonicMs();
-    lastState_ = state_();
-    emit Changed(properties());
+    lastState_ = s;
+    publish(s);
+    // A switch told its connection's last figures: the new one's follow a second later.
+    if (!ended_.empty() || Step(state_(), lastState_)) pending_->start(static_cast<int>(kGapMs));
+}
+
+void SessionBus::publish(const SessionState& s) {
+    publishing_ = &s;
+    const QVariantMap all = properties();
+    publishing_ = nullptr;
+    const QString interface = QStringLiteral("org.example.tallimer.Session");
+    QList<QDBusMessage> out{
+        QDBusMessage::createSignal(kBusPath, interface, QStringLiteral("Changed"))};
+    out.front() << all;
+    QVariantMap changed;
+    for (auto it = all.begin(); it != all.end(); ++it)
+        if (published_.value(it.key()) != it.value()) changed.insert(it.key(), it.value());
+    published_ = all;
+    if (!changed.isEmpty()) {
+        out << QDBusMessage::createSignal(kBusPath,
+                                          QStringLiteral("org.freedesktop.DBus.Properties"),
+                                          QStringLiteral("PropertiesChanged"));
+        out.back() << interface << changed << QStringList();
+    }
+    // Each message sent from this thread wakes the bus's own thread: handed over together,
+    // they go out in one wake-up.
+    QObject* const busSide = bus_.interface();
+    if (busSide && busSide->thread() != thread()) {
+        QMetaObject::invokeMethod(
+            busSide,
+            [bus = bus_, out] {
+                for (const QDBusMessage& m : out) bus.send(m);
+            },
+            Qt::QueuedConnection);
+    } else {
+        for (const QDBusMessage& m : out) bus_.send(m);
+    }
+    emit publications_.sent(all);
 }
 
 QVariantMap SessionBus::properties() const {
+    // One reading of the state for all of them.
+    const SessionState s = state();
+    const SessionState* const before = publishing_;
+    publishing_ = &s;
     QVariantMap map;
     const QMetaObject* meta = metaObject();
     for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i)
         map.insert(meta->property(i).name(), meta->property(i).read(this));
+    publishing_ = before;
     return map;
 }
 
+double SessionBus::Euros(float amount) {
+    return std::strtod(NumberField(amount).c_str(), nullptr);
+}
+
 QString SessionBus::compte() const {
-    return QString::fromStdString(Utf8(state_().account));
+    return QString::fromStdString(Utf8(state().account));
 }
 
 QString SessionBus::finPeriode() const {
-    const DateTime end = state_().periodEnd;
-    return end == 0 ? QString() : QString::fromStdString(IsoDay(end));
+    const SessionState s = state();
+    return !s.online || s.periodEnd == 0 ? QString() : QString::fromStdString(IsoDay(s.periodEnd));
 }
 
 QString SessionBus::ligne() const {
-    return QString::fromStdString(StatusLine(state_(), Locale::french()));
+    return QString::fromStdString(StatusLine(state(), Locale::french()));
 }
 
 void SessionBus::Suivre() {
-    if (!calledFromDBus()) return;
-    const QString caller = message().service();
+    if (calledFromDBus()) follow(message().service());
+}
+
+void SessionBus::follow(const QString& caller) {
     if (!followers_.insert(caller).second) return;
     if (!leaving_) {
         leaving_ = new QDBusServiceWatcher(this);
@@ -113,6 +179,20 @@ void SessionBus::Suivre() {
                 });
     }
     leaving_->addWatchedService(caller);
+    // A caller gone before the watch was set would never be told of: the bus, asked after
+    // setting it, says whether it is still there.
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner");
+    ask << caller;
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(ask), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, caller](QDBusPendingCallWatcher* call) {
+                const QDBusPendingReply<bool> reply = *call;
+                call->deleteLater();
+                if (reply.isError() || reply.value()) return;
+                followers_.erase(caller);
+                leaving_->removeWatchedService(caller);
+            });
 }
 
 void SessionBus::Afficher() {

@@ -3,14 +3,18 @@
 // state as properties, a Changed signal at most once a second, and « Afficher », which opens
 // the statistics window. Changed goes out when a connection starts, ends or changes account
 // or rate, and at every tick only while some client follows it (« Suivre »): each signal
-// wakes the bus's thread, and a meter nobody watches keeps to one wake-up a second. Without a
+// wakes the bus's thread, and a meter nobody watches keeps to one wake-up a second.
+// PropertiesChanged, with the properties that changed, goes out with each Changed, for the
+// clients that keep a copy of the properties. Without a
 // session bus, or with the name already someone else's, nothing is offered and the program runs as
 // before.
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QObject>
 #include <QVariantMap>
+#include <deque>
 #include <functional>
+#include <optional>
 #include <set>
 
 #include "metering/SessionState.h"
@@ -23,6 +27,14 @@ namespace tallimer {
 
 inline constexpr const char* kBusName = "org.example.tallimer";
 inline constexpr const char* kBusPath = "/org/example/tallimer";
+
+// Within the program, what Changed has just carried. Not the service's own signal: every
+// signal of the service, exported or not, costs the bus's thread a wake-up.
+class Publications : public QObject {
+    Q_OBJECT
+  signals:
+    void sent(const QVariantMap& etat);
+};
 
 class SessionBus : public QObject, protected QDBusContext {
     Q_OBJECT
@@ -48,24 +60,32 @@ class SessionBus : public QObject, protected QDBusContext {
     // Asks for the name without waiting for the answer; offered() once it is ours.
     void offer(QDBusConnection bus);
     bool offered() const { return offered_; }
-    // After each metering step: Changed goes out now, or once the second is over.
-    void changed();
+    // After each metering step: Changed goes out now, or once the second is over. `ended`: the
+    // last figures of a connection that a switch ended, told before the new one's.
+    void changed(const std::optional<SessionState>& ended = std::nullopt);
     // Every property by name, as Changed carries them.
     QVariantMap properties() const;
+    Publications* publications() { return &publications_; }
+    // The callers of « Suivre » still on the bus.
+    std::size_t followers() const { return followers_.size(); }
 
-    bool enLigne() const { return state_().online; }
+    bool enLigne() const { return state().online; }
     QString compte() const;
-    qlonglong dureeConnexionMs() const { return state_().connectionMs; }
-    double coutConnexionEur() const { return state_().connectionCost; }
-    int tarif() const { return state_().rateIcon; }
-    qlonglong dureePeriodeMs() const { return state_().periodMs; }
-    double coutPeriodeEur() const { return state_().periodCost; }
-    bool forfait() const { return state_().packageEnabled; }
-    qlonglong forfaitRestantMs() const { return state_().packageLeftMs; }
+    qlonglong dureeConnexionMs() const { return state().connectionMs; }
+    double coutConnexionEur() const { return Euros(state().connectionCost); }
+    int tarif() const { return state().rateIcon; }
+    qlonglong dureePeriodeMs() const { return state().periodMs; }
+    double coutPeriodeEur() const { return Euros(state().periodCost); }
+    bool forfait() const { return state().packageEnabled; }
+    qlonglong forfaitRestantMs() const { return state().packageLeftMs; }
     QString finPeriode() const;
-    qlonglong dureeTotaleMs() const { return state_().overallMs; }
-    double coutTotalEur() const { return state_().overallCost; }
+    qlonglong dureeTotaleMs() const { return state().overallMs; }
+    double coutTotalEur() const { return Euros(state().overallCost); }
     QString ligne() const;
+
+    // An amount as the double nearest the shortest decimal of its float: 0.74, not
+    // 0.7400000095367432, for the clients that print what they receive.
+    static double Euros(float amount);
 
   public slots:
     Q_SCRIPTABLE void Afficher();
@@ -73,10 +93,16 @@ class SessionBus : public QObject, protected QDBusContext {
     Q_SCRIPTABLE void Suivre();
 
   signals:
+    // Described on the bus; sent as a message with PropertiesChanged, never emitted here.
     Q_SCRIPTABLE void Changed(const QVariantMap& etat);
 
   private:
     void emitNow();
+    // The state being published, or the session's as it stands.
+    SessionState state() const { return publishing_ ? *publishing_ : state_(); }
+    // Every property of `s` that differs from what was last published.
+    void publish(const SessionState& s);
+    void follow(const QString& caller);
 
     std::function<SessionState()> state_;
     std::function<void()> showStatistics_;
@@ -89,6 +115,10 @@ class SessionBus : public QObject, protected QDBusContext {
     bool sent_ = false;
     SessionState lastState_;
     std::int64_t lastSent_ = 0;
+    std::deque<SessionState> ended_;  // last figures still to tell, in order
+    mutable const SessionState* publishing_ = nullptr;
+    QVariantMap published_;  // as PropertiesChanged last told them
+    Publications publications_;
 };
 
 }  // namespace tallimer

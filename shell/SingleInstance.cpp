@@ -5,14 +5,20 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <utility>
 
 namespace tallimer {
@@ -28,22 +34,63 @@ bool UnixAddress(const std::string& path, sockaddr_un& address) {
     return true;
 }
 
-// A connected AF_UNIX stream socket to path, or -1.
+// Whether the process at the other end of a connected socket is this user's.
+bool PeerIsUs(int fd) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
+}
+
+// A connected AF_UNIX stream socket to path, or -1. Another user's listener is not talked to.
 int ConnectTo(const std::string& path) {
     sockaddr_un address;
     if (!UnixAddress(path, address)) return -1;
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+        !PeerIsUs(fd)) {
         ::close(fd);
         return -1;
     }
     return fd;
 }
 
+bool ClosedToOthers(const struct stat& st, mode_t forbidden) {
+    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & forbidden) == 0;
+}
+
+// The user who runs the process holding an flock on the file open as fd; nullopt when unknown.
+std::optional<uid_t> FlockHolder(int fd) {
+    struct stat file {};
+    if (::fstat(fd, &file) != 0) return std::nullopt;
+    // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF": the holder's pid and the inode.
+    char wanted[64];
+    std::snprintf(wanted, sizeof wanted, "%02x:%02x:%llu", major(file.st_dev), minor(file.st_dev),
+                  static_cast<unsigned long long>(file.st_ino));
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, pid, inode;
+        fields >> number >> kind;
+        if (kind == "->") fields >> kind;  // a waiter
+        fields >> mode >> access >> pid >> inode;
+        if (kind != "FLOCK" || inode != wanted) continue;
+        struct stat process {};
+        if (::stat(("/proc/" + pid).c_str(), &process) == 0) return process.st_uid;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
+bool OwnAndClosed(const std::string& folder) {
+    struct stat st {};
+    return ::lstat(folder.c_str(), &st) == 0 && ClosedToOthers(st, S_IWGRP | S_IWOTH);
+}
+
 InstanceLock::InstanceLock(std::string folder) {
+    if (folder.empty()) return;
     std::string base = folder + "/tallimer-" + std::to_string(::getuid());
     lockPath_ = base + ".lock";
     socketPath_ = base + ".socket";
@@ -53,17 +100,40 @@ InstanceLock::~InstanceLock() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-std::string InstanceLock::DefaultFolder() {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
-        struct stat st {};
-        if (::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid())
-            return runtime;
+std::string InstanceLock::PrivateFolder(bool make, std::string* why) {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
+        if (OwnAndClosed(runtime)) return runtime;
+    // Where another user may write (a shared temporary folder), only a folder of our own
+    // that nobody else can enter holds the lock and the socket.
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string folder =
+        std::string(tmp && *tmp == '/' ? tmp : "/tmp") + "/tallimer-" + std::to_string(::getuid());
+    if (make && ::mkdir(folder.c_str(), S_IRWXU) != 0 && errno != EEXIST) {
+        if (why)
+            *why = "le dossier « " + folder + " » ne peut pas être créé (" + std::strerror(errno) +
+                   ")";
+        return {};
     }
-    return "/tmp";
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0) {
+        if (why && make) *why = "le dossier « " + folder + " » ne peut pas être lu";
+        return {};
+    }
+    if (S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) != 0 && make)
+        ::chmod(folder.c_str(), S_IRWXU);  // ours, only too open: closed now
+    if (::lstat(folder.c_str(), &st) != 0 || !ClosedToOthers(st, 077)) {
+        if (why)
+            *why = "le dossier « " + folder +
+                   " » n'est pas un dossier privé de cet utilisateur (un autre utilisateur a pu "
+                   "le créer)";
+        return {};
+    }
+    return folder;
 }
 
 InstanceLock::Outcome InstanceLock::acquire() {
     if (fd_ >= 0) return Outcome::First;
+    if (lockPath_.empty()) return Outcome::Unprotected;
     // O_NOFOLLOW: in /tmp another user could have planted a link under our name.
     int fd = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return Outcome::Unprotected;
@@ -86,30 +156,58 @@ DataFolderLock::~DataFolderLock() {
 
 InstanceLock::Outcome DataFolderLock::acquire(const std::string& socketPath) {
     if (fd_ >= 0) return InstanceLock::Outcome::First;
+    otherUser_ = false;
     bool writable = true;
-    int fd = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    int fd = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         writable = false;
         fd = ::open(lockPath_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     }
     if (fd < 0) fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return InstanceLock::Outcome::Unprotected;
+    // Anyone who can open it can lock it: ours is closed to others (older ones were not).
+    struct stat st {};
+    if (writable && ::fstat(fd, &st) == 0 && st.st_uid == ::getuid() && (st.st_mode & 077))
+        ::fchmod(fd, S_IRUSR | S_IWUSR);
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) continue;
         int error = errno;
+        if (error == EWOULDBLOCK) {
+            const std::optional<uid_t> holder = FlockHolder(fd);
+            otherUser_ = holder && *holder != ::getuid();
+        }
         ::close(fd);
         return error == EWOULDBLOCK ? InstanceLock::Outcome::Second
                                     : InstanceLock::Outcome::Unprotected;
     }
     fd_ = fd;
-    if (writable) {
-        // Not data: the file only says where the holder listens.
-        const std::string line = socketPath + "\n";
-        if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, line.data(), line.size(), 0) < 0) {
-            // A second copy then only ends instead of handing over.
-        }
-    }
+    if (writable) writeSocket(socketPath);
     return InstanceLock::Outcome::First;
+}
+
+void DataFolderLock::writeSocket(const std::string& socketPath) {
+    // Not data: the file only says where the holder listens.
+    const std::string line = socketPath + "\n";
+    if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, line.data(), line.size(), 0) < 0) {
+        // A second copy then only ends instead of handing over.
+    }
+}
+
+bool DataFolderLock::takeOver(const std::string& socketPath) {
+    if (fd_ >= 0) return true;
+    if (!otherUser_ || !OwnAndClosed(folder_.substr(0, folder_.size() - 1))) return false;
+    const std::string fresh = lockPath_ + "." + std::to_string(::getpid());
+    ::unlink(fresh.c_str());
+    int fd = ::open(fresh.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::rename(fresh.c_str(), lockPath_.c_str()) != 0) {
+        ::unlink(fresh.c_str());
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    writeSocket(socketPath);
+    return true;
 }
 
 std::string DataFolderLock::holderSocket() const {
@@ -138,9 +236,11 @@ bool SendShowMessage(const std::string& socketPath) {
     return sent == message.size();
 }
 
-std::optional<std::string> AskState(const std::string& socketPath, int timeoutMs) {
+std::optional<std::string> AskState(const std::string& socketPath, int timeoutMs, bool* listened) {
+    if (listened) *listened = false;
     int fd = ConnectTo(socketPath);
     if (fd < 0) return std::nullopt;
+    if (listened) *listened = true;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     const std::string request = std::string(kStateRequest) + "\n";
     std::string answer;
@@ -177,7 +277,24 @@ bool SomeoneListens(const std::string& socketPath) {
     return true;
 }
 
-InstanceServer::InstanceServer(QObject* parent) : QObject(parent) {}
+namespace {
+
+// A client says its one line as it connects: one silent that long is dropped.
+constexpr std::int64_t kIdleMs = 2000;
+constexpr std::size_t kClients = 16;
+
+std::int64_t MonotonicMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+InstanceServer::InstanceServer(QObject* parent) : QObject(parent), idle_(new QTimer(this)) {
+    idle_->setSingleShot(true);
+    connect(idle_, &QTimer::timeout, this, &InstanceServer::dropIdle);
+}
 
 InstanceServer::~InstanceServer() {
     while (!clients_.empty()) drop(clients_.begin()->first);
@@ -224,13 +341,21 @@ void InstanceServer::accept() {
             if (errno == EINTR) continue;
             return;
         }
-        // Nobody needs more than a few at once; more are turned away.
-        if (clients_.size() >= 16) {
+        // Only this user's processes are heard.
+        if (!PeerIsUs(fd)) {
             ::close(fd);
             continue;
         }
+        // Nobody needs more than a few at once: the one waiting longest makes room.
+        if (clients_.size() >= kClients) {
+            auto oldest = std::min_element(clients_.begin(), clients_.end(), [](auto& a, auto& b) {
+                return a.second.since < b.second.since;
+            });
+            drop(oldest->first);
+        }
         auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-        clients_[fd] = Client{notifier, {}};
+        clients_[fd] = Client{notifier, {}, MonotonicMs()};
+        if (!idle_->isActive()) idle_->start(static_cast<int>(kIdleMs));
         connect(notifier, &QSocketNotifier::activated, this, [this, fd] { take(fd); });
         take(fd);
     }
@@ -282,6 +407,21 @@ void InstanceServer::take(int fd) {
     if (ended) drop(fd);
     // Last: what the window does on showing may run the event loop and come back here.
     for (; shows > 0; --shows) emit showRequested();
+}
+
+void InstanceServer::dropIdle() {
+    const std::int64_t now = MonotonicMs();
+    std::int64_t next = -1;
+    for (auto it = clients_.begin(); it != clients_.end();) {
+        const int fd = it->first;
+        const std::int64_t since = it->second.since;
+        ++it;
+        if (now - since >= kIdleMs)
+            drop(fd);
+        else if (next < 0 || since < next)
+            next = since;
+    }
+    if (next >= 0) idle_->start(static_cast<int>(kIdleMs - (now - next)));
 }
 
 void InstanceServer::drop(int fd) {

@@ -5,12 +5,14 @@
 // and ends.
 #include <QObject>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
 
 class QSocketNotifier;
+class QTimer;
 
 namespace tallimer {
 
@@ -27,8 +29,9 @@ class InstanceLock {
         Unprotected,  // the lock file cannot be had: run without protection
     };
 
-    // folder: where the lock and the socket live, with no trailing separator.
-    explicit InstanceLock(std::string folder = DefaultFolder());
+    // folder: where the lock and the socket live, with no trailing separator; empty: nowhere
+    // safe, the program runs without the lock.
+    explicit InstanceLock(std::string folder);
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
@@ -37,8 +40,11 @@ class InstanceLock {
     const std::string& lockPath() const { return lockPath_; }
     const std::string& socketPath() const { return socketPath_; }
 
-    // $XDG_RUNTIME_DIR when it is a usable folder, /tmp otherwise.
-    static std::string DefaultFolder();
+    // Where this user's lock and socket may live: $XDG_RUNTIME_DIR when it is this user's
+    // own folder and closed to others' writes, else "tallimer-UID" in $TMPDIR or /tmp, a
+    // folder of this user's closed to everyone else (made so when `make`). Empty, with the
+    // reason in French in `why`, when there is none.
+    static std::string PrivateFolder(bool make, std::string* why = nullptr);
 
   private:
     std::string lockPath_;
@@ -59,23 +65,37 @@ class DataFolderLock {
     DataFolderLock& operator=(const DataFolderLock&) = delete;
 
     InstanceLock::Outcome acquire(const std::string& socketPath);
+    // After Second: the holder is a process of another user (nothing else tells who holds it).
+    bool heldByAnotherUser() const { return otherUser_; }
+    // A holder of another user in a folder closed to others can only be an intruder: the lock
+    // is made anew beside it and taken. False when it cannot be.
+    bool takeOver(const std::string& socketPath);
     // The socket the holder wrote in the lock file; empty when none can be read.
     std::string holderSocket() const;
     const std::string& lockPath() const { return lockPath_; }
 
   private:
+    void writeSocket(const std::string& socketPath);
+
     std::string folder_;
     std::string lockPath_;
     int fd_ = -1;
+    bool otherUser_ = false;
 };
 
+// Whether a folder is this user's own and nobody else may write in it.
+bool OwnAndClosed(const std::string& folder);
+
+// Each end of the hand-over talks only to a process of the same user.
 // Sends the show message to the copy listening at socketPath. False when nobody listens.
 bool SendShowMessage(const std::string& socketPath);
 // Whether something accepts connections at socketPath.
 bool SomeoneListens(const std::string& socketPath);
 // The state request's answer from the copy listening at socketPath, waiting at most
-// timeoutMs in all; nullopt when nobody answers in time.
-std::optional<std::string> AskState(const std::string& socketPath, int timeoutMs);
+// timeoutMs in all; nullopt when nobody answers in time. `listened` tells whether a copy took
+// the request at all.
+std::optional<std::string> AskState(const std::string& socketPath, int timeoutMs,
+                                    bool* listened = nullptr);
 
 // The running copy's end of the hand-over. Listen only while holding the lock.
 // A plain AF_UNIX socket watched by the event loop: the program needs no network library.
@@ -98,14 +118,18 @@ class InstanceServer : public QObject {
     struct Client {
         QSocketNotifier* notifier;
         std::string buffer;
+        std::int64_t since;  // monotonic ms of its connection
     };
     void accept();
+    // Clients that said nothing whole for a while hold a place others need.
+    void dropIdle();
     void take(int fd);
     void drop(int fd);
 
     int listener_ = -1;
     std::string path_;
     QSocketNotifier* incoming_ = nullptr;
+    QTimer* idle_ = nullptr;
     std::map<int, Client> clients_;
     std::function<std::string()> stateAnswer_;
 };

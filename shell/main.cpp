@@ -53,6 +53,7 @@ SessionBus* sessionBus = nullptr;
 // A copy that is still starting listens a moment later: try for a while, then give up
 // silently, as a message that finds no window goes nowhere.
 void HandOver(const std::string& socketPath) {
+    if (socketPath.empty()) return;
     for (int attempt = 0; attempt < 50; ++attempt) {
         if (SendShowMessage(socketPath)) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -87,25 +88,46 @@ int main(int argc, char** argv) {
     // The command line for scripts and status bars, before any lock, display or file is made.
     if (const Command command = ParseCommand(std::vector<std::string>(argv + 1, argv + argc));
         command.kind != CommandKind::Window) {
-        const CommandPlace place{
-            data.folder, {DataFolderLock(data.folder).holderSocket(), InstanceLock().socketPath()}};
+        const CommandPlace place{data.folder,
+                                 {DataFolderLock(data.folder).holderSocket(),
+                                  InstanceLock(InstanceLock::PrivateFolder(false)).socketPath()}};
         return RunCommand(command, place, TheSystemClock(), std::cout, std::cerr);
     }
 
-    // Before anything else: a second copy needs no display and ends at once.
-    InstanceLock lock;
+    // Before anything else: a second copy needs no display and ends at once. The lock lives
+    // only where no other user can reach it; without such a place the data folder's lock alone
+    // keeps two copies apart.
+    std::string noPlace;
+    InstanceLock lock(InstanceLock::PrivateFolder(true, &noPlace));
+    if (!noPlace.empty())
+        std::cerr << "tallimer : " << noPlace
+                  << " ; le programme démarre, mais une seconde copie ne pourra pas lui "
+                     "demander de se montrer.\n";
     if (lock.acquire() == InstanceLock::Outcome::Second) {
         HandOver(lock.socketPath());
         return 0;
     }
-    // Another user, or a session with another runtime folder, may run on the same data:
-    // the copy there is shown if it can be reached, and this one ends having written nothing.
-    // The folder must exist to hold its lock; nothing is written in it before the lock is ours.
+    // A session with another runtime folder may run on the same data: the copy there is shown
+    // if it can be reached, and this one ends having written nothing. The folder must exist to
+    // hold its lock; nothing is written in it before the lock is ours.
     MakeFolder(data.folder);
     DataFolderLock folderLock(data.folder);
     if (folderLock.acquire(lock.socketPath()) == InstanceLock::Outcome::Second) {
-        if (const std::string holder = folderLock.holderSocket(); !holder.empty()) HandOver(holder);
-        return 0;
+        if (!folderLock.heldByAnotherUser()) {
+            if (const std::string holder = folderLock.holderSocket(); !holder.empty())
+                HandOver(holder);
+            return 0;
+        }
+        // Another user's process is never this user's running copy.
+        if (!folderLock.takeOver(lock.socketPath())) {
+            std::cerr << "tallimer : le dossier de données « " << data.folder
+                      << " » est tenu par un programme d'un autre utilisateur : le programme ne "
+                         "peut pas démarrer sur ces données.\n";
+            return 1;
+        }
+        std::cerr << "tallimer : un programme d'un autre utilisateur tenait le verrou du dossier "
+                     "de données « "
+                  << data.folder << " » ; ce verrou est remplacé et le programme démarre.\n";
     }
 
     // The data folder is read while the display connects: its accounts keep nobody waiting.
@@ -132,7 +154,7 @@ int main(int argc, char** argv) {
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
     InstanceServer server;
-    server.listen(lock.socketPath());
+    if (!lock.socketPath().empty()) server.listen(lock.socketPath());
     // From here a stop request waits for the loop instead of killing the program; before
     // the main window exists there is nothing to save (an error box may be waiting).
     ExitSignals exitSignals;
@@ -192,8 +214,8 @@ int main(int argc, char** argv) {
     // The session as the command line and the desktop's bus read it.
     // The session's state for the hand-over socket and the bus; each metering step wakes the bus.
     Session& session = fPrinc->session();
-    session.setChangedListener([] {
-        if (sessionBus) sessionBus->changed();
+    session.setChangedListener([](const std::optional<SessionState>& ended) {
+        if (sessionBus) sessionBus->changed(ended);
     });
     const std::function<SessionState()> sessionState = [&session] { return session.state(); };
     server.setStateAnswer([&] { return StateText(sessionState(), data.folder); });

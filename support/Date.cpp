@@ -67,7 +67,8 @@ DateTime AddMonths(DateTime date, int months) {
 
 DateTime NextBillingDate(DateTime billingDate, int periodMonths, DateTime today) {
     if (periodMonths <= 0) return AddMonths(billingDate, periodMonths);
-    if (billingDate == 0) return AddMonths(today, periodMonths);
+    // Never set: the first period starts today, so a new account's first connection is in it.
+    if (billingDate == 0) return AddMonths(today, periodMonths) - 1;
     DateTime next = AddMonths(billingDate, periodMonths);
     if (next >= today) return next;
     // Far behind: start from the whole periods between the two months, then step.

@@ -32,7 +32,7 @@ DateTime AddMonths(DateTime date, int months);
 // The billing date that follows a closing on `today`: one period after the passed date; a
 // date further behind moves on by whole periods, counted from it so that its day stays, to
 // the first billing date not before today, so one closing catches up. A date of 0 (never
-// set) counts from today. A period of 0 months leaves the date as it is.
+// set) gives a period that starts today. A period of 0 months leaves the date as it is.
 DateTime NextBillingDate(DateTime billingDate, int periodMonths, DateTime today);
 
 // "05 mars 01" and "05 mars 01, 21:07:44" with the locale's abbreviated month names.

@@ -166,8 +166,7 @@ void TfPrinc::ConnectionSwitched() {
     // one of the last poll, and a machine gone off line meanwhile starts nothing.
     OnlineIP1->Poll();
     if (!meter().metering()) return;
-    Disconnect();
-    Connect();
+    metered([this] { session_.switchConnection(OnlineIP1->IP().toStdString()); });
 }
 
 void TfPrinc::bnClick() {

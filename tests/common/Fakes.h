@@ -35,6 +35,15 @@ class FakeConnectionName : public ConnectionNameSource {
     std::string name;
     std::function<void()> onSwitch;
     std::string defaultConnectionName() override { return name; }
+    // When `late`, the asking waits until the test answers it.
+    bool late = false;
+    std::vector<std::function<void(std::string)>> asked;
+    void askName(std::function<void(std::string)> answer) override {
+        if (late)
+            asked.push_back(std::move(answer));
+        else
+            answer(name);
+    }
     void setOnSwitch(std::function<void()> callback) override { onSwitch = std::move(callback); }
 };
 

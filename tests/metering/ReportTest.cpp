@@ -12,7 +12,7 @@ SessionState Metering() {
     s.account = "Free\n%20 été";  // what a line or an escape could break
     s.connectionMs = 754000;
     s.connectionCost = 1.23f;
-    s.rateIcon = 2;
+    s.rateIcon = 3;              // package time, the highest
     s.periodMs = 5'000'000'000;  // past 2^31 ms
     s.periodCost = 0.1f;
     s.packageEnabled = true;

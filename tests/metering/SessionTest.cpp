@@ -165,7 +165,7 @@ TEST_F(SessionTest, AFailedClosingIsRaisedAfterTheRowAndTheSaveAndEveryStepIsTol
     desk.failClosing = true;  // "Modem" is new: its billing date lies in the past
     Session& s = make();
     std::vector<SessionState> seen;
-    s.setChangedListener([&] { seen.push_back(s.state()); });
+    s.setChangedListener([&](const auto&) { seen.push_back(s.state()); });
     EXPECT_THROW(s.connect("192.0.2.7"), FileError);
     EXPECT_TRUE(s.meter().metering());
     EXPECT_EQ(desk.calls,

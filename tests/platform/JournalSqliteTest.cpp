@@ -6,6 +6,7 @@
 
 #include <QProcess>
 #include <filesystem>
+#include <map>
 
 #include "metering/JournalKeeper.h"
 #include "metering/JournalStats.h"
@@ -127,9 +128,52 @@ TEST(SqliteJournalTest, AKilledProgramLeavesItsRowAtMostAMinuteBehind) {
     QByteArray said;
     while (!said.contains('\n') && writer.waitForReadyRead(30000)) said += writer.readAll();
     ASSERT_TRUE(said.startsWith("ready 149000")) << said.toStdString();
-    writer.kill();  // SIGKILL: nothing of the program's own runs
-    ASSERT_TRUE(writer.waitForFinished(10000));
-    EXPECT_EQ(writer.exitStatus(), QProcess::CrashExit);
+    // The command line's reader, while the program holds the journal in WAL mode and after
+    // it was killed, sees the row kept in the log and leaves every byte of the folder as it
+    // was: no side file made, none truncated.
+    auto folder = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            files[e.path().filename().string()] = ReadFile(e.path());
+        return files;
+    };
+    auto newest = [&] { return ReadNewestRows(path, {"Maison"}, 4)["Maison"]; };
+    for (bool killed : {false, true}) {
+        if (killed) {
+            writer.kill();  // SIGKILL: nothing of the program's own runs
+            ASSERT_TRUE(writer.waitForFinished(10000));
+            EXPECT_EQ(writer.exitStatus(), QProcess::CrashExit);
+            fs::remove(path + "-shm");
+        }
+        const auto before = folder();
+        ASSERT_TRUE(before.count("journal.sqlite-wal"));
+        ASSERT_EQ(newest().size(), 1u);
+        EXPECT_EQ(newest()[0].durationMs, 119000);
+        EXPECT_EQ(folder(), before);
+    }
+    // A save caught half written (its last page's bytes not there yet) is not read: the
+    // reader sees the save before it.
+    {
+        const std::string torn = dir.str() + "torn/journal.sqlite";
+        fs::create_directory(dir.path() / "torn");
+        std::string wal = ReadFile(path + "-wal");
+        auto big32 = [&](std::size_t at) {
+            std::uint32_t v = 0;
+            for (int i = 0; i < 4; ++i) v = v << 8 | static_cast<unsigned char>(wal[at + i]);
+            return v;
+        };
+        const std::size_t frame = 24 + big32(8);
+        std::size_t lastCommit = 0;
+        for (std::size_t at = 32; at + frame <= wal.size(); at += frame)
+            if (big32(at + 4) != 0) lastCommit = at;
+        ASSERT_NE(lastCommit, 0u);
+        std::fill_n(wal.begin() + static_cast<std::ptrdiff_t>(lastCommit + 24), frame - 24, '\0');
+        WriteFile(torn, ReadFile(path));
+        WriteFile(torn + "-wal", wal);
+        const auto rows = ReadNewestRows(torn, {"Maison"}, 4)["Maison"];
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_LT(rows[0].durationMs, 119000);
+    }
 
     SqliteJournal journal(path);
     EXPECT_FALSE(journal.created());

@@ -4,6 +4,8 @@
 #include "shell/CommandLine.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -14,6 +16,7 @@
 #include <thread>
 
 #include "accounts/AccountFiles.h"
+#include "metering/JournalStats.h"
 #include "metering/Report.h"
 #include "platform/JournalSqlite.h"
 #include "shell/SingleInstance.h"
@@ -77,7 +80,7 @@ void BuildFolder(const fs::path& dir) {
     wanadoo.packageCharged = true;
     wanadoo.packagePrice = 10;
     wanadoo.packageDuration = 20 * 3600000;
-    wanadoo.packageRemaining = 5 * 3600000 + 42000;
+    wanadoo.packageRemaining = -5000;  // overrun, as the window shows it
     wanadoo.nextInvoice = EncodeDate(2026, 12, 15);
     Account free;
     free.periodDuration = 600000;
@@ -111,7 +114,7 @@ const char* const kStoppedReport =
     "  Période en cours (du 16/11/2026 au 15/12/2026)\n"
     "  Durée : 01:02:03\n"
     "  Coût : 12,50 €\n"
-    "  Forfait restant : 05:00:42\n"
+    "  Forfait restant : 00:00:0-5\n"
     "  Estimation à la fin de la période : 13,26 €\n"
     "  Dernière connexion : le 07/12/2026 à 21:03:12, 00:45:10 pour 3,21 €\n"
     "\n"
@@ -135,6 +138,22 @@ TEST(CommandLine, TheProgramStoppedTheFilesAndTheJournalAreReportedAndNothingIsW
     EXPECT_EQ(line.out, "hors ligne\n");
     const Output json = RunCommandLine({"--rapport", "--json"}, place);
     EXPECT_EQ(json.code, 0);
+    // One line, as status bars read it, with the figures of the text.
+    EXPECT_EQ(
+        json.out,
+        "{\"version\":1,\"date\":\"2026-12-08T14:05:00\",\"en_ligne\":false,\"text\":\"hors "
+        "ligne\",\"class\":\"hors-ligne\",\"tooltip\":" +
+            JsonString(kStoppedReport) +
+            ",\"comptes\":[{\"nom\":\"Free\",\"periode_debut\":\"2026-11-21\",\"periode_fin\":"
+            "\"2026-12-20\",\"duree_ms\":600000,\"cout_eur\":4.6,\"forfait\":false,"
+            "\"forfait_restant_ms\":null,\"estimation_fin_periode_eur\":7.6666665,"
+            "\"derniere_connexion\":{\"debut\":\"2026-12-01T08:00:00\",\"duree_ms\":61000,"
+            "\"cout_eur\":0.27,\"interrompue\":true}},{\"nom\":\"Wanadoo\",\"periode_debut\":"
+            "\"2026-11-16\",\"periode_fin\":\"2026-12-15\",\"duree_ms\":3723000,\"cout_eur\":12.5,"
+            "\"forfait\":true,\"forfait_restant_ms\":-5000,\"estimation_fin_periode_eur\":"
+            "13.26087,\"derniere_connexion\":{\"debut\":\"2026-12-07T21:03:12\",\"duree_ms\":"
+            "2710000,\"cout_eur\":3.21,\"interrompue\":false}}],\"total\":{\"duree_ms\":"
+            "400000000000,\"cout_eur\":1234.5},\"connexion_en_cours\":null}\n");
     EXPECT_EQ(Listing(dir.path()), before);
 
     // The published schema, the one the README shows, accepts it.
@@ -171,7 +190,7 @@ TEST(CommandLine, TheRunningCopysFiguresComeOverItsSocket) {
     s.account = "Wanadoo";
     s.connectionMs = 754000;
     s.connectionCost = 1.23f;
-    s.rateIcon = 1;
+    s.rateIcon = 3;  // package time: the top of what the socket carries
     s.periodMs = 3723000 + 754000;
     s.periodCost = 12.5f + 1.23f;
     s.packageEnabled = true;
@@ -214,9 +233,13 @@ TEST(CommandLine, TheRunningCopysFiguresComeOverItsSocket) {
                           "  Durée : 111111:19:14\n"
                           "  Coût : 1235,73 €\n\n"
                           "Connexion en cours : compte « Wanadoo », 00:12:34 pour 1,23 €, "
-                          "tarif normal\n"),
+                          "tarif forfait\n"),
               std::string::npos)
         << report;
+    // A copy busy the whole time it is waited for (its loop held here) is not said off line.
+    const Output busy = RunCommandLine({"--rapport", "--json"}, place);
+    EXPECT_NE(busy.out.find(R"("text":"sans réponse","class":"sans-reponse")"), std::string::npos)
+        << busy.out;
     answeredFolder = "/elsewhere/";
     EXPECT_EQ(run({"--ligne"}).out, "hors ligne\n");
 }
@@ -243,8 +266,11 @@ TEST(CommandLine, ExitCodesHelpAndAFolderWithoutJournal) {
     EXPECT_EQ(help.code, 0);
     for (const char* option : {"--rapport", "--json", "--ligne", "--help"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
-    // The toolkit's own options still start the window.
+    // The toolkit's own options still start the window, and may stand before a command.
     EXPECT_EQ(ParseCommand({"-platform", "offscreen"}).kind, CommandKind::Window);
+    EXPECT_EQ(ParseCommand({"-platform", "offscreen", "--ligne"}).kind, CommandKind::Line);
+    EXPECT_EQ(ParseCommand({"-reverse", "--rapport", "-style", "fusion", "--json"}).kind,
+              CommandKind::ReportJson);
 
     // A data folder with one account file and nothing else: no journal is made.
     fs::create_directories(dir.path() / "Comptes");
@@ -255,6 +281,38 @@ TEST(CommandLine, ExitCodesHelpAndAFolderWithoutJournal) {
     EXPECT_NE(report.out.find("Compte « Free »\n"), std::string::npos) << report.out;
     EXPECT_NE(report.out.find("  Dernière connexion : aucune\n"), std::string::npos);
     EXPECT_EQ(Listing(dir.path()), before);
+}
+
+// A folder another user can read whose state file and accounts only their owner may: the
+// report says why, as for an unreadable folder, rather than « Aucun compte. ».
+TEST(CommandLine, FilesThatCannotBeReadAreSaidAndTheExitCodeIsOne) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to read as another user";
+    TempDir dir;
+    BuildFolder(dir.path());
+    fs::permissions(dir.path(),
+                    fs::perms::all & ~fs::perms::others_write & ~fs::perms::group_write);
+    fs::permissions(dir.path() / "tallimer.inf", fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(dir.path() / "Comptes", fs::perms::owner_all);
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(pipe[0]);
+        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(9);
+        const Output o = RunCommandLine({"--rapport"}, {dir.str(), {}});
+        const std::string said = std::to_string(o.code) + "\n" + o.out + o.err;
+        _exit(::write(pipe[1], said.data(), said.size()) > 0 ? 0 : 8);
+    }
+    ::close(pipe[1]);
+    std::string said;
+    char chunk[512];
+    for (ssize_t n; (n = ::read(pipe[0], chunk, sizeof chunk)) > 0;) said.append(chunk, n);
+    ::close(pipe[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(said, "1\ntallimer : le fichier « " + dir.str() +
+                        "tallimer.inf » ne peut pas être lu : accès refusé.\n");
 }
 
 }  // namespace

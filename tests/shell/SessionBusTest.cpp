@@ -81,7 +81,8 @@ TEST_F(SessionBusTest, AWidgetReadsTheStateAndOpensTheStatistics) {
     EXPECT_EQ(p.value("EnLigne").toBool(), true);
     EXPECT_EQ(p.value("Compte").toString(), "Wanadoo");
     EXPECT_EQ(p.value("DureeConnexionMs").toLongLong(), 754000);
-    EXPECT_FLOAT_EQ(p.value("CoutConnexionEur").toFloat(), 1.23f);
+    // The amount as printed, not the float's binary value 1.2300000190734863.
+    EXPECT_EQ(p.value("CoutConnexionEur").toDouble(), 1.23);
     EXPECT_EQ(p.value("Tarif").toInt(), 2);
     EXPECT_EQ(p.value("FinPeriode").toString(), "2026-12-15");
     EXPECT_EQ(p.value("DureeTotaleMs").toLongLong(), 5'000'000'000);
@@ -107,7 +108,7 @@ TEST_F(SessionBusTest, ChangedGoesOutAtMostOnceASecondAndTheLastStepIsNotLost) {
     SessionBus bus([this] { return state_; }, {}, clock_);
     offer(bus, "program");
     ASSERT_TRUE(bus.offered());
-    QSignalSpy spy(&bus, &SessionBus::Changed);
+    QSignalSpy spy(bus.publications(), &Publications::sent);
     bus.changed();
     ASSERT_EQ(spy.count(), 1);
     clock_.advance(1000);
@@ -133,6 +134,92 @@ TEST_F(SessionBusTest, ChangedGoesOutAtMostOnceASecondAndTheLastStepIsNotLost) {
     ASSERT_TRUE(spy.wait(3000));
     ASSERT_EQ(spy.count(), 3);
     EXPECT_EQ(spy.at(2).at(0).toMap().value("EnLigne").toBool(), false);
+}
+
+// Runs tests/shell/bus-clients.py against the private bus.
+void StartClients(QProcess& p, const QString& address, const QStringList& args) {
+    p.start("/usr/bin/python3",
+            QStringList{QString::fromStdString(test::Env("TALLIMER_SOURCE_DIR")) +
+                            "/tests/shell/bus-clients.py",
+                        address} +
+                args);
+}
+
+// A widget's proxy keeps its copy of the properties from PropertiesChanged. A switch is one
+// step: the finished connection's last figures, then the new one's, never off line between;
+// off line, the period's last day is empty.
+TEST_F(SessionBusTest, AProxyFollowsThePropertiesAndASwitchIsNeverOffLine) {
+    SessionBus bus([this] { return state_; }, {}, clock_);
+    offer(bus, "program");
+    ASSERT_TRUE(bus.offered());
+    QSignalSpy spy(bus.publications(), &Publications::sent);
+    QProcess proxy;
+    StartClients(proxy, address_, {"proxy"});
+    QByteArray heard;
+    auto hear = [&](const QByteArray& line) {
+        return QTest::qWaitFor(
+            [&] {
+                heard += proxy.readAllStandardOutput();
+                return heard.contains(line);
+            },
+            10000);
+    };
+    ASSERT_TRUE(hear("True Wanadoo 754000\n")) << heard.toStdString();
+
+    bus.changed();
+    const SessionState last = [&] {
+        SessionState s = state_;
+        s.connectionMs = 760000;
+        return s;
+    }();
+    state_.account = "Club Internet";
+    state_.connectionMs = 0;
+    state_.connection = 2;
+    clock_.advance(1000);
+    bus.changed(last);
+    ASSERT_TRUE(hear("True Wanadoo 760000\n")) << heard.toStdString();
+    ASSERT_TRUE(hear("Changed True Wanadoo 760000\n")) << heard.toStdString();
+    clock_.advance(900);
+    ASSERT_TRUE(spy.wait(5000));
+    ASSERT_TRUE(hear("True Club Internet 0\n")) << heard.toStdString();
+    ASSERT_EQ(spy.count(), 3);
+    EXPECT_EQ(spy.at(1).at(0).toMap().value("Compte").toString(), "Wanadoo");
+    EXPECT_EQ(spy.at(1).at(0).toMap().value("DureeConnexionMs").toLongLong(), 760000);
+    for (const auto& signal : spy) EXPECT_TRUE(signal.at(0).toMap().value("EnLigne").toBool());
+
+    state_.online = false;
+    clock_.advance(1000);
+    bus.changed();
+    ASSERT_TRUE(hear("False Club Internet 0\n")) << heard.toStdString();
+    EXPECT_EQ(bus.properties().value("FinPeriode").toString(), "");
+    proxy.kill();
+    proxy.waitForFinished();
+}
+
+// Followers that vanish right after their call, before their watch could be set, are let go:
+// the ticks then go out to nobody.
+TEST_F(SessionBusTest, FollowersThatVanishStopTheTicks) {
+    SessionBus bus([this] { return state_; }, {}, clock_);
+    offer(bus, "program");
+    ASSERT_TRUE(bus.offered());
+    QProcess followers;
+    StartClients(followers, address_, {"follow", "200"});
+    // The loop held meanwhile: every caller is gone before the program hears the first call.
+    ASSERT_TRUE(followers.waitForFinished(30000));
+    ASSERT_EQ(followers.readAllStandardOutput(), "called\n");
+    // Asked after them, answered after the bus gave every call to the program.
+    QDBusPendingCall after = connect("widget").asyncCall(
+        QDBusMessage::createMethodCall(kBusName, kBusPath, "org.freedesktop.DBus.Peer", "Ping"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return after.isFinished(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bus.followers() == 0; }, 10000)) << bus.followers();
+
+    QSignalSpy spy(bus.publications(), &Publications::sent);
+    bus.changed();  // the first step
+    clock_.advance(1000);
+    state_.connectionMs += 1000;
+    bus.changed();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(spy.count(), 1);
 }
 
 }  // namespace

@@ -53,9 +53,10 @@ TEST(Date, TheNextBillingDateCatchesUpInOneStep) {
     EXPECT_EQ(next(EncodeDate(2001, 12, 8), 3, today), "2026-12-8");
     EXPECT_EQ(next(EncodeDate(2001, 12, 6), 3, today), "2027-3-6");
     EXPECT_EQ(next(EncodeDate(1996, 2, 29), 12, today), "2027-2-28");
-    // Never set: a period from today. No period: no move.
-    EXPECT_EQ(next(0, 1, today), "2027-1-7");
-    EXPECT_EQ(next(0, 12, today), "2027-12-7");
+    // Never set: a period from today, today in it. No period: no move.
+    EXPECT_EQ(next(0, 1, today), "2027-1-6");
+    EXPECT_EQ(next(0, 12, today), "2027-12-6");
+    EXPECT_EQ(next(0, 1, EncodeDate(2027, 1, 31)), "2027-2-27");
     EXPECT_EQ(next(EncodeDate(2001, 3, 5), 0, today), "2001-3-5");
     // The end of the calendar stops the search.
     EXPECT_EQ(next(EncodeDate(2001, 3, 5), 1, EncodeDate(9999, 12, 31)), "9999-12-5");

@@ -473,10 +473,22 @@ TEST_F(MainWindow, OnlyTheNameSourceSplitsAConnection) {
     EXPECT_EQ(w.teFAI->text(), "Modem");
     tick(1000);
 
-    // Told between two polls: the new connection's row starts with its own address.
+    // Told between two polls: the new connection's row starts with its own address. Those
+    // who follow the figures hear it once: the last figures, then the new connection's.
+    std::vector<std::pair<std::optional<SessionState>, SessionState>> told;
+    w.session().setChangedListener([&](const std::optional<SessionState>& ended) {
+        told.push_back({ended, w.session().state()});
+    });
     addresses = {"127.0.0.1", "10.2.0.2"};
     ASSERT_TRUE(names.onSwitch);
     names.onSwitch();
+    ASSERT_EQ(told.size(), 1u);
+    ASSERT_TRUE(told[0].first);
+    EXPECT_EQ(told[0].first->account + " " + std::to_string(told[0].first->connectionMs),
+              "Modem 3000");
+    EXPECT_TRUE(told[0].second.online);
+    EXPECT_EQ(told[0].second.account, "Club Internet");
+    w.session().setChangedListener({});
     EXPECT_TRUE(w.meter().metering());
     EXPECT_EQ(w.meter().currentAccount, w.accounts().find("Club Internet"));
     EXPECT_EQ(w.teFAI->text(), "Club Internet");
@@ -495,6 +507,34 @@ TEST_F(MainWindow, OnlyTheNameSourceSplitsAConnection) {
     names.onSwitch();
     EXPECT_FALSE(w.meter().metering());
     EXPECT_EQ(invoice.paragraphs.size(), 2u);
+}
+
+// NetworkManager answering seconds after the link came up: the connection is metered under
+// the account it names, from the link's start, and the program went on meanwhile.
+TEST_F(MainWindow, ANameThatComesLateMetersTheTimeWaitedUnderItsAccount) {
+    Account tariff;
+    tariff.creditDuration = 0;
+    tariff.pricePerSecond = 0.01f;
+    writeAccount("Club Internet", tariff);
+    FakeInvoice invoice;
+    TfPrinc& w = make();
+    DeskOver desk(w, &invoice, {});
+    w.SetInvoiceDesk(&desk);
+    names.late = true;
+    addresses = {"127.0.0.1", "192.0.2.7"};
+    w.OnlineIP1->Poll();
+    ASSERT_EQ(names.asked.size(), 1u);
+    EXPECT_FALSE(w.meter().metering());
+    clock.advance(3000);
+    names.asked[0]("Club Internet");
+    EXPECT_EQ(w.teFAI->text(), "Club Internet");
+    tick(1000);  // the first tick counts the time waited
+    tick(1000);
+    EXPECT_EQ(w.meter().connectionDuration.totalMs, 4000);
+    w.bnGo->trigger();
+    const std::string line = invoice.text();
+    EXPECT_EQ(line.substr(line.size() - 14), "\t00:00:04\t0,04") << line;
+    EXPECT_EQ(w.accounts().find(""), nullptr);
 }
 
 TEST_F(MainWindow, PeriodClosingErrorIsShownAfterMeteringStarts) {
