@@ -66,7 +66,7 @@ format:
 
 AUTOSTART ?= 1
 install: build
-	@AUTOSTART=$(AUTOSTART) bash scripts/install-user $(BUILD)
+	@DESTDIR="$(DESTDIR)" AUTOSTART=$(AUTOSTART) bash scripts/install-user $(BUILD)
 
 uninstall:
 	@bash scripts/uninstall-user

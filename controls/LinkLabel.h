@@ -1,5 +1,6 @@
 #pragma once
-// A label that looks and acts like a link: blue, underlined, hand cursor, clickable.
+// A label that looks and acts like a link: blue, underlined, hand cursor, clickable, a Tab
+// stop that Return or Space follows, and a link to a screen reader.
 #include <QLabel>
 
 namespace tallimer {
@@ -15,6 +16,8 @@ class TLinkLabel : public QLabel {
   protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     bool pressed_ = false;

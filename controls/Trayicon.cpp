@@ -44,10 +44,20 @@ bool QtTrayShell::remove() {
     return true;
 }
 
+void PopUpMenu(QMenu* menu, QPoint at) {
+    if (!menu) return;
+    menu->popup(at);
+    QAction* first = menu->defaultAction();
+    for (QAction* action : menu->actions())
+        if (!first && action->isVisible() && action->isEnabled() && !action->isSeparator())
+            first = action;
+    if (first) menu->setActiveAction(first);
+}
+
 void QtTrayShell::popupMenu(QMenu* menu, QPoint at) {
     // The menu grabs mouse and keyboard itself, so a click elsewhere closes it even while
     // none of our windows is active.
-    if (menu) menu->popup(at);
+    PopUpMenu(menu, at);
 }
 
 bool QtTrayShell::available() const {

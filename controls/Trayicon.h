@@ -73,6 +73,10 @@ class TrayShell {
     Sink sink_;
 };
 
+// Pops the menu up at `at` with its default item (else its first) highlighted, so that Return
+// acts at once when it was opened from the keyboard.
+void PopUpMenu(QMenu* menu, QPoint at);
+
 // The real desktop: QSystemTrayIcon (XEmbed tray or StatusNotifier host).
 class QtTrayShell : public TrayShell {
   public:

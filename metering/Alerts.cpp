@@ -71,19 +71,20 @@ std::vector<std::string> DueAlerts(const Account& account, AccountAlerts& alerts
         alerts.period = account.nextInvoice;
         alerts.fired = 0;
     }
-    const std::string estimate =
-        "Estimation à la fin de la période : " + Euros(EstimatedPeriodCost(account, now), locale) +
-        ".";
+    const std::string estimate = "Estimation à la fin de la période\u00A0: " +
+                                 Euros(EstimatedPeriodCost(account, now), locale) + ".";
     if (alerts.budget > 0) {
         const long double cost = account.periodCost;
         if (cost >= alerts.budget && !(alerts.fired & kBudget100)) {
             alerts.fired |= kBudget100 | kBudget80;
-            texts.push_back("Budget de la période atteint : " + Euros(account.periodCost, locale) +
-                            " pour " + Euros(alerts.budget, locale) + ". " + estimate);
+            texts.push_back(
+                "Budget de la période atteint\u00A0: " + Euros(account.periodCost, locale) +
+                " pour " + Euros(alerts.budget, locale) + ". " + estimate);
         } else if (cost >= 0.8L * alerts.budget && !(alerts.fired & kBudget80)) {
             alerts.fired |= kBudget80;
-            texts.push_back("80 % du budget de la période : " + Euros(account.periodCost, locale) +
-                            " sur " + Euros(alerts.budget, locale) + ". " + estimate);
+            texts.push_back(
+                "80\u00A0% du budget de la période\u00A0: " + Euros(account.periodCost, locale) +
+                " sur " + Euros(alerts.budget, locale) + ". " + estimate);
         }
     }
     if (account.packageEnabled && account.packageDuration > 0) {
@@ -93,7 +94,7 @@ std::vector<std::string> DueAlerts(const Account& account, AccountAlerts& alerts
         if (account.packageRemaining.totalMs < level && !(alerts.fired & kPackageLow)) {
             alerts.fired |= kPackageLow;
             texts.push_back(
-                "Forfait presque épuisé : il reste " +
+                "Forfait presque épuisé\u00A0: il reste " +
                 LongDurationText(std::max<std::int64_t>(account.packageRemaining.totalMs, 0)) +
                 " sur " + LongDurationText(account.packageDuration.totalMs) + ". " + estimate);
         }

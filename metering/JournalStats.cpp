@@ -338,6 +338,8 @@ JournalStats ComputeStats(const std::vector<StatsRow>& rows, const Account& acco
             continue;
         }
         meteredCost += r.cost;
+        s.volumeBytes += r.volumeBytes;
+        s.volumeCost += r.volumeCost;
         s.normalMs += r.normalMs;
         s.reducedMs += r.reducedMs;
         s.packageMs += r.packageMs;
@@ -363,12 +365,13 @@ JournalStats ComputeStats(const std::vector<StatsRow>& rows, const Account& acco
     s.reducedSaving = s.reducedMs *
                       (static_cast<long double>(account.pricePerSecond) - account.offPeakPrice) /
                       1000;
+    // The volume's money is no time's: it stays out of the rates' split.
+    const long double timeCost = meteredCost - s.volumeCost;
     if (account.primaliste || account.primalisteInternet) {
         s.primalisteSaving = std::max<long double>(
-            0, s.normalCost + s.reducedCost + s.creditCost + meteredFees - meteredCost);
+            0, s.normalCost + s.reducedCost + s.creditCost + meteredFees - timeCost);
     } else if (const long double priced = s.normalCost + s.reducedCost; priced > 0) {
-        const long double stored =
-            std::max<long double>(0, meteredCost - meteredFees - s.creditCost);
+        const long double stored = std::max<long double>(0, timeCost - meteredFees - s.creditCost);
         s.normalCost = s.normalCost * stored / priced;
         s.reducedCost = s.reducedCost * stored / priced;
         s.reducedSaving = s.reducedSaving * stored / priced;
@@ -550,14 +553,14 @@ std::string ExportJson(const std::vector<JournalRow>& rows) {
 }
 
 VolumeBuckets ComputeVolumeBuckets(const std::vector<StatsRow>& rows, const StatsPeriod& period,
-                                   bool countSent, const std::vector<DayBucket>& days) {
+                                   const std::vector<DayBucket>& days) {
     VolumeBuckets v;
     v.days.resize(days.size());
     for (std::size_t i = 0; i < days.size(); ++i) v.days[i].day = days[i].day;
     const long first = days.empty() ? 0 : DayOf(days.front().day);
     for (const StatsRow& r : rows) {
         if (!InPeriod(r.start, period) || IsFeeLine(r)) continue;
-        const std::uint64_t bytes = r.bytesReceived + (countSent ? r.bytesSent : 0);
+        const std::uint64_t bytes = r.volumeBytes;
         v.bytes += bytes;
         v.hours[static_cast<std::size_t>(r.startDigits / 10000 % 100)] += bytes;
         const long i = DayOf(r.start) - first;

@@ -65,6 +65,10 @@ struct JournalStats {
     std::int64_t normalMs = 0, reducedMs = 0, packageMs = 0, creditMs = 0;
     long double normalCost = 0, reducedCost = 0, creditCost = 0, packageFees = 0;
     long double reducedSaving = 0, primalisteSaving = 0;
+    // What the volume tariffs counted (free hours included) and cost: money of its own,
+    // never a time rate's.
+    std::uint64_t volumeBytes = 0;
+    long double volumeCost = 0;
     // Current billing period only, while it runs: an estimate from the pace so far.
     bool hasEstimate = false;
     long double estimatedCost = 0;
@@ -142,9 +146,9 @@ std::string ExportCsv(const std::vector<JournalRow>& rows);
 // volumeBytes and volumeCost last, under the same condition.
 std::string ExportJson(const std::vector<JournalRow>& rows);
 
-// The bytes a volume tariff counts in the period's connections (received and sent, or
-// received only) by local start day, on the days of `days` (JournalStats::days), and by
-// local start hour.
+// The bytes the volume tariff counted in the period's connections (free hours included, as
+// the journal keeps them) by local start day, on the days of `days` (JournalStats::days), and
+// by local start hour: what the period's volume figures count, never the link's other bytes.
 struct DayVolume {
     DateTime day = 0;
     std::uint64_t bytes = 0, cumulative = 0;
@@ -157,6 +161,6 @@ struct VolumeBuckets {
     bool operator==(const VolumeBuckets&) const = default;
 };
 VolumeBuckets ComputeVolumeBuckets(const std::vector<StatsRow>& rows, const StatsPeriod& period,
-                                   bool countSent, const std::vector<DayBucket>& days);
+                                   const std::vector<DayBucket>& days);
 
 }  // namespace tallimer

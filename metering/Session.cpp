@@ -159,7 +159,15 @@ void Session::switchConnection(const std::string& address) {
 }
 
 void Session::tick() {
-    StepThen([this] { meter_.TimerTick(); }, [this] { changed(); });
+    StepThen([this] { meter_.TimerTick(); },
+             [this] {
+                 // A volume moves fast: its alerts are not left waiting for the minute save.
+                 if (volumes_.empty()) return changed();
+                 if (const auto v = volumes_.find(meter_.providerName());
+                     v != volumes_.end() && v->second.periodBytes >= volumeAlertAt_)
+                     checkAlerts();
+                 changed();
+             });
 }
 
 void Session::minute(const std::string& address) {
@@ -241,19 +249,42 @@ bool Session::saveFiles() {
 }
 
 void Session::checkAlerts() {
+    volumeAlertAt_ = std::numeric_limits<std::uint64_t>::max();
     if (!meter_.currentAccount) return;
-    // An account never set keeps the defaults: its package is still watched.
-    const std::vector<std::string> texts =
-        DueAlerts(*meter_.currentAccount, alerts_[meter_.providerName()], now(), locale_);
-    std::vector<std::string> volumeTexts;
-    auto volume = volumes_.find(meter_.providerName());
-    if (volume != volumes_.end())
-        volumeTexts = DueVolumeAlerts(volume->second, *meter_.currentAccount, now(), locale_);
-    // Remembered first: a restart must not say them again.
-    if (!texts.empty()) saveAlerts();
-    if (!volumeTexts.empty()) saveVolumes();
-    for (const std::string& text : texts) host_->notify(text);
-    for (const std::string& text : volumeTexts) host_->notify(text);
+    const Account& account = *meter_.currentAccount;
+    const DateTime at = now();
+    // Looked at on copies: an alert is marked as said only once it was shown. An account
+    // never set keeps the defaults: its package is still watched.
+    AccountAlerts money = alerts_[meter_.providerName()];
+    std::vector<std::string> texts = DueAlerts(account, money, at, locale_);
+    const std::size_t moneyTexts = texts.size();
+    const auto volume = volumes_.find(meter_.providerName());
+    std::optional<VolumeAccount> counted;
+    if (volume != volumes_.end()) {
+        counted = volume->second;
+        for (std::string& text : DueVolumeAlerts(*counted, account, at, locale_))
+            texts.push_back(std::move(text));
+    }
+    std::string message;
+    for (const std::string& text : texts) message += (message.empty() ? "" : "\n") + text;
+    // One notification: a tray that shows one balloon at a time loses none of them.
+    if (!message.empty() && !host_->notify(message)) {
+        // Said at the next save moment; the day's beginning is kept all the same.
+        if (counted && counted->day != volume->second.day) {
+            volume->second.day = counted->day;
+            volume->second.dayStartBytes = counted->dayStartBytes;
+            volume->second.fired &= ~static_cast<unsigned>(kVolumeDay);
+        }
+        return;
+    }
+    alerts_[meter_.providerName()] = money;
+    if (counted) {
+        volume->second = *counted;
+        volumeAlertAt_ = NextVolumeAlertBytes(*counted, account, at);
+    }
+    // So that a restart does not say them again.
+    if (moneyTexts > 0) saveAlerts();
+    if (texts.size() > moneyTexts) saveVolumes();
 }
 
 bool Session::saveAlerts() {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,8 +46,9 @@ class SessionHost {
     virtual void setTickEnabled(bool /*enabled*/) {}
     // An error, said once the running step has returned.
     virtual void reportLater(const std::exception& /*error*/) {}
-    // A notice in the notification area (an alert, the history import's end).
-    virtual void notify(const std::string& /*text*/) {}
+    // A notice in the notification area (an alert, the history import's end); false when
+    // nothing could show it.
+    virtual bool notify(const std::string& /*text*/) { return false; }
     // Runs the work once the events waiting now are handled; without a host it never runs.
     virtual void later(std::function<void()> /*work*/) {}
 };
@@ -174,7 +176,8 @@ class Session : private MeterHost {
     void begin(const std::string& address, const std::string& name, std::int64_t waitedMs);
     // The name's answer to the asking numbered `number`.
     void named(unsigned number, const std::string& name);
-    // The alerts due for the account metered last, each shown once as a notification.
+    // The alerts due for the account metered last, shown together in one notification and
+    // marked as said once shown.
     void checkAlerts();
     void openJournal();
     void importHistorySlice();
@@ -227,6 +230,8 @@ class Session : private MeterHost {
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // answers after the end are dropped
     bool switching_ = false;  // the steps of a switch are told once, together
     std::string unsaved_;     // the first file the last save could not write
+    // The period's bytes from which a volume alert falls due: looked at each tick.
+    std::uint64_t volumeAlertAt_ = std::numeric_limits<std::uint64_t>::max();
 };
 
 }  // namespace tallimer

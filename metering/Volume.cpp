@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 #include "metering/JournalStats.h"
 #include "support/FieldText.h"
@@ -60,7 +61,7 @@ std::optional<long double> ReadFigure(std::string_view text) {
 }
 
 std::string Quoted(std::string_view text) {
-    return "« " + std::string(text) + " »";
+    return "«\u00A0" + std::string(text) + "\u00A0»";
 }
 
 }  // namespace
@@ -216,19 +217,19 @@ std::optional<float> ParsePricePerMo(std::string_view text) {
 std::string VolumeRefusal(std::string_view text) {
     if (ParseVolumeText(text)) return {};
     return Quoted(text) +
-           " n'est pas un volume correct : tapez un nombre et son unité, par exemple 500 Mo, "
+           " n'est pas un volume correct\u00A0: tapez un nombre et son unité, par exemple 500 Mo, "
            "20 Go ou 1,5 Go.";
 }
 
 std::string PricePerMoRefusal(std::string_view text) {
     if (ParsePricePerMo(text)) return {};
     return Quoted(text) +
-           " n'est pas un prix par Mo correct : tapez un nombre positif ou nul, par exemple "
+           " n'est pas un prix par Mo correct\u00A0: tapez un nombre positif ou nul, par exemple "
            "0,05.";
 }
 
 std::string VolumeText(std::uint64_t bytes, const Locale& locale) {
-    static const char* const units[] = {"o", "Ko", "Mo", "Go", "To"};
+    static const char* const units[] = {"o", "ko", "Mo", "Go", "To"};
     std::size_t u = 0;
     long double scale = 1;
     while (u + 1 < std::size(units) && bytes >= scale * 1000) {
@@ -266,44 +267,81 @@ VolumeFigures FiguresOf(const VolumeAccount& volume, const Account& account, Dat
     return f;
 }
 
-std::vector<std::string> DueVolumeAlerts(VolumeAccount& v, const Account& account, DateTime now,
-                                         const Locale& locale) {
-    std::vector<std::string> texts;
+namespace {
+
+constexpr std::uint64_t kNever = std::numeric_limits<std::uint64_t>::max();
+
+// The period's bytes from which each alert not yet said falls due, once the day's look is
+// made; kNever for one said already or without a cap.
+struct VolumeThresholds {
+    std::uint64_t eighty = kNever, full = kNever, day = kNever;
+    std::uint64_t share = 0;  // the day's share
+};
+
+VolumeThresholds ThresholdsOf(const VolumeAccount& v, const Account& account, DateTime now) {
+    VolumeThresholds t;
+    const std::uint64_t cap = v.tariff.capBytes;
+    if (cap == 0) return t;
+    if (!(v.fired & kVolume100)) t.full = cap;
+    if (!(v.fired & kVolume80)) t.eighty = (cap * 4 + 4) / 5;
+    // The day's share: what was left when the day began, spread over the days left.
+    if (v.dayStartBytes < cap && !(v.fired & kVolumeDay)) {
+        t.share = static_cast<std::uint64_t>((cap - v.dayStartBytes) /
+                                             FiguresOf(v, account, now).daysLeft);
+        t.day = v.dayStartBytes + t.share + 1;
+    }
+    return t;
+}
+
+// The day begins at its first look: what came before it belongs to the day before.
+void LookAtTheDay(VolumeAccount& v, const Account& account, DateTime now) {
     if (v.period == 0) v.period = account.nextInvoice;
     const DateTime today = std::floor(now);
     if (v.day != today) {
-        // The day begins at its first look: what came before it belongs to the day before.
         v.day = today;
         v.dayStartBytes = v.periodBytes;
         v.fired &= ~static_cast<unsigned>(kVolumeDay);
     }
+}
+
+}  // namespace
+
+std::vector<std::string> DueVolumeAlerts(VolumeAccount& v, const Account& account, DateTime now,
+                                         const Locale& locale) {
+    std::vector<std::string> texts;
+    LookAtTheDay(v, account, now);
+    const VolumeThresholds t = ThresholdsOf(v, account, now);
+    const bool full = v.periodBytes >= t.full, eighty = !full && v.periodBytes >= t.eighty;
+    const bool day = v.periodBytes >= t.day;
+    if (!full && !eighty && !day) return texts;
     const std::uint64_t cap = v.tariff.capBytes;
-    if (cap == 0) return texts;
     const VolumeFigures f = FiguresOf(v, account, now);
     const std::string estimate =
-        "Estimation à la fin de la période : " + VolumeText(f.estimate, locale) + ".";
+        "Estimation à la fin de la période\u00A0: " + VolumeText(f.estimate, locale) + ".";
     const std::string used = VolumeText(v.periodBytes, locale);
-    if (v.periodBytes >= cap && !(v.fired & kVolume100)) {
+    if (full) {
         v.fired |= kVolume100 | kVolume80;
-        texts.push_back("Volume inclus de la période atteint : " + used + " pour " +
+        texts.push_back("Volume inclus de la période atteint\u00A0: " + used + " pour " +
                         VolumeText(cap, locale) + ". " + estimate);
-    } else if (v.periodBytes * 5 >= cap * 4 && !(v.fired & kVolume80)) {
+    } else if (eighty) {
         v.fired |= kVolume80;
-        texts.push_back("80 % du volume inclus de la période : " + used + " sur " +
+        texts.push_back("80\u00A0% du volume inclus de la période\u00A0: " + used + " sur " +
                         VolumeText(cap, locale) + ". " + estimate);
     }
-    // The day's share: what was left when the day began, spread over the days left.
-    if (v.dayStartBytes < cap && !(v.fired & kVolumeDay)) {
-        const auto share = static_cast<std::uint64_t>((cap - v.dayStartBytes) / f.daysLeft);
-        const std::uint64_t dayBytes = v.periodBytes - std::min(v.periodBytes, v.dayStartBytes);
-        if (dayBytes > share) {
-            v.fired |= kVolumeDay;
-            texts.push_back("Volume du jour au-delà de la part du jour : " +
-                            VolumeText(dayBytes, locale) + " pour " + VolumeText(share, locale) +
-                            ". Reste par jour : " + VolumeText(f.leftPerDay, locale) + ".");
-        }
+    if (day) {
+        v.fired |= kVolumeDay;
+        texts.push_back("Volume du jour au-delà de la part du jour\u00A0: " +
+                        VolumeText(v.periodBytes - v.dayStartBytes, locale) + " pour " +
+                        VolumeText(t.share, locale) +
+                        ". Reste par jour\u00A0: " + VolumeText(f.leftPerDay, locale) + ".");
     }
     return texts;
+}
+
+std::uint64_t NextVolumeAlertBytes(const VolumeAccount& volume, const Account& account,
+                                   DateTime now) {
+    const VolumeThresholds t = ThresholdsOf(volume, account, now);
+    return std::min({t.eighty, t.full, t.day});
 }
 
 bool OffersVolumeTariff(const VolumeBook& book, const std::string& account,
@@ -312,7 +350,7 @@ bool OffersVolumeTariff(const VolumeBook& book, const std::string& account,
 }
 
 std::string VolumeFieldText(std::uint64_t bytes, const Locale& locale) {
-    static const char* const units[] = {"Ko", "Mo", "Go", "To"};
+    static const char* const units[] = {"ko", "Mo", "Go", "To"};
     std::uint64_t scale = 1000;
     std::size_t u = 0;
     while (u + 1 < std::size(units) && bytes / scale >= 1000) {

@@ -19,7 +19,7 @@ namespace tallimer {
 inline constexpr const char* kVolumeFile = "volume.inf";
 
 // Volumes are in bytes. The units people type and read are the providers' decimal ones:
-// 1 Ko = 10^3, 1 Mo = 10^6, 1 Go = 10^9 bytes; prices are per Mo of 10^6 bytes.
+// 1 ko = 10^3, 1 Mo = 10^6, 1 Go = 10^9 bytes; prices are per Mo of 10^6 bytes.
 inline constexpr std::uint64_t kMo = 1000000;
 
 struct VolumeTariff {
@@ -73,7 +73,7 @@ void ReconcileVolumeBook(VolumeBook& book, const AccountCollection& accounts);
 void StartNewVolumePeriod(VolumeAccount& volume, const Account& account);
 
 // Typed values. A volume is a number with the decimal comma or point and its unit: "500 Mo",
-// "20 Go", "1,5 Go" (Ko, Mo, Go, To, any case); a price per Mo is a number not below 0.
+// "20 Go", "1,5 Go" (ko, Mo, Go, To, any case); a price per Mo is a number not below 0.
 std::optional<std::uint64_t> ParseVolumeText(std::string_view text);
 std::optional<float> ParsePricePerMo(std::string_view text);
 // The French refusal to show for a malformed value; empty when it reads.
@@ -122,6 +122,11 @@ VolumeFigures FiguresOf(const VolumeAccount& volume, const Account& account, Dat
 // saves the book before it shows them, so a restart does not say them again. French texts.
 std::vector<std::string> DueVolumeAlerts(VolumeAccount& volume, const Account& account,
                                          DateTime now, const Locale& locale);
+// The period's bytes from which DueVolumeAlerts will say something, as the figures stand
+// after its last look; the largest count when nothing can fall due. Cheap to compare each
+// second while the link moves.
+std::uint64_t NextVolumeAlertBytes(const VolumeAccount& volume, const Account& account,
+                                   DateTime now);
 
 // Whether the statistics offer a volume tariff to the account: the desktop says its link is
 // metered and it has none yet. Only ever an offer: nothing sets a tariff but the user.
@@ -129,7 +134,7 @@ bool OffersVolumeTariff(const VolumeBook& book, const std::string& account,
                         MeteredLinkSource& link);
 
 // The text of a volume field: exact in the largest unit it fills, so it reads back as the
-// same bytes ("1,5 Go", "1,2345678 Go", "0,5 Ko").
+// same bytes ("1,5 Go", "1,2345678 Go", "0,5 ko").
 std::string VolumeFieldText(std::uint64_t bytes, const Locale& locale);
 // The shortest text of a price per Mo that reads back as the same float.
 std::string PricePerMoText(float price, const Locale& locale);

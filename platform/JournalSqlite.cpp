@@ -59,8 +59,8 @@ const char* const kStatsColumns =
     " volume_cost";
 
 const char* const kUnreadable =
-    "Le journal des connexions « journal.sqlite » était illisible : il a été mis de côté sous "
-    "« journal illisible.sqlite » et un nouveau journal a été commencé.";
+    "Le journal des connexions «\u00A0journal.sqlite\u00A0» était illisible\u00A0: il a été mis de "
+    "côté sous «\u00A0journal illisible.sqlite\u00A0» et un nouveau journal a été commencé.";
 
 struct Statement {
     sqlite3_stmt* s = nullptr;
@@ -303,8 +303,8 @@ void SqliteJournal::setAside() {
 }
 
 void SqliteJournal::failed(const char* what) {
-    error_ = std::string("Le journal des connexions n'a pas pu être ") + what + " : " +
-             (db_ ? sqlite3_errmsg(db_) : "mémoire insuffisante") + ".";
+    error_ = std::string("Le journal des connexions n'a pas pu être ") + what +
+             "\u00A0: " + (db_ ? sqlite3_errmsg(db_) : "mémoire insuffisante") + ".";
 }
 
 bool SqliteJournal::write(sqlite3_stmt* s, const JournalRow* row, std::int64_t id) {

@@ -18,7 +18,7 @@ class HistorySlices : public SlicedTask {
     std::string doneText() const override {
         const std::size_t unrecognised = import_.result().unrecognised;
         if (!unrecognised) return {};
-        return "Import de l'historique : " + UnrecognisedLinesText(unrecognised);
+        return "Import de l'historique\u00A0: " + UnrecognisedLinesText(unrecognised);
     }
 
   private:

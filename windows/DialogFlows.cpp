@@ -52,7 +52,7 @@ void OpenStatistics(StatsView*& stats, const StatsFactory& make, Session& sessio
         if (!stats) {
             auto* box =
                 new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(),
-                                "Les statistiques ne peuvent pas s'ouvrir : " + why + ".",
+                                "Les statistiques ne peuvent pas s'ouvrir\u00A0: " + why + ".",
                                 QMessageBox::Ok, &mainWindow);
             box->setAttribute(Qt::WA_DeleteOnClose);
             box->open();

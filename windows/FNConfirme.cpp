@@ -32,14 +32,14 @@ TfConfirm::TfConfirm(QWidget* parent) : QDialog(parent) {
         QStringLiteral("Voulez-vous arrêter le programme ou seulement le réduire ?"), this);
     Label2->setObjectName("Label2");
 
-    BitBtn1 = new QPushButton(QStringLiteral("Arrêter"), this);
+    BitBtn1 = new QPushButton(QStringLiteral("&Arrêter"), this);
     BitBtn1->setObjectName("BitBtn1");
-    BitBtn2 = new QPushButton(QStringLiteral("Réduire"), this);
+    BitBtn2 = new QPushButton(QStringLiteral("&Réduire"), this);
     BitBtn2->setObjectName("BitBtn2");
     connect(BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
     connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
 
-    CheckBox1 = new QCheckBox(QStringLiteral("Ne plus poser la question à l'avenir"), this);
+    CheckBox1 = new QCheckBox(QStringLiteral("&Ne plus poser la question à l'avenir"), this);
     CheckBox1->setObjectName("CheckBox1");
 
     auto* texts = new QVBoxLayout;

@@ -93,8 +93,8 @@ void TfFacture::buildControls() {
     FilterComboBox1->setFixedWidth(190);
     RichEdit1 = MakeEditor(GroupBox1, "RichEdit1");
     RichEdit1->setTabChangesFocus(true);
-    Button1 = MakeButton(GroupBox1, "Button1", "Supprimer");
-    BitBtn3 = MakeButton(GroupBox1, "BitBtn3", "Imprimer");
+    Button1 = MakeButton(GroupBox1, "Button1", "&Supprimer");
+    BitBtn3 = MakeButton(GroupBox1, "BitBtn3", "&Imprimer");
 
     auto* listColumn = new QVBoxLayout;
     listColumn->addWidget(FileListBox1, 1);
@@ -113,7 +113,7 @@ void TfFacture::buildControls() {
     GroupBox2 = new QGroupBox("Facture en cours", this);
     RichEdit2 = MakeEditor(GroupBox2, "RichEdit2");
     RichEdit2->setTabChangesFocus(false);  // the Tab key types a tab: lines are in columns
-    BitBtn2 = MakeButton(GroupBox2, "BitBtn2", "Imprimer");
+    BitBtn2 = MakeButton(GroupBox2, "BitBtn2", "Im&primer");
     auto* runningButtons = new QHBoxLayout;
     runningButtons->addStretch(1);
     runningButtons->addWidget(BitBtn2);

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "controls/Accessible.h"
 #include "platform/SystemLocale.h"
 #include "support/Errors.h"
 #include "support/NumberText.h"
@@ -30,15 +31,15 @@ TfModifPrix::TfModifPrix(QWidget* parent) : QDialog(parent) {
         box.exec();
     };
 
-    Label1 = new QLabel(QStringLiteral("Entrer la nouvelle valeur du prix :"), this);
+    Label1 = new QLabel(QStringLiteral("&Entrer la nouvelle valeur du prix :"), this);
     Label1->setObjectName("Label1");
     Edit1 = new QLineEdit(QStringLiteral("0,00"), this);
     Edit1->setObjectName("Edit1");
-    Label1->setBuddy(Edit1);
+    Names(Label1, Edit1);
     BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
     BitBtn1->setObjectName("BitBtn1");
     BitBtn1->setDefault(true);
-    BitBtn2 = new QPushButton(QStringLiteral("Annuler"), this);
+    BitBtn2 = new QPushButton(QStringLiteral("Annu&ler"), this);
     BitBtn2->setObjectName("BitBtn2");
     connect(BitBtn1, &QPushButton::clicked, this, &TfModifPrix::BitBtn1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);

@@ -2,7 +2,9 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -76,10 +78,10 @@ TfPrinc::TfPrinc(const PrincDependencies& d, QWidget* parent)
     LayOutPrinc(*this);
     fitHeight();
     connect(teDureeTotalTotale, &TTimeEdit::clicked, this, &TfPrinc::teDureeTotalTotaleClick);
-    connect(teDureeTotalTotale, &TTimeEdit::doubleClicked, this,
-            &TfPrinc::teDureeTotalTotaleDblClick);
-    teCoutTotal->installEventFilter(this);
-    tePrixTotalTotal->installEventFilter(this);
+    for (QWidget* figure :
+         {static_cast<QWidget*>(teCoutTotal), static_cast<QWidget*>(tePrixTotalTotal),
+          static_cast<QWidget*>(teDureeTotalTotale)})
+        figure->installEventFilter(this);
 
     // The icon comes before any account is loaded; a refused icon ends the construction.
     AttachTrayIcon(*this, d.trayShell);
@@ -115,9 +117,9 @@ void TfPrinc::fitHeight() {
 void TfPrinc::NotificationAreaChanged() {
     const bool inArea = TrayIcon1->HasNotificationArea();
     StatusLine->setText(inArea ? QString()
-                               : QStringLiteral("Aucune zone de notification : la fenêtre reste "
-                                                "ouverte et « Réduire » la place dans la barre "
-                                                "des tâches."));
+                               : QStringLiteral("Aucune zone de notification\u00A0: la fenêtre "
+                                                "reste ouverte et «\u00A0Réduire\u00A0» la place "
+                                                "dans la barre des tâches."));
     StatusLine->setHidden(inArea);
     fitHeight();
 }
@@ -210,8 +212,8 @@ void TfPrinc::reportLater(const std::exception& error) {
     ReportExceptionLater(this, error);
 }
 
-void TfPrinc::notify(const std::string& text) {
-    TrayIcon1->ShowMessage("Le Tallimer Internet", Q(text));
+bool TfPrinc::notify(const std::string& text) {
+    return TrayIcon1->ShowMessage("Le Tallimer Internet", Q(text));
 }
 
 void TfPrinc::later(std::function<void()> work) {
@@ -242,7 +244,11 @@ void TfPrinc::refreshFields() {
     teDureeTotalTotale->SetTotal(m.overallDuration);
     ShowText(tePrixTotalTotal, Q(AmountText(m.overallCost, locale)));
     if (rateIconShown_ != m.rateIcon) {
+        static const char* const rates[] = {"Hors ligne", "Tarif normal", "Tarif réduit",
+                                            "Forfait"};
         Image1->setPixmap(ImageList1->pixmap(m.rateIcon));
+        // What the picture says, for whoever does not see it.
+        if (m.rateIcon < 4) Image1->setAccessibleName(QString::fromUtf8(rates[m.rateIcon]));
         rateIconShown_ = m.rateIcon;
     }
     if (const Account* account = m.currentAccount) {
@@ -434,17 +440,29 @@ bool TfPrinc::event(QEvent* event) {
     return QWidget::event(event);
 }
 
+void TfPrinc::contextMenuEvent(QContextMenuEvent* event) {
+    // Without a notification area the icon's menu lives here, wherever one asks for it: the
+    // figures defer theirs to the window.
+    if (TrayIcon1->HasNotificationArea()) return QWidget::contextMenuEvent(event);
+    PopUpMenu(PopupMenu1, event->globalPos());
+}
+
 bool TfPrinc::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonDblClick) {
-        if (watched == teCoutTotal) {
-            teCoutTotalDblClick();
-            return true;
-        }
-        if (watched == tePrixTotalTotal) {
-            tePrixTotalTotalDblClick();
-            return true;
-        }
+    // F2 or Return on a figure does what a double-click on it does.
+    bool asked = event->type() == QEvent::MouseButtonDblClick;
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        asked = key == Qt::Key_F2 || key == Qt::Key_Return || key == Qt::Key_Enter;
     }
+    const std::pair<QObject*, void (TfPrinc::*)()> figures[] = {
+        {teCoutTotal, &TfPrinc::teCoutTotalDblClick},
+        {tePrixTotalTotal, &TfPrinc::tePrixTotalTotalDblClick},
+        {teDureeTotalTotale, &TfPrinc::teDureeTotalTotaleDblClick}};
+    for (const auto& [figure, handler] : figures)
+        if (asked && watched == figure) {
+            (this->*handler)();
+            return true;
+        }
     return QWidget::eventFilter(watched, event);
 }
 

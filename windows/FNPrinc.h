@@ -173,6 +173,7 @@ class TfPrinc : public QWidget, private SessionHost {
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
     // SessionHost: what the session asks of the window.
@@ -183,7 +184,7 @@ class TfPrinc : public QWidget, private SessionHost {
                    const std::optional<std::string>& sent) override;
     void setTickEnabled(bool enabled) override;
     void reportLater(const std::exception& error) override;
-    void notify(const std::string& text) override;
+    bool notify(const std::string& text) override;
     void later(std::function<void()> work) override;
 
     void fitHeight();

@@ -66,6 +66,10 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     OKButton = new QPushButton(QStringLiteral("OK"), this);
     OKButton->setObjectName("OKButton");
     OKButton->setDefault(true);
+    // Return closes the box; the addresses are the next Tab stops, which Return follows.
+    OKButton->setFocus();
+    setTabOrder(OKButton, Comments);
+    setTabOrder(Comments, Label1);
     connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
 
     auto* outer = new QVBoxLayout(this);

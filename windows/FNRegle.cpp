@@ -19,6 +19,7 @@
 #include <exception>
 #include <string>
 
+#include "controls/Accessible.h"
 #include "controls/DateEdit.h"
 #include "controls/ErrorReport.h"
 #include "controls/Timeedit.h"
@@ -129,24 +130,27 @@ TfRegle::TfRegle(QWidget* parent) : QDialog(parent) {
     cbFAI->setEditable(false);
     cbFAI->setMinimumWidth(220);
     connect(cbFAI, &QComboBox::activated, this, [this] { cbFAIChange(); });
-    auto* faiLabel = new QLabel(QStringLiteral("Fournisseur d'accès :"), this);
-    faiLabel->setBuddy(cbFAI);
+    // Each field is named by its label, whose underlined letter (with Alt) reaches it.
+    auto label = [this](const char* caption, QWidget* field) {
+        return Names(new QLabel(QString::fromUtf8(caption), this), field);
+    };
+    auto* faiLabel = label("&Fournisseur d'accès :", cbFAI);
 
     // Package.
     auto* forfait = new QGroupBox(QStringLiteral("Forfait"), this);
-    cbForfait = new QCheckBox(QStringLiteral("Forfait"), forfait);
+    cbForfait = new QCheckBox(QStringLiteral("F&orfait"), forfait);
     cbForfait->setObjectName("cbForfait");
     teDureeForfait = new TTimeEdit(forfait);
     teDureeForfait->setObjectName("teDureeForfait");
     tePrixForfait = PriceEdit("tePrixForfait", forfait);
-    RadioGroup1 = RadioGroup(
-        QStringLiteral("Type de forfait"),
-        {QStringLiteral("Permanent"), QStringLiteral("Nuit"), QStringLiteral("Nuit et Week-end")},
-        forfait);
+    RadioGroup1 = RadioGroup(QStringLiteral("Type de forfait"),
+                             {QStringLiteral("Perm&anent"), QStringLiteral("&Nuit"),
+                              QStringLiteral("Nuit et &Week-end")},
+                             forfait);
     RadioGroup1->setObjectName("RadioGroup1");
     auto* forfaitForm = new QFormLayout;
-    forfaitForm->addRow(QStringLiteral("Durée (hh:mm:ss) :"), teDureeForfait);
-    forfaitForm->addRow(QStringLiteral("Prix par période :"), tePrixForfait);
+    forfaitForm->addRow(label("&Durée (hh:mm:ss) :", teDureeForfait), teDureeForfait);
+    forfaitForm->addRow(label("Prix &par période :", tePrixForfait), tePrixForfait);
     auto* forfaitLayout = new QVBoxLayout(forfait);
     forfaitLayout->addWidget(cbForfait);
     forfaitLayout->addLayout(forfaitForm);
@@ -160,19 +164,19 @@ TfRegle::TfRegle(QWidget* parent) : QDialog(parent) {
     teDureeCredit->setObjectName("teDureeCredit");
     tePrixCredit = PriceEdit("tePrixCredit", tarifs);
     tePrixRed = PriceEdit("tePrixRed", tarifs);
-    cbPrimaliste = new QCheckBox(QStringLiteral("Primaliste"), tarifs);
+    cbPrimaliste = new QCheckBox(QStringLiteral("Pr&imaliste"), tarifs);
     cbPrimaliste->setObjectName("cbPrimaliste");
-    cbPrimalisteInternet = new QCheckBox(QStringLiteral("Primaliste Internet"), tarifs);
+    cbPrimalisteInternet = new QCheckBox(QStringLiteral("Primaliste Inte&rnet"), tarifs);
     cbPrimalisteInternet->setObjectName("cbPrimalisteInternet");
     RadioGroup2 =
         RadioGroup(QStringLiteral("Type de réduction"),
-                   {QStringLiteral("Soirée"), QStringLiteral("Soir et week-end")}, tarifs);
+                   {QStringLiteral("Soiré&e"), QStringLiteral("Soir et wee&k-end")}, tarifs);
     RadioGroup2->setObjectName("RadioGroup2");
     auto* tarifsForm = new QFormLayout;
-    tarifsForm->addRow(QStringLiteral("Prix à la seconde :"), tePrixSec);
-    tarifsForm->addRow(QStringLiteral("Durée du crédit temps :"), teDureeCredit);
-    tarifsForm->addRow(QStringLiteral("Prix du crédit temps :"), tePrixCredit);
-    tarifsForm->addRow(QStringLiteral("Prix heures creuses :"), tePrixRed);
+    tarifsForm->addRow(label("Prix à la &seconde :", tePrixSec), tePrixSec);
+    tarifsForm->addRow(label("Durée du &crédit temps :", teDureeCredit), teDureeCredit);
+    tarifsForm->addRow(label("Prix du crédit &temps :", tePrixCredit), tePrixCredit);
+    tarifsForm->addRow(label("Prix &heures creuses :", tePrixRed), tePrixRed);
     auto* discounts = new QHBoxLayout;
     discounts->addWidget(cbPrimaliste);
     discounts->addWidget(cbPrimalisteInternet);
@@ -202,13 +206,15 @@ TfRegle::TfRegle(QWidget* parent) : QDialog(parent) {
     periode->addWidget(UpDown1);
     periode->addStretch(1);
     auto* billing = new QFormLayout;
-    billing->addRow(QStringLiteral("Prochaine facture :"), DateFacture);
-    billing->addRow(QStringLiteral("Périodicité (mois) :"), periode);
+    billing->addRow(label("Prochaine fact&ure :", DateFacture), DateFacture);
+    // The focus goes to the date's own editor: it carries the name too.
+    DateFacture->editor()->setAccessibleName(DateFacture->accessibleName());
+    billing->addRow(label("Périodicité (&mois) :", tePeriode), periode);
 
     BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
     BitBtn1->setObjectName("BitBtn1");
     BitBtn1->setDefault(true);
-    BitBtn2 = new QPushButton(QStringLiteral("Annuler"), this);
+    BitBtn2 = new QPushButton(QStringLiteral("Annu&ler"), this);
     BitBtn2->setObjectName("BitBtn2");
     connect(BitBtn1, &QPushButton::clicked, this, &TfRegle::okClicked);
     connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);

@@ -8,6 +8,7 @@
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateEdit>
 #include <QDateTimeAxis>
 #include <QDir>
@@ -16,7 +17,9 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
@@ -24,15 +27,21 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QStandardPaths>
+#include <QStyleOptionTab>
+#include <QStylePainter>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTreeView>
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <algorithm>
 #include <cmath>
 
+#include "controls/Accessible.h"
 #include "metering/JournalKeeper.h"
 #include "support/FileWrite.h"
 #include "support/NumberText.h"
@@ -68,9 +77,81 @@ QString LocalStamp(const std::string& iso) {
     return t.isValid() ? QLocale().toString(t, QLocale::ShortFormat) : QString();
 }
 
-QChartView* NewChartView(const QString& name, QWidget* parent) {
+// The list's rows at the window's default size, whatever the notes and figures above take.
+constexpr int kListRows = 8;
+
+// Tabs down the side with their labels written across, on two lines where one would widen
+// the column past its longest word group: a list of tabs that takes one more chart as one
+// more line, where a row of them runs out of width.
+class SideTabBar : public QTabBar {
+  public:
+    using QTabBar::QTabBar;
+
+  protected:
+    // Asked at every layout of the bar: each label's box is measured once.
+    QSize tabSizeHint(int index) const override {
+        const QString label = tabText(index);
+        auto known = sizes_.find(label);
+        if (known == sizes_.end()) {
+            const QSize text = textBox(label).size();
+            known = sizes_.insert(
+                label,
+                {text.width() + style()->pixelMetric(QStyle::PM_TabBarTabHSpace, nullptr, this),
+                 text.height() + style()->pixelMetric(QStyle::PM_TabBarTabVSpace, nullptr, this)});
+        }
+        return *known;
+    }
+    void changeEvent(QEvent* event) override {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            sizes_.clear();
+        QTabBar::changeEvent(event);
+    }
+    QSize minimumTabSizeHint(int index) const override { return tabSizeHint(index); }
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        for (int i = 0; i < count(); ++i) {
+            QStyleOptionTab tab;
+            initStyleOption(&tab, i);
+            painter.drawControl(QStyle::CE_TabBarTabShape, tab);
+            const QRect text = tab.rect.adjusted(4, 2, -4, -2);
+            style()->drawItemText(&painter, text, Qt::AlignCenter | Qt::TextWordWrap, tab.palette,
+                                  tab.state & QStyle::State_Enabled, tab.text,
+                                  QPalette::WindowText);
+            if (tab.state & QStyle::State_HasFocus) {
+                QStyleOptionFocusRect focus;
+                focus.initFrom(this);
+                focus.rect = text;
+                painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+            }
+        }
+    }
+
+  private:
+    mutable QHash<QString, QSize> sizes_;
+    QRect textBox(const QString& text) const {
+        const int width = fontMetrics().horizontalAdvance(QStringLiteral("Volume par heure"));
+        return fontMetrics().boundingRect(QRect(0, 0, width, 0xFFFF),
+                                          Qt::AlignCenter | Qt::TextWordWrap, text);
+    }
+};
+
+class SideTabs : public QTabWidget {
+  public:
+    explicit SideTabs(QWidget* parent) : QTabWidget(parent) {
+        setTabBar(new SideTabBar(this));
+        setTabPosition(QTabWidget::West);
+        setUsesScrollButtons(false);
+        setElideMode(Qt::ElideNone);
+    }
+};
+
+// A chart, named for a screen reader as its tab is: its picture says nothing to one, and the
+// figures beside it say it all.
+QChartView* NewChartView(const QString& name, const QString& caption, QWidget* parent) {
     auto* view = new QChartView(new QChart, parent);
     view->setObjectName(name);
+    view->setAccessibleName(caption);
+    view->setFocusPolicy(Qt::NoFocus);
     view->setRenderHint(QPainter::Antialiasing);
     view->chart()->setAnimationOptions(QChart::NoAnimation);
     view->setMinimumHeight(220);
@@ -167,6 +248,11 @@ void CountChart(QChartView* view, const QString& title, const QStringList& names
              std::vector<double>(counts.begin(), counts.end()), reduced);
 }
 
+// A line of one point draws nothing: the period's first day shows as a dot.
+void ShowLonePoints(std::initializer_list<QLineSeries*> series) {
+    for (QLineSeries* line : series) line->setPointsVisible(line->count() == 1);
+}
+
 // The day's point on a date axis: its noon.
 double NoonOf(DateTime day) {
     return static_cast<double>(QDateTime(DateOf(day), QTime(12, 0)).toMSecsSinceEpoch());
@@ -191,7 +277,7 @@ struct VolumeUnit {
     QString name = "o";
 };
 VolumeUnit UnitOf(std::uint64_t top) {
-    static const char* const names[] = {"o", "Ko", "Mo", "Go", "To"};
+    static const char* const names[] = {"o", "ko", "Mo", "Go", "To"};
     VolumeUnit u;
     for (std::size_t i = 1; i < std::size(names) && static_cast<double>(top) >= u.scale * 1000;
          ++i) {
@@ -305,6 +391,9 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     resize(900, 700);
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
             &QWidget::close);
+    auto label = [this](const char* caption, QWidget* field) {
+        return Names(new QLabel(QString::fromUtf8(caption), this), field);
+    };
 
     cbCompte = new QComboBox(this);
     cbCompte->setObjectName("cbCompte");
@@ -316,38 +405,45 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     cbPeriode->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     cbPeriode->setMinimumContentsLength(24);
     auto* choosers = new QHBoxLayout;
-    choosers->addWidget(new QLabel("Compte :", this));
+    choosers->addWidget(label("&Compte\u00A0:", cbCompte));
     choosers->addWidget(cbCompte, 1);
-    choosers->addWidget(new QLabel("Période :", this));
+    choosers->addWidget(label("&Période\u00A0:", cbPeriode));
     choosers->addWidget(cbPeriode, 2);
 
+    // The figures are a Tab stop, for a screen reader to read them (a keyboard cursor in
+    // them would cost their layout at every resize). However many lines they take, the list
+    // below keeps its rows: their height is never asked of the window.
     lbTotaux = new QLabel(this);
     lbTotaux->setObjectName("lbTotaux");
     lbTotaux->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lbTotaux->setFocusPolicy(Qt::StrongFocus);
     lbTotaux->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    lbTotaux->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
 
-    tabGraphiques = new QTabWidget(this);
+    // The charts and the settings, their tabs down the side: one more chart is one more line.
+    tabGraphiques = new SideTabs(this);
     tabGraphiques->setObjectName("tabGraphiques");
-    chJours = NewChartView("chJours", this);
-    chMois = NewChartView("chMois", this);
-    chHeures = NewChartView("chHeures", this);
-    chSemaine = NewChartView("chSemaine", this);
-    tabGraphiques->addTab(chJours, "Par jour");
-    tabGraphiques->addTab(chMois, "Par mois");
-    tabGraphiques->addTab(chHeures, "Par heure");
-    tabGraphiques->addTab(chSemaine, "Par jour de la semaine");
+    tabGraphiques->tabBar()->setAccessibleName("Graphiques");
+    chJours = NewChartView("chJours", "Par jour", this);
+    chMois = NewChartView("chMois", "Par mois", this);
+    chHeures = NewChartView("chHeures", "Par heure", this);
+    chSemaine = NewChartView("chSemaine", "Par jour de la semaine", this);
+    for (QChartView* view : {chJours, chMois, chHeures, chSemaine})
+        tabGraphiques->addTab(view, view->accessibleName());
 
-    cbFiltre = new QCheckBox("Du", this);
+    cbFiltre = new QCheckBox("&Du", this);
     cbFiltre->setObjectName("cbFiltre");
     deDu = new QDateEdit(this);
     deDu->setObjectName("deDu");
     deDu->setCalendarPopup(true);
+    deDu->setAccessibleName("Du");
     deAu = new QDateEdit(this);
     deAu->setObjectName("deAu");
     deAu->setCalendarPopup(true);
     auto* filter = new QHBoxLayout;
     filter->addWidget(cbFiltre);
     filter->addWidget(deDu);
+    deAu->setAccessibleName("au");
     filter->addWidget(new QLabel("au", this));
     filter->addWidget(deAu);
     filter->addStretch(1);
@@ -355,10 +451,13 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     model_ = new ConnectionsModel(locale_, this);
     lvConnexions = new QTableView(this);
     lvConnexions->setObjectName("lvConnexions");
+    lvConnexions->setAccessibleName("Connexions");
     lvConnexions->setModel(model_);
     lvConnexions->setSortingEnabled(true);
     lvConnexions->sortByColumn(ColStart, Qt::DescendingOrder);
     lvConnexions->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // Arrows go from row to row; Tab leaves the list instead of walking its cells.
+    lvConnexions->setTabKeyNavigation(false);
     lvConnexions->verticalHeader()->hide();
     lvConnexions->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     lvConnexions->horizontalHeader()->setStretchLastSection(true);
@@ -367,12 +466,16 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
                 24;
     lvConnexions->horizontalHeader()->resizeSection(ColStart, stamp);
     lvConnexions->horizontalHeader()->resizeSection(ColEnd, stamp);
+    // The rows the window is laid out for, whatever the notes and figures above take.
+    lvConnexions->setMinimumHeight(
+        kListRows * lvConnexions->verticalHeader()->defaultSectionSize() +
+        lvConnexions->horizontalHeader()->sizeHint().height() + 2 * lvConnexions->frameWidth());
 
-    bnCsv = new QPushButton("Exporter en CSV…", this);
+    bnCsv = new QPushButton("Exporter en C&SV…", this);
     bnCsv->setObjectName("bnCsv");
-    bnJson = new QPushButton("Exporter en JSON…", this);
+    bnJson = new QPushButton("Exporter en &JSON…", this);
     bnJson->setObjectName("bnJson");
-    bnPng = new QPushButton("Enregistrer le graphique…", this);
+    bnPng = new QPushButton("Enregistrer le &graphique…", this);
     bnPng->setObjectName("bnPng");
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -380,101 +483,148 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     buttons->addWidget(bnJson);
     buttons->addWidget(bnPng);
 
-    auto* alertes = new QGroupBox("Alertes du compte", this);
+    // The account's settings, a tab of their own: the alerts, and the volume tariff that the
+    // same "Appliquer" sets.
+    auto* reglages = new QWidget;
+    auto* alertes = new QGroupBox("Alertes du compte", reglages);
     edBudget = new QLineEdit(alertes);
     edBudget->setObjectName("edBudget");
     edAlerteForfait = new QLineEdit(alertes);
     edAlerteForfait->setObjectName("edAlerteForfait");
-    edAlerteForfait->setPlaceholderText("10 % du forfait");
-    cbFeries = new QCheckBox("Jours fériés comptés comme week-end", alertes);
+    edAlerteForfait->setPlaceholderText("10\u00A0% du forfait");
+    cbFeries = new QCheckBox("Jours fé&riés comptés comme week-end", alertes);
     cbFeries->setObjectName("cbFeries");
-    bnAlertes = new QPushButton("Appliquer", alertes);
-    bnAlertes->setObjectName("bnAlertes");
-    lbAlertes = new QLabel(alertes);
-    lbAlertes->setObjectName("lbAlertes");
-    lbAlertes->setWordWrap(true);
-    // Room for its notes from the start, so a note does not push the list up.
-    lbAlertes->setFixedHeight(3 * fontMetrics().lineSpacing());
     auto* alertesLayout = new QGridLayout(alertes);
-    alertesLayout->addWidget(new QLabel("Budget de la période", alertes), 0, 0);
+    alertesLayout->addWidget(label("&Budget de la période\u00A0:", edBudget), 0, 0);
     alertesLayout->addWidget(edBudget, 0, 1);
-    alertesLayout->addWidget(new QLabel("Alerte forfait (reste)", alertes), 1, 0);
+    alertesLayout->addWidget(label("Alerte &forfait (reste)\u00A0:", edAlerteForfait), 1, 0);
     alertesLayout->addWidget(edAlerteForfait, 1, 1);
     alertesLayout->addWidget(cbFeries, 2, 0, 1, 2);
-    alertesLayout->addWidget(bnAlertes, 3, 1);
-    alertesLayout->addWidget(lbAlertes, 4, 0, 1, 2);
+    alertesLayout->setColumnStretch(2, 1);
 
-    // The volume tariff: a tab of its own, so the alerts and the list keep their room.
-    pgVolume = new QWidget(this);
-    pgVolume->setObjectName("pgVolume");
-    cbVolume = new QCheckBox("Facturer ce compte au volume", pgVolume);
+    auto* volume = new QGroupBox("Facturation au volume", reglages);
+    cbVolume = new QCheckBox("Facturer ce compte au &volume", volume);
     cbVolume->setObjectName("cbVolume");
-    edVolumeInclus = new QLineEdit(pgVolume);
+    edVolumeInclus = new QLineEdit(volume);
     edVolumeInclus->setObjectName("edVolumeInclus");
     edVolumeInclus->setPlaceholderText("20 Go");
-    edPrixAuDela = new QLineEdit(pgVolume);
+    edPrixAuDela = new QLineEdit(volume);
     edPrixAuDela->setObjectName("edPrixAuDela");
     edPrixAuDela->setPlaceholderText("0");
-    edPrixParMo = new QLineEdit(pgVolume);
+    edPrixParMo = new QLineEdit(volume);
     edPrixParMo->setObjectName("edPrixParMo");
     edPrixParMo->setPlaceholderText("0");
-    cbEnvoyes = new QCheckBox("Compter les octets envoyés", pgVolume);
+    cbEnvoyes = new QCheckBox("Compter les octets &envoyés", volume);
     cbEnvoyes->setObjectName("cbEnvoyes");
-    cbHeuresCreuses = new QCheckBox("Heures creuses gratuites", pgVolume);
+    cbHeuresCreuses = new QCheckBox("&Heures creuses gratuites", volume);
     cbHeuresCreuses->setObjectName("cbHeuresCreuses");
-    cbReseauLocal = new QCheckBox("Ne pas compter le réseau local", pgVolume);
+    cbReseauLocal = new QCheckBox("Ne pas &compter le réseau local", volume);
     cbReseauLocal->setObjectName("cbReseauLocal");
-    auto* volumeNote = new QLabel(
-        "Ces réglages s'enregistrent avec ceux des alertes, par « Appliquer ».", pgVolume);
-    volumeNote->setWordWrap(true);
-    auto* volumeLayout = new QGridLayout(pgVolume);
+    auto* volumeLayout = new QGridLayout(volume);
     volumeLayout->addWidget(cbVolume, 0, 0, 1, 2);
-    volumeLayout->addWidget(new QLabel("Volume inclus", pgVolume), 1, 0);
+    volumeLayout->addWidget(label("Volume &inclus\u00A0:", edVolumeInclus), 1, 0);
     volumeLayout->addWidget(edVolumeInclus, 1, 1);
-    volumeLayout->addWidget(new QLabel("Prix par Mo au-delà", pgVolume), 2, 0);
+    volumeLayout->addWidget(label("Prix par Mo au-de&là\u00A0:", edPrixAuDela), 2, 0);
     volumeLayout->addWidget(edPrixAuDela, 2, 1);
-    volumeLayout->addWidget(new QLabel("Prix par Mo", pgVolume), 3, 0);
+    volumeLayout->addWidget(label("Prix par &Mo\u00A0:", edPrixParMo), 3, 0);
     volumeLayout->addWidget(edPrixParMo, 3, 1);
     volumeLayout->addWidget(cbEnvoyes, 4, 0, 1, 2);
     volumeLayout->addWidget(cbHeuresCreuses, 5, 0, 1, 2);
     volumeLayout->addWidget(cbReseauLocal, 6, 0, 1, 2);
-    volumeLayout->addWidget(volumeNote, 7, 0, 1, 3);
     volumeLayout->setColumnStretch(2, 1);
-    volumeLayout->setRowStretch(8, 1);
     for (QWidget* field : std::initializer_list<QWidget*>{
              edVolumeInclus, edPrixAuDela, edPrixParMo, cbEnvoyes, cbHeuresCreuses, cbReseauLocal})
         connect(cbVolume, &QCheckBox::toggled, field, &QWidget::setEnabled);
-    tabGraphiques->addTab(pgVolume, "Facturation au volume");
+
+    bnAlertes = new QPushButton("&Appliquer", reglages);
+    bnAlertes->setObjectName("bnAlertes");
+    lbAlertes = new QLabel(reglages);
+    lbAlertes->setObjectName("lbAlertes");
+    lbAlertes->setWordWrap(true);
+    // Room for its notes from the start, so a note moves nothing.
+    lbAlertes->setMinimumHeight(3 * fontMetrics().lineSpacing());
+    lbAlertes->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    auto* apply = new QHBoxLayout;
+    apply->addWidget(bnAlertes, 0, Qt::AlignTop);
+    apply->addWidget(lbAlertes, 1);
+    auto* reglagesLayout = new QVBoxLayout(reglages);
+    reglagesLayout->addWidget(alertes);
+    reglagesLayout->addWidget(volume);
+    reglagesLayout->addLayout(apply);
+    reglagesLayout->addStretch(1);
+    // Within the tab's room at any font size.
+    auto* page = new QScrollArea(this);
+    page->setWidgetResizable(true);
+    page->setWidget(reglages);
+    page->setFrameShape(QFrame::NoFrame);
+    pgVolume = page;
+    pgVolume->setObjectName("pgVolume");
+    tabGraphiques->addTab(pgVolume, "Alertes et volume");
 
     lbOffre = new QLabel(this);
     lbOffre->setObjectName("lbOffre");
     lbOffre->setTextFormat(Qt::RichText);
-    // Lines of the figures' width: a wrapped label is given one line in this layout.
+    lbOffre->setWordWrap(true);
+    // Its link is reached by Tab and followed by Return.
+    lbOffre->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    lbOffre->setFocusPolicy(Qt::StrongFocus);
     lbOffre->setText(
-        "Le bureau signale cette connexion comme<br>limitée (au volume). Vous pouvez lui "
-        "donner<br>un tarif au volume dans l'onglet<br><a href=\"volume\">« Facturation au "
-        "volume »</a>.");
+        "Le bureau signale cette connexion comme limitée (au volume). Vous pouvez lui donner "
+        "un tarif au volume dans l'onglet <a href=\"volume\">«\u00A0Alertes et "
+        "volume\u00A0»</a>.");
     lbOffre->hide();
-    connect(lbOffre, &QLabel::linkActivated, this,
-            [this] { tabGraphiques->setCurrentWidget(pgVolume); });
+    connect(lbOffre, &QLabel::linkActivated, this, [this] {
+        tabGraphiques->setCurrentWidget(pgVolume);
+        cbVolume->setFocus(Qt::OtherFocusReason);
+    });
+    // Its one link is followed by Return as soon as the note has the focus.
+    lbOffre->installEventFilter(this);
 
     auto* left = new QVBoxLayout;
     left->addWidget(lbTotaux, 1);
     left->addWidget(lbOffre);
-    left->addWidget(alertes);
     auto* top = new QHBoxLayout;
     top->addLayout(left);
     top->addWidget(tabGraphiques, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(choosers);
-    layout->addLayout(top, 3);
+    layout->addLayout(top, 2);
     layout->addLayout(filter);
-    layout->addWidget(lvConnexions, 2);
+    layout->addWidget(lvConnexions, 1);
     layout->addLayout(buttons);
+
+    // Tab goes as the eye reads: the choosers, the figures and the offer, the tabs and the
+    // page shown, the filter, the list, the exports.
+    QWidget* order[] = {cbCompte,
+                        cbPeriode,
+                        lbTotaux,
+                        lbOffre,
+                        tabGraphiques->tabBar(),
+                        edBudget,
+                        edAlerteForfait,
+                        cbFeries,
+                        cbVolume,
+                        edVolumeInclus,
+                        edPrixAuDela,
+                        edPrixParMo,
+                        cbEnvoyes,
+                        cbHeuresCreuses,
+                        bnAlertes,
+                        cbFiltre,
+                        deDu,
+                        deAu,
+                        lvConnexions,
+                        bnCsv,
+                        bnJson,
+                        bnPng};
+    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
     connect(cbCompte, &QComboBox::currentIndexChanged, this, &TfStats::cbCompteChange);
     connect(cbPeriode, &QComboBox::currentIndexChanged, this, &TfStats::cbPeriodeChange);
     connect(bnAlertes, &QPushButton::clicked, this, &TfStats::ApplyAlertSettings);
+    // Return in a field of the settings applies them, as the button does.
+    for (QLineEdit* field : {edBudget, edAlerteForfait, edVolumeInclus, edPrixAuDela, edPrixParMo})
+        connect(field, &QLineEdit::returnPressed, this, &TfStats::ApplyAlertSettings);
     connect(cbFiltre, &QCheckBox::toggled, this, &TfStats::filterChange);
     connect(deDu, &QDateEdit::dateChanged, this, &TfStats::filterChange);
     connect(deAu, &QDateEdit::dateChanged, this, &TfStats::filterChange);
@@ -488,6 +638,38 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(tabGraphiques, &QTabWidget::currentChanged, this, [this] {
         bnPng->setEnabled(qobject_cast<QChartView*>(tabGraphiques->currentWidget()));
     });
+}
+
+namespace {
+
+// Widens the save dialog to show each column of its file list with its whole title, a
+// vertical scroll bar beside them.
+void FitColumns(QFileDialog& dialog) {
+    auto* files = dialog.findChild<QTreeView*>("treeView");
+    if (!files) return;
+    QHeaderView* header = files->header();
+    int needed = files->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, files);
+    for (int i = 0; i < header->count(); ++i) {
+        header->resizeSection(i, std::max(header->sectionSize(i), header->sectionSizeHint(i)));
+        if (!header->isSectionHidden(i)) needed += header->sectionSize(i);
+    }
+    const int shown = files->viewport()->width();
+    if (needed > shown) dialog.resize(dialog.width() + needed - shown, dialog.height());
+}
+
+}  // namespace
+
+bool TfStats::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show)
+        if (auto* dialog = qobject_cast<QFileDialog*>(watched)) FitColumns(*dialog);
+    if (watched == lbOffre && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+            emit lbOffre->linkActivated(QStringLiteral("volume"));
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TfStats::Open() {
@@ -583,7 +765,7 @@ bool TfStats::ApplyAlertSettings() {
             budget = -1;
         }
         if (!(budget >= 0)) {
-            lbAlertes->setText("Budget invalide : tapez un montant en euros, par exemple 15" +
+            lbAlertes->setText("Budget invalide\u00A0: tapez un montant en euros, par exemple 15" +
                                Q(locale_.decimalSeparator) + "50.");
             return false;
         }
@@ -594,7 +776,7 @@ bool TfStats::ApplyAlertSettings() {
         auto parsed = ParseDurationText(levelText);
         if (!parsed) {
             lbAlertes->setText(
-                "Alerte forfait invalide : tapez une durée en heures et minutes, "
+                "Alerte forfait invalide\u00A0: tapez une durée en heures et minutes, "
                 "par exemple 1:30.");
             return false;
         }
@@ -667,8 +849,7 @@ const VolumeAccount* TfStats::chosenVolume() {
 
 void TfStats::countVolume() {
     const VolumeAccount* v = chosenVolume();
-    volumeStats_ = v ? ComputeVolumeBuckets(accountRows_, period_, v->tariff.countSent, stats_.days)
-                     : VolumeBuckets();
+    volumeStats_ = v ? ComputeVolumeBuckets(accountRows_, period_, stats_.days) : VolumeBuckets();
 }
 
 void TfStats::showVolumeSettings() {
@@ -686,7 +867,7 @@ void TfStats::showVolumeSettings() {
     for (QWidget* field : std::initializer_list<QWidget*>{
              edVolumeInclus, edPrixAuDela, edPrixParMo, cbEnvoyes, cbHeuresCreuses, cbReseauLocal})
         field->setEnabled(v);
-    pgVolume->setEnabled(volumes_ && alertSettings_ && accounts_.find(name));
+    cbVolume->parentWidget()->setEnabled(volumes_ && alertSettings_ && accounts_.find(name));
     // The link is the current connection's: the other accounts are not offered anything.
     lbOffre->setVisible(offered_ && !v && name == currentAccount_);
 }
@@ -727,32 +908,41 @@ void TfStats::filterChange() {
 void TfStats::showTotals() {
     const JournalStats& s = stats_;
     const Locale& l = locale_;
+    // "Libellé : valeur", with the no-break space French puts before the colon.
+    auto line = [](const char* caption, const QString& value) {
+        return QString::fromUtf8(caption) + "\u00A0: " + value;
+    };
+    auto volume = [this](std::uint64_t bytes) { return Q(VolumeText(bytes, locale_)); };
+    const VolumeAccount* v = chosenVolume();
     QStringList lines;
-    lines << QString("Connexions : %1").arg(s.connections)
-          << "Durée totale : " + Duration(s.durationMs) << "Coût total : " + Amount(s.cost, l)
-          << "Connexion moyenne : " + Duration(s.averageMs) + " pour " + Amount(s.averageCost, l)
-          << "Octets reçus : " + Q(BytesText(s.bytesReceived, l))
-          << "Octets envoyés : " + Q(BytesText(s.bytesSent, l)) << QString();
+    lines << line("Connexions", QString::number(s.connections))
+          << line("Durée totale", Duration(s.durationMs)) << line("Coût total", Amount(s.cost, l))
+          << line("Connexion moyenne", Duration(s.averageMs) + " pour " + Amount(s.averageCost, l))
+          << line("Octets reçus", Q(BytesText(s.bytesReceived, l)))
+          << line("Octets envoyés", Q(BytesText(s.bytesSent, l))) << QString();
     if (s.imported > 0 && s.imported == s.connections) {
         // Invoice lines say neither the rates nor the bytes: nothing to split.
-        lines << "Connexions importées des factures : pas de détail par tarif"
-              << "Prix du forfait : " + Amount(s.packageFees, l);
+        lines << line("Connexions importées des factures", "pas de détail par tarif")
+              << line("Prix du forfait", Amount(s.packageFees, l));
     } else {
-        lines << "Tarif normal : " + Duration(s.normalMs) + " pour " + Amount(s.normalCost, l)
-              << "Tarif réduit : " + Duration(s.reducedMs) + " pour " + Amount(s.reducedCost, l)
-              << "Forfait : " + Duration(s.packageMs) + ", prix du forfait " +
-                     Amount(s.packageFees, l)
-              << "Crédit : " + Duration(s.creditMs) + " pour " + Amount(s.creditCost, l)
-              << "Économie du tarif réduit : " + Amount(s.reducedSaving, l)
-              << "Économie Primaliste : " + Amount(s.primalisteSaving, l);
+        lines << line("Tarif normal", Duration(s.normalMs) + " pour " + Amount(s.normalCost, l))
+              << line("Tarif réduit", Duration(s.reducedMs) + " pour " + Amount(s.reducedCost, l))
+              << line("Forfait",
+                      Duration(s.packageMs) + ", prix du forfait " + Amount(s.packageFees, l))
+              << line("Crédit", Duration(s.creditMs) + " pour " + Amount(s.creditCost, l));
+        // The volume's money on a line of its own: no time rate's.
+        if (v || s.volumeBytes > 0 || s.volumeCost > 0)
+            lines << line("Volume", volume(s.volumeBytes) + " pour " + Amount(s.volumeCost, l));
+        lines << line("Économie du tarif réduit", Amount(s.reducedSaving, l))
+              << line("Économie Primaliste", Amount(s.primalisteSaving, l));
         if (s.imported > 0)
             lines
                 << QString("(dont %1 connexions importées, sans détail par tarif)").arg(s.imported);
     }
     if (s.hasEstimate) {
         lines << QString()
-              << "Estimation en fin de période : " + Amount(s.estimatedCost, l) + " pour " +
-                     Duration(s.estimatedMs)
+              << line("Estimation en fin de période",
+                      Amount(s.estimatedCost, l) + " pour " + Duration(s.estimatedMs))
               << QString("(%1 jours écoulés, %2 jours restants)")
                      .arg(Q(FormatFixed(static_cast<float>(s.daysElapsed), 4, 1, l)),
                           Q(FormatFixed(static_cast<float>(s.daysLeft), 4, 1, l)));
@@ -763,23 +953,18 @@ void TfStats::showTotals() {
         lines << "Forfait épuisé vers le " +
                      QLocale().toString(DateOf(*s.packageRunOut), QLocale::ShortFormat) +
                      " à ce rythme";
-    if (const VolumeAccount* v = chosenVolume()) {
-        auto volume = [this](std::uint64_t bytes) { return Q(VolumeText(bytes, locale_)); };
-        lines << QString();
-        if (period_.kind == StatsPeriodKind::Billing && period_.back == 0) {
-            // The period's own count, kept as the tariff counts it (free hours apart).
-            const VolumeFigures f = FiguresOf(*v, *accounts_.find(chosenAccount()), now_);
-            lines << "Volume de la période : " + volume(f.used) +
-                         (f.cap > 0 ? " sur " + volume(f.cap) : QString())
-                  << "Volume estimé en fin de période : " + volume(f.estimate);
-            if (f.cap > 0)
-                lines << "Reste par jour jusqu'au " +
-                             QLocale().toString(DateOf(period_.to - 1), QLocale::ShortFormat) +
-                             " : " + volume(f.leftPerDay);
-            if (v->tariff.offPeakFree) lines << "Heures creuses gratuites : " + volume(f.freeBytes);
-        } else {
-            lines << "Volume compté : " + volume(volumeStats_.bytes);
-        }
+    if (v && period_.kind == StatsPeriodKind::Billing && period_.back == 0) {
+        // The period's own count, kept as the tariff counts it (free hours apart).
+        const VolumeFigures f = FiguresOf(*v, *accounts_.find(chosenAccount()), now_);
+        lines << QString()
+              << line("Volume de la période",
+                      volume(f.used) + (f.cap > 0 ? " sur " + volume(f.cap) : QString()))
+              << line("Volume estimé en fin de période", volume(f.estimate));
+        if (f.cap > 0)
+            lines << "Reste par jour jusqu'au " +
+                         QLocale().toString(DateOf(period_.to - 1), QLocale::ShortFormat) +
+                         "\u00A0: " + volume(f.leftPerDay);
+        if (v->tariff.offPeakFree) lines << line("Heures creuses gratuites", volume(f.freeBytes));
     }
     lbTotaux->setText(lines.join('\n'));
 }
@@ -793,15 +978,18 @@ void TfStats::showVolumeCharts() {
         return;
     }
     if (!chVolumeJours) {
-        chVolumeJours = NewChartView("chVolumeJours", this);
-        chVolumeHeures = NewChartView("chVolumeHeures", this);
+        chVolumeJours = NewChartView("chVolumeJours", "Volume par jour", this);
+        chVolumeHeures = NewChartView("chVolumeHeures", "Volume par heure", this);
     }
     if (tabGraphiques->indexOf(chVolumeJours) < 0) {
         const int at = tabGraphiques->indexOf(pgVolume);
-        tabGraphiques->insertTab(at, chVolumeJours, "Volume par jour");
-        tabGraphiques->insertTab(at + 1, chVolumeHeures, "Volume par heure");
+        tabGraphiques->insertTab(at, chVolumeJours, chVolumeJours->accessibleName());
+        tabGraphiques->insertTab(at + 1, chVolumeHeures, chVolumeHeures->accessibleName());
     }
-    const QString counted = v->tariff.countSent ? "octets reçus et envoyés" : "octets reçus";
+    // What the tariff counted, as the period's figures beside it count it.
+    const QString counted = v->tariff.offPeakFree
+                                ? "compté au tarif, heures creuses gratuites comprises"
+                                : "compté au tarif";
     {
         // Against the cap in the current period only: an older one may have had another.
         const std::uint64_t cap =
@@ -810,7 +998,7 @@ void TfStats::showVolumeCharts() {
         for (const DayVolume& d : volumeStats_.days)
             if (d.day <= now_) top = std::max(top, d.cumulative);
         const VolumeUnit unit = UnitOf(top);
-        QChart* chart = Cleared(chVolumeJours, "Volume par jour (" + counted + ")");
+        QChart* chart = Cleared(chVolumeJours, "Volume par jour<br>(" + counted + ")");
         auto* day = new QLineSeries;
         day->setName("Volume du jour");
         auto* cumulative = new QLineSeries;
@@ -824,6 +1012,7 @@ void TfStats::showVolumeCharts() {
             day->append(x, static_cast<double>(d.bytes) / unit.scale);
             cumulative->append(x, static_cast<double>(d.cumulative) / unit.scale);
         }
+        ShowLonePoints({day, cumulative});
         chart->addSeries(day);
         chart->addSeries(cumulative);
         if (cap > 0 && first != 0) {
@@ -848,9 +1037,11 @@ void TfStats::showVolumeCharts() {
     std::vector<double> hours;
     for (std::uint64_t bytes : volumeStats_.hours)
         hours.push_back(static_cast<double>(bytes) / unit.scale);
-    BarChart(chVolumeHeures, "Volume par heure de début (en vert : tarif réduit en semaine)",
-             "Volume (" + unit.name + ")", false, {}, hours,
-             std::vector<bool>(reduced.begin(), reduced.end()));
+    BarChart(
+        chVolumeHeures,
+        "Volume par heure de début<br>(" + counted + ")<br>en vert\u00A0: tarif réduit en semaine",
+        "Volume (" + unit.name + ")", false, {}, hours,
+        std::vector<bool>(reduced.begin(), reduced.end()));
 }
 
 void TfStats::showCharts() {
@@ -864,7 +1055,7 @@ void TfStats::showCharts() {
         auto* cumulative = new QLineSeries;
         cumulative->setName("Coût cumulé");
         auto* minutes = new QLineSeries;
-        minutes->setName("Durée du jour (minutes)");
+        minutes->setName("Minutes du jour");
         double topCost = 0, topMinutes = 0;
         double first = 0, last = 0;
         for (const DayBucket& d : s.days) {
@@ -879,6 +1070,7 @@ void TfStats::showCharts() {
             topCost = std::max(topCost, static_cast<double>(d.cumulativeCost));
             topMinutes = std::max(topMinutes, m);
         }
+        ShowLonePoints({cost, cumulative, minutes});
         chart->addSeries(cost);
         chart->addSeries(cumulative);
         chart->addSeries(minutes);
@@ -927,14 +1119,15 @@ void TfStats::showCharts() {
         std::array<bool, 24> reduced = OffPeakWeekdayHours(account);
         std::vector<std::int64_t> counts;
         for (const CountBucket& b : s.hours) counts.push_back(b.connections);
-        CountChart(chHeures, "Connexions par heure de début (en vert : tarif réduit en semaine)",
-                   {}, counts, std::vector<bool>(reduced.begin(), reduced.end()));
+        CountChart(chHeures,
+                   "Connexions par heure de début<br>en vert\u00A0: tarif réduit en semaine", {},
+                   counts, std::vector<bool>(reduced.begin(), reduced.end()));
     }
     {
         std::array<bool, 7> reduced = OffPeakWholeDays(account);
         std::vector<std::int64_t> counts;
         for (const CountBucket& b : s.weekdays) counts.push_back(b.connections);
-        CountChart(chSemaine, "Connexions par jour de la semaine (en vert : tarif réduit)",
+        CountChart(chSemaine, "Connexions par jour de la semaine<br>en vert\u00A0: tarif réduit",
                    {"lun.", "mar.", "mer.", "jeu.", "ven.", "sam.", "dim."}, counts,
                    std::vector<bool>(reduced.begin(), reduced.end()));
     }
@@ -1024,19 +1217,37 @@ std::unique_ptr<QFileDialog> TfStats::ExportDialog(ExportKind kind) {
     // Qt's own dialog, in French like the program; the desktop's may speak another language.
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setLabelText(QFileDialog::LookIn, "Dossier :");
-    dialog->setLabelText(QFileDialog::FileName, "Nom du fichier :");
-    dialog->setLabelText(QFileDialog::FileType, "Type :");
+    dialog->setLabelText(QFileDialog::LookIn, "Dossier\u00A0:");
+    dialog->setLabelText(QFileDialog::FileName, "Nom du fichier\u00A0:");
+    dialog->setLabelText(QFileDialog::FileType, "Type\u00A0:");
     dialog->setLabelText(QFileDialog::Accept, "Enregistrer");
     dialog->setLabelText(QFileDialog::Reject, "Annuler");
+    // A name typed without a dot gets its extension before the dialog asks about overwriting.
+    dialog->setDefaultSuffix(Extension(kind));
     dialog->selectFile(SuggestedFileName(kind));
+    // Every column's title whole once it shows, "Dernière modification" too.
+    dialog->installEventFilter(this);
     return dialog;
 }
 
 void TfStats::exportTo(ExportKind kind, bool (TfStats::*write)(const QString&) const) {
     std::unique_ptr<QFileDialog> dialog = ExportDialog(kind);
-    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return;
-    const QString path = WithExtension(dialog->selectedFiles().front(), kind);
+    QString path;
+    for (;;) {
+        if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return;
+        const QString chosen = dialog->selectedFiles().front();
+        path = WithExtension(chosen, kind);
+        // The dialog asked about the name it was given; the extension may name another file.
+        if (path == chosen || !QFileInfo::exists(path)) break;
+        const QString question =
+            QCoreApplication::translate("QFileDialog",
+                                        "%1 already exists.\nDo you want to replace it?")
+                .arg(QFileInfo(path).fileName());
+        if (QMessageBox::warning(dialog.get(), dialog->windowTitle(), question,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes)
+            break;
+    }
     if (!(this->*write)(path))
         QMessageBox::warning(this, "Statistiques", "Impossible de créer le fichier " + path);
 }

@@ -116,7 +116,8 @@ class TfStats : public QWidget, public StatsView {
     QCheckBox* cbFeries;
     QPushButton* bnAlertes;
     QLabel* lbAlertes;
-    // The volume tariff, in a tab of its own; the offer of one above the alerts.
+    // The account's settings (its alerts and volume tariff), a tab of their own; the offer of
+    // a tariff under the figures.
     QWidget* pgVolume;
     QCheckBox* cbVolume;
     QLineEdit* edVolumeInclus;
@@ -129,6 +130,9 @@ class TfStats : public QWidget, public StatsView {
     // Tabs of a volume account only, made at the first one.
     QChartView* chVolumeJours = nullptr;
     QChartView* chVolumeHeures = nullptr;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void cbCompteChange();

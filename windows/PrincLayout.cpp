@@ -12,6 +12,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include "controls/Accessible.h"
 #include "controls/ImageList.h"
 #include "controls/RatePictures.h"
 #include "controls/Timeedit.h"
@@ -22,6 +23,15 @@
 namespace tallimer {
 
 namespace {
+
+const QKeySequence kSettingsKey("Ctrl+R");
+const QKeySequence kStatisticsKey("Ctrl+T");
+const QKeySequence kQuitKey("Ctrl+Q");
+
+// A hint with its command's shortcut after it, as a menu shows it in its own column.
+QString WithShortcut(const QString& hint, const QKeySequence& key) {
+    return hint + " (" + key.toString(QKeySequence::NativeText) + ")";
+}
 
 // The small arrows beside the rate fields: down for received, up for sent.
 QPixmap RateArrow(bool down) {
@@ -42,44 +52,61 @@ QPixmap RateArrow(bool down) {
 void BuildPrincCommands(TfPrinc& w) {
     w.PopupMenu1 = new QMenu(&w);
     w.PopupMenu1->setObjectName("PopupMenu1");
-    w.Restaurer1 = w.PopupMenu1->addAction("&Restaurer", &w, &TfPrinc::Restaurer1Click);
-    w.Restaurer1->setObjectName("Restaurer1");
+    // The icon's menu shows the window's shortcuts; they act in the window, and in the menu
+    // only while it is open.
+    auto item = [&w](QAction*& action, const char* name, const QString& caption,
+                     void (TfPrinc::*handler)(), const QKeySequence& key) {
+        action = w.PopupMenu1->addAction(caption, &w, handler);
+        action->setObjectName(name);
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WidgetShortcut);
+        action->setShortcutVisibleInContextMenu(true);
+    };
+    item(w.Restaurer1, "Restaurer1", "&Restaurer", &TfPrinc::Restaurer1Click, {});
     w.PopupMenu1->setDefaultAction(w.Restaurer1);
-    w.rglages1 = w.PopupMenu1->addAction("Ré&glages", &w, &TfPrinc::rglages1Click);
-    w.rglages1->setObjectName("rglages1");
-    w.Statistiques1 = w.PopupMenu1->addAction("&Statistiques", &w, &TfPrinc::Statistiques1Click);
-    w.Statistiques1->setObjectName("Statistiques1");
-    QObject::connect(new QShortcut(QKeySequence("Ctrl+T"), &w), &QShortcut::activated, &w,
+    item(w.rglages1, "rglages1", "Ré&glages", &TfPrinc::rglages1Click, kSettingsKey);
+    item(w.Statistiques1, "Statistiques1", "&Statistiques", &TfPrinc::Statistiques1Click,
+         kStatisticsKey);
+    QObject::connect(new QShortcut(kStatisticsKey, &w), &QShortcut::activated, &w,
                      &TfPrinc::Statistiques1Click);
-    w.Quitter1 = w.PopupMenu1->addAction("&Quitter", &w, &TfPrinc::Quitter1Click);
-    w.Quitter1->setObjectName("Quitter1");
+    item(w.Quitter1, "Quitter1", "&Quitter", &TfPrinc::Quitter1Click, kQuitKey);
 
     QToolBar* bar = w.ToolBar1 = new QToolBar(&w);
     bar->setObjectName("ToolBar1");
     bar->setIconSize(QSize(20, 20));
     bar->setMovable(false);
     bar->setFloatable(false);
+    // Each button is a Tab stop (Space presses it) with its shortcut in its hint; its text,
+    // the hint alone, is what a screen reader says of it.
     auto add = [&w, bar](QAction*& action, const char* name, ToolbarGlyph glyph,
-                         const QString& hint, void (TfPrinc::*handler)()) {
+                         const QString& hint, void (TfPrinc::*handler)(), const QKeySequence& key) {
         action = bar->addAction(ToolbarIcon(glyph), hint);
         action->setObjectName(name);
-        action->setToolTip(hint);
+        action->setShortcut(key);
+        action->setToolTip(WithShortcut(hint, key));
+        bar->widgetForAction(action)->setFocusPolicy(Qt::TabFocus);
         QObject::connect(action, &QAction::triggered, &w, handler);
     };
-    add(w.bnGo, "bnGo", ToolbarGlyph::Go, QString(), &TfPrinc::bnClick);
+    add(w.bnGo, "bnGo", ToolbarGlyph::Go, "Comptage à la main", &TfPrinc::bnClick,
+        QKeySequence("Ctrl+D"));
     w.bnGo->setCheckable(true);
     bar->addSeparator();
-    add(w.bnRegle, "bnRegle", ToolbarGlyph::Settings, "Réglages", &TfPrinc::bnRegleClick);
+    add(w.bnRegle, "bnRegle", ToolbarGlyph::Settings, "Réglages", &TfPrinc::bnRegleClick,
+        kSettingsKey);
     bar->addSeparator();
-    add(w.BitBtn2, "BitBtn2", ToolbarGlyph::Invoices, "Gère les factures", &TfPrinc::BitBtn2Click);
-    add(w.bnPropos, "bnPropos", ToolbarGlyph::About, "A propos...", &TfPrinc::bnProposClick);
+    add(w.BitBtn2, "BitBtn2", ToolbarGlyph::Invoices, "Gère les factures", &TfPrinc::BitBtn2Click,
+        QKeySequence("Ctrl+F"));
+    add(w.bnPropos, "bnPropos", ToolbarGlyph::About, "A propos...", &TfPrinc::bnProposClick,
+        QKeySequence("Ctrl+I"));
     add(w.SpeedButton1, "SpeedButton1", ToolbarGlyph::StayOnTop,
-        "Bloque la fenêtre en premier plan", &TfPrinc::SpeedButton1Click);
+        "Bloque la fenêtre en premier plan", &TfPrinc::SpeedButton1Click, QKeySequence("Ctrl+B"));
     w.SpeedButton1->setCheckable(true);
-    add(w.bnAide, "bnAide", ToolbarGlyph::Help, "Aide en ligne", &TfPrinc::bnAideClick);
+    add(w.bnAide, "bnAide", ToolbarGlyph::Help, "Aide en ligne", &TfPrinc::bnAideClick,
+        QKeySequence(Qt::Key_F1));
     bar->addSeparator();
-    add(w.BitBtn1, "BitBtn1", ToolbarGlyph::Reduce, "Réduire", &TfPrinc::BitBtn1Click);
-    add(w.bnFermer, "bnFermer", ToolbarGlyph::Close, "Fermer", &TfPrinc::bnFermerClick);
+    add(w.BitBtn1, "BitBtn1", ToolbarGlyph::Reduce, "Réduire", &TfPrinc::BitBtn1Click,
+        QKeySequence(Qt::Key_Escape));
+    add(w.bnFermer, "bnFermer", ToolbarGlyph::Close, "Fermer", &TfPrinc::bnFermerClick, kQuitKey);
 }
 
 void AttachTrayIcon(TfPrinc& w, TrayShell* shell) {
@@ -95,10 +122,6 @@ void AttachTrayIcon(TfPrinc& w, TrayShell* shell) {
     icon->Loaded();
     QObject::connect(icon, &TTrayIcon::OnNotificationArea, &w, &TfPrinc::NotificationAreaChanged);
     w.NotificationAreaChanged();
-    w.setContextMenuPolicy(Qt::CustomContextMenu);
-    QObject::connect(&w, &QWidget::customContextMenuRequested, &w, [&w](const QPoint& at) {
-        if (!w.TrayIcon1->HasNotificationArea()) w.PopupMenu1->popup(w.mapToGlobal(at));
-    });
 }
 
 void LayOutPrinc(TfPrinc& w) {
@@ -106,27 +129,33 @@ void LayOutPrinc(TfPrinc& w) {
     QFont small = w.font();
     small.setPointSizeF(8);
     w.setFont(small);
-    auto text = [&w](QLineEdit*& field, const char* name, const QString& hint,
-                     const QString& initial) {
-        field = new QLineEdit(initial, &w);
+    // Figures are read from the keyboard too (Tab stops); a right-click on one opens the
+    // window's menu, not an editor's, and the hint says what F2 does where it does something.
+    auto figure = [](QLineEdit* field, const char* name, const QString& hint) {
         field->setObjectName(name);
         field->setToolTip(hint);
         field->setReadOnly(true);
-        field->setFocusPolicy(Qt::NoFocus);
-        field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        field->setFocusPolicy(Qt::StrongFocus);
+        field->setContextMenuPolicy(Qt::NoContextMenu);
         field->setTextMargins(0, 0, 0, 0);
     };
-    auto time = [&w](TTimeEdit*& field, const char* name, const QString& hint) {
+    auto text = [&w, figure](QLineEdit*& field, const char* name, const QString& hint,
+                             const QString& initial) {
+        field = new QLineEdit(initial, &w);
+        figure(field, name, hint);
+        field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    };
+    auto time = [&w, figure](TTimeEdit*& field, const char* name, const QString& hint) {
         field = new TTimeEdit(&w);
-        field->setObjectName(name);
-        field->setToolTip(hint);
-        field->setReadOnly(true);
-        field->setFocusPolicy(Qt::NoFocus);
+        figure(field, name, hint);
         field->SetFHeure(msTIME(0));
         field->setAlignment(Qt::AlignCenter);
-        field->setTextMargins(0, 0, 0, 0);
     };
-    auto label = [&w](const QString& caption) { return new QLabel(caption, &w); };
+    auto label = [&w](const QString& caption, QWidget* field) {
+        return Names(new QLabel(caption, &w), field);
+    };
+    // Where no label of its own stands beside a field, its hint names it.
+    auto byHint = [](QWidget* field, const QString& hint) { field->setAccessibleName(hint); };
 
     text(w.teFAI, "teFAI", "Nom du fournisseur d'accès", QString());
     w.teFAI->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -134,14 +163,19 @@ void LayOutPrinc(TfPrinc& w) {
     w.teIP->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     time(w.teDuree, "teDuree", "Durée de la connection");
     time(w.teDureeTotale, "teDureeTotale", "Durée totale");
+    byHint(w.teDureeTotale, "Durée totale");
     text(w.teCout, "teCout", "Coût de la connection", "0,00 F");
-    text(w.teCoutTotal, "teCoutTotal", "Coût total", "0,00 F");
+    text(w.teCoutTotal, "teCoutTotal", "Coût total (F2\u00A0: corriger)", "0,00 F");
+    byHint(w.teCoutTotal, "Coût total");
     time(w.teForfait, "teForfait", "Durée restante du forfait");
     time(w.teForfaitTotal, "teForfaitTotal", "Durée du forfait");
-    time(w.teDureeTotalTotale, "teDureeTotalTotale", "Durée totale");
-    text(w.tePrixTotalTotal, "tePrixTotalTotal", "Coût total", "0,00 F");
+    byHint(w.teForfaitTotal, "Durée du forfait");
+    time(w.teDureeTotalTotale, "teDureeTotalTotale", "Durée totale (F2\u00A0: remise à zéro)");
+    text(w.tePrixTotalTotal, "tePrixTotalTotal", "Coût total (F2\u00A0: corriger)", "0,00 F");
     text(w.Edit1, "Edit1", "Débit en réception", "0,0");
+    byHint(w.Edit1, "Débit en réception");
     text(w.Edit2, "Edit2", "Débit en émission", "0,0");
+    byHint(w.Edit2, "Débit en émission");
 
     // Figures take a smaller type rather than lose a digit.
     QLineEdit* const figures[] = {
@@ -155,17 +189,17 @@ void LayOutPrinc(TfPrinc& w) {
     grid->setContentsMargins(4, 2, 4, 4);
     grid->setHorizontalSpacing(3);
     grid->setVerticalSpacing(2);
-    grid->addWidget(label("FAI :"), 0, 0);
+    grid->addWidget(label("FAI :", w.teFAI), 0, 0);
     grid->addWidget(w.teFAI, 0, 1, 1, 2);
-    grid->addWidget(label("IP :"), 1, 0);
+    grid->addWidget(label("IP :", w.teIP), 1, 0);
     grid->addWidget(w.teIP, 1, 1, 1, 2);
-    grid->addWidget(label("Durée :"), 2, 0);
+    grid->addWidget(label("Durée :", w.teDuree), 2, 0);
     grid->addWidget(w.teDuree, 2, 1);
     grid->addWidget(w.teDureeTotale, 2, 2);
-    grid->addWidget(label("Coût :"), 3, 0);
+    grid->addWidget(label("Coût :", w.teCout), 3, 0);
     grid->addWidget(w.teCout, 3, 1);
     grid->addWidget(w.teCoutTotal, 3, 2);
-    grid->addWidget(label("Forfait :"), 4, 0);
+    grid->addWidget(label("Forfait :", w.teForfait), 4, 0);
     grid->addWidget(w.teForfait, 4, 1);
     grid->addWidget(w.teForfaitTotal, 4, 2);
     grid->setColumnStretch(1, 1);
@@ -177,9 +211,9 @@ void LayOutPrinc(TfPrinc& w) {
     totalGrid->setContentsMargins(4, 2, 4, 4);
     totalGrid->setHorizontalSpacing(3);
     totalGrid->setVerticalSpacing(2);
-    totalGrid->addWidget(label("Durée :"), 0, 0);
+    totalGrid->addWidget(label("Durée :", w.teDureeTotalTotale), 0, 0);
     totalGrid->addWidget(w.teDureeTotalTotale, 0, 1);
-    totalGrid->addWidget(label("Coût :"), 1, 0);
+    totalGrid->addWidget(label("Coût :", w.tePrixTotalTotal), 1, 0);
     totalGrid->addWidget(w.tePrixTotalTotal, 1, 1);
 
     auto picture = [&w](QLabel*& image, const char* name, const QPixmap& pixmap, int size) {

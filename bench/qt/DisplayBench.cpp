@@ -36,7 +36,8 @@ class SecondPerTick : public tallimer::Clock {
     mutable std::int64_t mono_ = 0;
 };
 
-void TickHidden(benchmark::State& state, bool byVolume) {
+// through: the meter's tick alone, or the session's (what follows it: the volume alerts' look).
+void TickHidden(benchmark::State& state, bool byVolume, bool throughSession = false) {
     QTemporaryDir folder;
     if (byVolume) {
         tallimer::VolumeBook book;
@@ -58,7 +59,10 @@ void TickHidden(benchmark::State& state, bool byVolume) {
     window.OnlineIP1->SetEnabled(false);
     tallimer::Meter& m = window.meter();
     m.Connect();
-    for (auto _ : state) m.TimerTick();
+    if (throughSession)
+        for (auto _ : state) window.session().tick();
+    else
+        for (auto _ : state) m.TimerTick();
 }
 void BM_TickHidden(benchmark::State& state) {
     TickHidden(state, false);
@@ -68,5 +72,9 @@ void BM_TickHiddenVolume(benchmark::State& state) {
     TickHidden(state, true);
 }
 BENCHMARK(BM_TickHiddenVolume);
+void BM_SessionTickHiddenVolume(benchmark::State& state) {
+    TickHidden(state, true, true);
+}
+BENCHMARK(BM_SessionTickHiddenVolume);
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QTest>
 #include <QWidget>
 #include <map>
@@ -504,7 +505,7 @@ TEST(QtTrayShell, ActivationsDriveTheDispatchAndTheRealMenu) {
     QtTrayShell shell;
     QWidget window;
     QMenu menu;
-    menu.addAction("&Restaurer");
+    menu.setDefaultAction(menu.addAction("&Restaurer"));
     TTrayIcon icon(nullptr, &shell);
     icon.SetMainWindow(&window);
     icon.SetPopupMenu(&menu);
@@ -535,6 +536,10 @@ TEST(QtTrayShell, ActivationsDriveTheDispatchAndTheRealMenu) {
     EXPECT_EQ(seen, QStringList({"down R", "up R"}));
     EXPECT_TRUE(menu.isVisible());
     EXPECT_EQ(shell.trayIcon().contextMenu(), nullptr);  // we pop it, not Qt
+    // Opened from the keyboard too: the first Return takes the default item.
+    QSignalSpy restore(menu.defaultAction(), &QAction::triggered);
+    QTest::keyClick(&menu, Qt::Key_Return);
+    EXPECT_EQ(restore.count(), 1);
     menu.close();
 
     icon.SetRestoreOn(imLeftClickUp);

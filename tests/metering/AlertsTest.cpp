@@ -79,22 +79,22 @@ TEST(AlertsTest, ThresholdsFireOncePerPeriodAcrossAReload) {
     auto texts = due(16);
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0],
-              "80 % du budget de la période : 16,00 € sur 20,00 €. "
-              "Estimation à la fin de la période : 49,60 €.");
+              "80\u00A0% du budget de la période\u00A0: 16,00 € sur 20,00 €. "
+              "Estimation à la fin de la période\u00A0: 49,60 €.");
     EXPECT_TRUE(due(19).empty());
     texts = due(20);
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0],
-              "Budget de la période atteint : 20,00 € pour 20,00 €. "
-              "Estimation à la fin de la période : 62,00 €.");
+              "Budget de la période atteint\u00A0: 20,00 € pour 20,00 €. "
+              "Estimation à la fin de la période\u00A0: 62,00 €.");
     EXPECT_TRUE(due(25).empty());
 
     a.packageRemaining = 3600000 - 1;  // under a tenth of the package
     texts = due(25);
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0],
-              "Forfait presque épuisé : il reste 00:59:59 sur 10:00:00. "
-              "Estimation à la fin de la période : 77,50 €.");
+              "Forfait presque épuisé\u00A0: il reste 00:59:59 sur 10:00:00. "
+              "Estimation à la fin de la période\u00A0: 77,50 €.");
     EXPECT_TRUE(due(25).empty());
 
     // The next period: a jump straight past the budget says it once, not twice.
@@ -102,7 +102,7 @@ TEST(AlertsTest, ThresholdsFireOncePerPeriodAcrossAReload) {
     a.packageRemaining = 10 * 3600000;
     texts = due(30);
     ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0].rfind("Budget de la période atteint : 30,00 €", 0), 0u);
+    EXPECT_EQ(texts[0].rfind("Budget de la période atteint\u00A0: 30,00 €", 0), 0u);
     EXPECT_TRUE(due(30).empty());
 
     // A level of its own replaces the tenth.

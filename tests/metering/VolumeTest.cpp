@@ -202,16 +202,22 @@ TEST(VolumeAlertsTest, EachIsSaidOnceAndNotAgainAfterARestart) {
     v.periodBytes = 15 * 1000 * kMo;
     DateTime now = EncodeDate(2001, 3, 10) + 0.5;
     EXPECT_TRUE(DueVolumeAlerts(v, a, now, fr).empty());  // the day starts here, under 80 %
+    // What the tick compares: a byte short of it nothing is due, at it the day's share is.
+    for (std::uint64_t delta : {std::uint64_t{1}, std::uint64_t{0}}) {
+        VolumeAccount seen = v;
+        seen.periodBytes = NextVolumeAlertBytes(v, a, now) - delta;
+        EXPECT_EQ(DueVolumeAlerts(seen, a, now, fr).size(), 1 - delta) << delta;
+    }
 
     v.periodBytes = 16 * 1000 * kMo;  // 80 %, and 1 Go today, beyond the day's 227 Mo
     const auto texts = DueVolumeAlerts(v, a, now, fr);
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[0],
-              "80 % du volume inclus de la période : 16 Go sur 20 Go. "
-              "Estimation à la fin de la période : 50 Go.");
+              "80\u00A0% du volume inclus de la période\u00A0: 16 Go sur 20 Go. "
+              "Estimation à la fin de la période\u00A0: 50 Go.");
     EXPECT_EQ(texts[1],
-              "Volume du jour au-delà de la part du jour : 1 Go pour 227 Mo. "
-              "Reste par jour : 182 Mo.");
+              "Volume du jour au-delà de la part du jour\u00A0: 1 Go pour 227 Mo. "
+              "Reste par jour\u00A0: 182 Mo.");
     EXPECT_TRUE(DueVolumeAlerts(v, a, now, fr).empty());
 
     TempDir dir;
@@ -275,9 +281,9 @@ TEST(VolumeTextTest, TypedVolumesAndPricesAndTheirTexts) {
     for (const char* bad : {"", "12", "1,5,0 Go", "-1 Go", "Go", "1 Gb", "1 000 Mo"}) {
         EXPECT_FALSE(ParseVolumeText(bad)) << bad;
         EXPECT_EQ(VolumeRefusal(bad),
-                  "« " + std::string(bad) +
-                      " » n'est pas un volume correct : tapez un nombre et son unité, par "
-                      "exemple 500 Mo, 20 Go ou 1,5 Go.");
+                  "«\u00A0" + std::string(bad) +
+                      "\u00A0» n'est pas un volume correct\u00A0: tapez un nombre et son unité, "
+                      "par exemple 500 Mo, 20 Go ou 1,5 Go.");
     }
     EXPECT_EQ(VolumeRefusal("1,5 Go"), "");
     EXPECT_EQ(ParsePricePerMo("0,05"), 0.05f);
@@ -285,6 +291,7 @@ TEST(VolumeTextTest, TypedVolumesAndPricesAndTheirTexts) {
 
     const Locale fr = Locale::french();
     EXPECT_EQ(VolumeText(999, fr), "999 o");
+    EXPECT_EQ(VolumeText(1500, fr), "1,5 ko");
     EXPECT_EQ(VolumeText(850 * kMo, fr), "850 Mo");
     EXPECT_EQ(VolumeText(1500 * kMo, fr), "1,5 Go");
     EXPECT_EQ(VolumeText(2 * 1000 * kMo, fr), "2 Go");

@@ -64,14 +64,18 @@ TEST(Package, BuildsCleanInstallsRunsAsAUserAndIsRemoved) {
 
     // Exactly these files (documentation aside), owned by root.
     ASSERT_EQ(Shell("dpkg-deb -c '" + deb.string() + "'", log), 0);
-    std::set<std::string> files;
+    std::set<std::string> files, docs;
     std::istringstream listing(ReadFile(log));
     for (std::string line; std::getline(listing, line);) {
         if (line.empty() || line[0] == 'd') continue;
         EXPECT_NE(line.find(" root/root "), std::string::npos) << line;
         const std::string path = line.substr(line.find("./") + 1);
-        if (path.rfind("/usr/share/doc/", 0) != 0) files.insert(path);
+        (path.rfind("/usr/share/doc/", 0) != 0 ? files : docs).insert(path);
     }
+    // What the manual page points to is shipped.
+    for (const char* doc :
+         {"/usr/share/doc/tallimer/README.md.gz", "/usr/share/doc/tallimer/rapport.schema.json"})
+        EXPECT_EQ(docs.count(doc), 1u) << doc;
     EXPECT_EQ(files, (std::set<std::string>{
                          "/etc/xdg/autostart/tallimer.desktop",
                          "/usr/bin/tallimer",
@@ -86,8 +90,11 @@ TEST(Package, BuildsCleanInstallsRunsAsAUserAndIsRemoved) {
     ASSERT_EQ(Shell("dpkg-deb -f '" + deb.string() + "' Depends", log), 0);
     EXPECT_NE(ReadFile(log).find("libqt6widgets6"), std::string::npos) << ReadFile(log);
 
-    EXPECT_EQ(Shell("lintian --tag-display-limit 0 '" + deb.string() + "'", log) & 0xff00, 0)
+    EXPECT_EQ(Shell("lintian -I --tag-display-limit 0 '" + deb.string() + "'", log) & 0xff00, 0)
         << ReadFile(log);
+    // Hardened and findable: none of the notes about either.
+    for (const char* tag : {"hardening-", "desktop-entry-lacks-keywords-entry"})
+        EXPECT_EQ(ReadFile(log).find(tag), std::string::npos) << ReadFile(log);
     for (const char* level : {"E: ", "W: "}) {  // no error, and no warning either
         EXPECT_EQ(ReadFile(log).find(std::string("\n") + level), std::string::npos)
             << ReadFile(log);
@@ -168,4 +175,18 @@ TEST(Package, UserInstallStartsWithTheSessionAndUninstallKeepsTheUsersData) {
     EXPECT_EQ(ReadFile(dest / "base.rtf"), "{\\rtf1 my header}");
     EXPECT_FALSE(fs::is_symlink(home / ".local/bin/tallimer"));
     EXPECT_EQ(Shell(env + "bash scripts/uninstall-user", log), 0) << ReadFile(log);
+
+    // Staged for a packager, as make install DESTDIR=... passes it: everything under the
+    // stage, naming the final places, and nothing in the home.
+    fs::remove_all(home);
+    const fs::path stage = dir.path() / "stage";
+    ASSERT_EQ(Shell(env + "DESTDIR='" + stage.string() + "' " + install, log), 0) << ReadFile(log);
+    EXPECT_FALSE(fs::exists(home));
+    EXPECT_TRUE(fs::exists(stage / dest.relative_path() / "tallimer"));
+    EXPECT_EQ(fs::read_symlink(stage / home.relative_path() / ".local/bin/tallimer"),
+              dest / "tallimer");
+    EXPECT_EQ(ReadFile(stage / autostart.relative_path()), entry);
+    EXPECT_NE(ReadFile(stage / dest.relative_path() / ".installed-files")
+                  .find("  " + (dest / "tallimer").string() + "\n"),
+              std::string::npos);
 }

@@ -197,8 +197,9 @@ TEST(SqliteJournalTest, AnUnreadableJournalIsSetAsideAndANewOneStarted) {
     const std::string garbage = "SQLite format 3\0 but not really"s + std::string(5000, '\x5a');
     WriteFile(path, garbage);
     const std::string said =
-        "Le journal des connexions « journal.sqlite » était illisible : il a été mis de côté "
-        "sous « journal illisible.sqlite » et un nouveau journal a été commencé.";
+        "Le journal des connexions «\u00A0journal.sqlite\u00A0» était illisible\u00A0: il a été "
+        "mis de côté sous «\u00A0journal illisible.sqlite\u00A0» et un nouveau journal a été "
+        "commencé.";
     {
         SqliteJournal journal(path);
         EXPECT_TRUE(journal.created());

@@ -110,15 +110,15 @@ TEST_F(StatsModule, TheProgramLeavesChartsToTheModuleWhichOpensTheWindowFromTheB
     ASSERT_NE(w->statsWindow(), nullptr);
     // The account files and the journal's rows read across, figures exact.
     const QStringList totals = ShownTotals(*w).split('\n');
-    EXPECT_EQ(totals.value(0).toStdString(), "Connexions : 1");
-    EXPECT_EQ(totals.value(1).toStdString(), "Durée totale : 01:02:03");
-    EXPECT_EQ(totals.value(2).toStdString(), "Coût total : 1,25");
+    EXPECT_EQ(totals.value(0).toStdString(), "Connexions\u00A0: 1");
+    EXPECT_EQ(totals.value(1).toStdString(), "Durée totale\u00A0: 01:02:03");
+    EXPECT_EQ(totals.value(2).toStdString(), "Coût total\u00A0: 1,25");
     // A second opening shows the same window again.
     StatsView* first = w->statsWindow();
     w->findChild<QWidget*>("fStats")->close();
     w->Statistiques1->trigger();
     EXPECT_EQ(w->statsWindow(), first);
-    EXPECT_EQ(ShownTotals(*w).section(QChar(10), 0, 0).toStdString(), "Connexions : 1");
+    EXPECT_EQ(ShownTotals(*w).section(QChar(10), 0, 0).toStdString(), "Connexions\u00A0: 1");
 }
 
 TEST_F(StatsModule, AMissingOrForeignModuleIsSaidInFrenchAndTheProgramGoesOn) {
@@ -131,20 +131,20 @@ TEST_F(StatsModule, AMissingOrForeignModuleIsSaidInFrenchAndTheProgramGoesOn) {
 
     w->Statistiques1->trigger();
     EXPECT_EQ(TakeMessage(*w).toStdString(),
-              "Les statistiques ne peuvent pas s'ouvrir : module introuvable.");
+              "Les statistiques ne peuvent pas s'ouvrir\u00A0: module introuvable.");
     EXPECT_EQ(w->statsWindow(), nullptr);
 
     fs::copy_file(BuildDir() / "tests" / "libforeign_stats_module.so", here);
     w->Statistiques1->trigger();
     EXPECT_EQ(TakeMessage(*w).toStdString(),
-              "Les statistiques ne peuvent pas s'ouvrir : module d'une autre version.");
+              "Les statistiques ne peuvent pas s'ouvrir\u00A0: module d'une autre version.");
     EXPECT_EQ(w->statsWindow(), nullptr);
 
     fs::remove(here);
     WriteFile(here, "not a library");
     w->Statistiques1->trigger();
     EXPECT_EQ(TakeMessage(*w).toStdString(),
-              "Les statistiques ne peuvent pas s'ouvrir : module illisible.");
+              "Les statistiques ne peuvent pas s'ouvrir\u00A0: module illisible.");
     EXPECT_EQ(w->statsWindow(), nullptr);
 
     // The program went on: the module put in place now opens at the next try.
@@ -152,5 +152,5 @@ TEST_F(StatsModule, AMissingOrForeignModuleIsSaidInFrenchAndTheProgramGoesOn) {
     fs::copy_file(BuildDir() / "app" / kStatsModuleFile, here);
     w->Statistiques1->trigger();
     EXPECT_EQ(TakeMessage(*w).toStdString(), "");
-    EXPECT_EQ(ShownTotals(*w).section(QChar(10), 0, 0).toStdString(), "Connexions : 1");
+    EXPECT_EQ(ShownTotals(*w).section(QChar(10), 0, 0).toStdString(), "Connexions\u00A0: 1");
 }

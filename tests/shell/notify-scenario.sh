@@ -93,7 +93,9 @@ esac
 "${french[@]}" "$app" 2>"$dir/run1.log" &
 main=$!
 pids+=($main)
-body="80 % du budget de la période : 16,24 € sur 20,00 €. Estimation à la fin de la période : 16,24 €."
+# The program's own French: a no-break space before ":" and "%".
+nbsp=$'\xc2\xa0'
+body="80${nbsp}% du budget de la période${nbsp}: 16,24 € sur 20,00 €. Estimation à la fin de la période${nbsp}: 16,24 €."
 
 if [ "$mode" = xembed ]; then
     # Qt draws a balloon of its own beside an XEmbed icon: the daemon hears nothing.

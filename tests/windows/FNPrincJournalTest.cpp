@@ -188,9 +188,9 @@ TEST(MainWindowJournal, OpensAfterTheWindowIsShownOrAtItsFirstUse) {
     QCoreApplication::processEvents();
     EXPECT_EQ(ReadFile(dir.path() / "journal illisible.sqlite"), garbage);
     EXPECT_EQ(reports, (std::vector<std::string>{
-                           "Le journal des connexions « journal.sqlite » était illisible : il a "
-                           "été mis de côté sous « journal illisible.sqlite » et un nouveau "
-                           "journal a été commencé."}));
+                           "Le journal des connexions «\u00A0journal.sqlite\u00A0» était "
+                           "illisible\u00A0: il a été mis de côté sous «\u00A0journal "
+                           "illisible.sqlite\u00A0» et un nouveau journal a été commencé."}));
     ASSERT_NE(window->journal(), nullptr);
     EXPECT_TRUE(window->journal()->query({}).empty());
     SetErrorReportHandler(previous);

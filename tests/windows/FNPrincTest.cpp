@@ -155,21 +155,31 @@ TEST_F(MainWindow, HelpTablesMatchTheCommandsAndTheMenuNeedsNoTray) {
     ASSERT_TRUE(source);
     const QString help =
         QString::fromStdString(ReadFile(std::filesystem::path(source) / "data" / "aide.html"));
-    auto firstColumn = [&help](const QString& heading) {
+    // A table's commands and their shortcuts, as the help writes them.
+    auto table = [&help](const QString& heading) {
         const qsizetype from = help.indexOf(heading);
-        const QString table = help.mid(from, help.indexOf("</table>", from) - from);
-        QStringList names;
-        static const QRegularExpression cell("<tr><td>([^<]*)</td>");
-        for (const auto& m : cell.globalMatch(table)) names << m.captured(1);
-        return names.replaceInStrings("&nbsp;", " ");
+        const QString rows = help.mid(from, help.indexOf("</table>", from) - from);
+        QStringList names, keys;
+        static const QRegularExpression cells("<tr><td>([^<]*)</td><td>(.*?)</td>");
+        static const QRegularExpression tag("<[^>]*>");
+        for (const auto& m : cells.globalMatch(rows)) {
+            names << m.captured(1).replace("&nbsp;", " ");
+            keys << m.captured(2).remove(tag).replace("Échap", "Esc");
+        }
+        return std::pair{names, keys};
     };
-    QStringList toolbar, menu;
+    QStringList toolbar, toolbarKeys, menu, menuKeys;
     for (QAction* a : w.ToolBar1->actions())
-        if (!a->isSeparator())
-            toolbar << (a->toolTip().isEmpty() ? "le premier bouton, sans bulle" : a->toolTip());
-    for (QAction* a : w.PopupMenu1->actions()) menu << a->text().remove('&');
-    EXPECT_EQ(firstColumn("<h3>La barre d'outils</h3>"), toolbar);
-    EXPECT_EQ(firstColumn("<h2 id=\"menu\">"), menu);
+        if (!a->isSeparator()) {
+            toolbar << a->text();
+            toolbarKeys << a->shortcut().toString();
+        }
+    for (QAction* a : w.PopupMenu1->actions()) {
+        menu << a->text().remove('&');
+        menuKeys << a->shortcut().toString();
+    }
+    EXPECT_EQ(table("<h3>La barre d'outils</h3>"), std::pair(toolbar, toolbarKeys));
+    EXPECT_EQ(table("<h2 id=\"menu\">"), std::pair(menu, menuKeys));
     EXPECT_NE(help.indexOf("<kbd>Ctrl</kbd>+<kbd>T</kbd>"), -1);
 
     w.show();
@@ -193,14 +203,15 @@ TEST_F(MainWindow, DescribesItsToolbarMenuAndFields) {
         order << (a->isSeparator() ? QString("|") : a->objectName());
     EXPECT_EQ(order.join(' '),
               "bnGo | bnRegle | BitBtn2 bnPropos SpeedButton1 bnAide | BitBtn1 bnFermer");
-    EXPECT_TRUE(w.bnGo->toolTip().isEmpty());
-    EXPECT_EQ(w.bnRegle->toolTip(), "Réglages");
-    EXPECT_EQ(w.BitBtn2->toolTip(), "Gère les factures");
-    EXPECT_EQ(w.bnPropos->toolTip(), "A propos...");
-    EXPECT_EQ(w.SpeedButton1->toolTip(), "Bloque la fenêtre en premier plan");
-    EXPECT_EQ(w.bnAide->toolTip(), "Aide en ligne");
-    EXPECT_EQ(w.BitBtn1->toolTip(), "Réduire");
-    EXPECT_EQ(w.bnFermer->toolTip(), "Fermer");
+    // Each hint as the window's description gives it, its shortcut after it.
+    EXPECT_EQ(w.bnGo->toolTip(), "Comptage à la main (Ctrl+D)");
+    EXPECT_EQ(w.bnRegle->toolTip(), "Réglages (Ctrl+R)");
+    EXPECT_EQ(w.BitBtn2->toolTip(), "Gère les factures (Ctrl+F)");
+    EXPECT_EQ(w.bnPropos->toolTip(), "A propos... (Ctrl+I)");
+    EXPECT_EQ(w.SpeedButton1->toolTip(), "Bloque la fenêtre en premier plan (Ctrl+B)");
+    EXPECT_EQ(w.bnAide->toolTip(), "Aide en ligne (F1)");
+    EXPECT_EQ(w.BitBtn1->toolTip(), "Réduire (Esc)");
+    EXPECT_EQ(w.bnFermer->toolTip(), "Fermer (Ctrl+Q)");
     EXPECT_TRUE(w.bnGo->isCheckable());
     EXPECT_TRUE(w.SpeedButton1->isCheckable());
 
@@ -215,7 +226,7 @@ TEST_F(MainWindow, DescribesItsToolbarMenuAndFields) {
     EXPECT_EQ(w.teCout->toolTip(), "Coût de la connection");
     EXPECT_EQ(w.teForfait->toolTip(), "Durée restante du forfait");
     EXPECT_EQ(w.teForfaitTotal->toolTip(), "Durée du forfait");
-    EXPECT_EQ(w.tePrixTotalTotal->toolTip(), "Coût total");
+    EXPECT_EQ(w.tePrixTotalTotal->toolTip(), "Coût total (F2\u00A0: corriger)");
     EXPECT_EQ(w.Edit1->toolTip(), "Débit en réception");
     EXPECT_EQ(w.Edit2->toolTip(), "Débit en émission");
     EXPECT_EQ(w.Label9->text(), "kO/s");
@@ -592,9 +603,10 @@ TEST_F(MainWindow, WithoutANotificationAreaItIsAnOrdinaryWindowUntilOneAppears) 
     TfPrinc& w = make();
     EXPECT_FALSE(w.TrayIcon1->HasNotificationArea());
     EXPECT_EQ(tray.adds, 0);
-    EXPECT_EQ(w.StatusLine->text(),
-              "Aucune zone de notification : la fenêtre reste ouverte et « Réduire » la place "
-              "dans la barre des tâches.");
+    EXPECT_EQ(
+        w.StatusLine->text(),
+        "Aucune zone de notification\u00A0: la fenêtre reste ouverte et «\u00A0Réduire\u00A0» "
+        "la place dans la barre des tâches.");
     w.show();
     EXPECT_TRUE(w.StatusLine->isVisible());
     // The note is read whole, not clipped by the window's fixed size.

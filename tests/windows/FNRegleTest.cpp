@@ -51,7 +51,7 @@ class ErrorCapture {
 
 QString CheckedCaption(const QGroupBox* group) {
     for (auto* b : group->findChildren<QRadioButton*>())
-        if (b->isChecked()) return b->text();
+        if (b->isChecked()) return b->text().remove('&');
     return {};
 }
 

@@ -3,15 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QLayout>
 #include <QPainter>
 #include <QPixmap>
+#include <QTest>
 #include <QWidget>
 #include <algorithm>
 #include <cstdlib>
+#include <ostream>
 #include <string>
+
+// Texts as people read them in a failure's message.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace tallimer::test {
 
@@ -29,6 +38,64 @@ inline void ExpectNoClippedCaption(QWidget& window) {
         if (!b->isVisibleTo(&window) || b->text().isEmpty()) continue;
         EXPECT_GE(b->width(), b->sizeHint().width()) << b->text().toStdString();
     }
+}
+
+// What a screen reader says of the control, through Qt's accessibility interface.
+inline QString Name(QWidget* control) {
+    return QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name);
+}
+
+// What a screen reader says of the label given as the control's: on Linux a combo box is said
+// by its item, and the label beside it comes through this relation.
+inline QString LabelledBy(QWidget* control) {
+    for (const auto& [label, relation] :
+         QAccessible::queryAccessibleInterface(control)->relations(QAccessible::Label))
+        return label->text(QAccessible::Name);
+    return {};
+}
+
+// Shown and active, as the user has it in front of them.
+inline void Activate(QWidget& window) {
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+}
+
+// Where the Tab key goes from the window's first stop, once round.
+inline QList<QWidget*> TabStops(QWidget& window) {
+    QList<QWidget*> stops;
+    if (QApplication::focusWidget()) stops << QApplication::focusWidget();
+    for (int i = 0; i < 50; ++i) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &window,
+                        Qt::Key_Tab);
+        if (stops.contains(QApplication::focusWidget())) break;
+        stops << QApplication::focusWidget();
+    }
+    return stops;
+}
+
+// Each control the Tab key reaches is said by name, and each underlined letter is the
+// window's only one and takes Alt to its control.
+inline void ExpectNamedAndReachedByAlt(QWidget& window) {
+    Activate(window);
+    for (QWidget* stop : TabStops(window))
+        EXPECT_FALSE(Name(stop).isEmpty()) << stop->metaObject()->className();
+    QString letters;
+    for (QWidget* w : window.findChildren<QWidget*>()) {
+        const QString text = w->property("text").toString();
+        const qsizetype at = text.indexOf('&');
+        if (!w->isVisibleTo(&window) || at < 0 || at + 1 >= text.size()) continue;
+        const QChar letter = text[at + 1].toLower();
+        EXPECT_FALSE(letters.contains(letter)) << text.toStdString();
+        letters += letter;
+        auto* label = qobject_cast<QLabel*>(w);
+        if (!label || !label->buddy()) continue;
+        QTest::keyClick(&window, letter.toLatin1(), Qt::AltModifier);
+        QWidget* reached =
+            label->buddy()->focusProxy() ? label->buddy()->focusProxy() : label->buddy();
+        EXPECT_EQ(QApplication::focusWidget(), reached) << text.toStdString();
+    }
+    EXPECT_FALSE(letters.isEmpty());
 }
 
 // Saves a picture as TALLIMER_BUILD_DIR/artefacts/<name>.png.
