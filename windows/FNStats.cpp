@@ -518,7 +518,7 @@ TfStats::TfStats(QWidget* parent) : QWidget(parent, Qt::Window) {
     cbEnvoyes->setObjectName("cbEnvoyes");
     cbHeuresCreuses = new QCheckBox("&Heures creuses gratuites", volume);
     cbHeuresCreuses->setObjectName("cbHeuresCreuses");
-    cbReseauLocal = new QCheckBox("Ne pas &compter le réseau local", volume);
+    cbReseauLocal = new QCheckBox("&Ne pas compter le réseau local", volume);
     cbReseauLocal->setObjectName("cbReseauLocal");
     auto* volumeLayout = new QGridLayout(volume);
     volumeLayout->addWidget(cbVolume, 0, 0, 1, 2);

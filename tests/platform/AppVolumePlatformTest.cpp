@@ -140,7 +140,9 @@ TEST(SocketCountersLinux, ASocketsApplicationIsItsProcesssUnitElseItsProgram) {
     process("4243", "0::/user.slice/session.slice/vte-spawn-3.scope\n", 3, 100);
     process("4244", "0::/\n", 4, 101);
     const bool root = geteuid() == 0;
-    if (root) lchown((proc / "4244").c_str(), 65534, 65534);  // another user's process
+    if (root) {  // another user's process
+        ASSERT_EQ(lchown((proc / "4244").c_str(), 65534, 65534), 0);
+    }
 
     SocketCountersLinux source(proc.string());
     auto apps = source.appsOf({99, 100, 101, 102});
